@@ -1,0 +1,17 @@
+# zephyra_module(NAME [DIR dir] [DEPS target...])
+# A static library of every .cpp/.c in DIR (default: the current folder).
+# An empty folder yields an INTERFACE library, so dependants still link.
+function(zephyra_module name)
+  cmake_parse_arguments(M "" "DIR" "DEPS" ${ARGN})
+  if(NOT M_DIR)
+    set(M_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${M_DIR}/*.cpp ${M_DIR}/*.c ${M_DIR}/*.S)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PUBLIC ${M_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${M_DEPS})
+  endif()
+endfunction()

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite headless:
+# a plain build, then AddressSanitizer + UndefinedBehaviorSanitizer, then
+# ThreadSanitizer over the tests labelled "threads" (the music-sync paths).
+# ZEPHYRA_SUITES picks a subset, e.g. ZEPHYRA_SUITES="plain".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+scripts/install-deps.sh
+
+SUITES=${ZEPHYRA_SUITES:-"plain asan tsan"}
+JOBS=$(nproc)
+export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp"
+
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+for suite in $SUITES; do
+  echo "=== test suite: $suite"
+  case $suite in
+    plain)
+      build build
+      (cd build && ctest --output-on-failure -j"$JOBS" --timeout 900) ;;
+    asan)
+      build build-asan -DZEPHYRA_SANITIZE=address
+      (cd build-asan && ctest --output-on-failure -j"$JOBS" --timeout 1800 -LE nosanitize) ;;
+    tsan)
+      build build-tsan -DZEPHYRA_SANITIZE=thread
+      (cd build-tsan && ctest --output-on-failure -j"$JOBS" --timeout 1800 -L threads) ;;
+    *) echo "unknown suite $suite"; exit 2 ;;
+  esac
+done

@@ -1,0 +1,13 @@
+// Process-wide pseudo-random integers (lagged Fibonacci with rotations, RANROT W).
+#pragma once
+#include <cstdint>
+
+// An integer from 0 to max inclusive, uniformly; INT32_MIN when max < 0.
+// Every call advances the generator by one step. The first call seeds the
+// generator from the millisecond tick count. Safe to call from any thread:
+// steps are serialised so two never interleave.
+int32_t Random(int32_t max);
+// Restarts the generator from seed; a fixed seed gives a reproducible sequence.
+void RandomSeed(uint32_t seed);
+// One raw step: z in the high 32 bits, y in the low 32 bits.
+uint64_t RandomStep();
