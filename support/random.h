@@ -11,3 +11,15 @@ int32_t Random(int32_t max);
 void RandomSeed(uint32_t seed);
 // One raw step: z in the high 32 bits, y in the low 32 bits.
 uint64_t RandomStep();
+
+// A copy of the whole generator state, taken or put back under the same lock
+// as the steps. For tests: to compare states, to check that something drew no
+// number, or to return the generator to "never seeded".
+struct RandomState {
+  uint32_t Buffer[17][2];  // 17 pairs (word0, word1)
+  int32_t P1;              // pair the next step rewrites, 0..16
+  int32_t P2;              // lagged pair the next step adds, 0..16
+  bool Seeded;             // false until the first seeding
+};
+RandomState RandomGetState();
+void RandomSetState(const RandomState& state);
