@@ -2,6 +2,9 @@
 # One GoogleTest executable registered with CTest, test by test.
 find_package(GTest REQUIRED)
 include(GoogleTest)
+# Tests run (and are discovered) in build/bin; make it exist even when only a
+# test target is built, before the demo or the sound library put files there.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 function(zephyra_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
