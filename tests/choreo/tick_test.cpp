@@ -1,0 +1,250 @@
+// The animation tick: mode transitions on the exact tick single-precision
+// arithmetic gives, the morph bounce, the cube and floor step with its two
+// random draws, and the angle wrap in every mode.
+#include <gtest/gtest.h>
+
+#include "choreo/choreo_test_util.h"
+#include "choreo/tick.h"
+
+namespace {
+
+class Tick : public ::testing::Test {
+ protected:
+  void SetUp() override { RandomSeed(1); }
+  void TearDown() override { ClearDemoGlobals(); }
+};
+
+TEST_F(Tick, CaptionFromZeroSwitchesOnTwentyFifthTick) {
+  ResetDemoForChoreo(1);
+  for (int i = 1; i <= 24; ++i) {
+    TickAnimation();
+    ASSERT_EQ(DemoGlobals.SceneMode.load(), 1) << "tick " << i;
+  }
+  // 24 float steps of 0.04 stay at or below 1.0; the 25th gives 1.0000001,
+  // switches to mode 2, and step 2 of the same call takes 0.1 off.
+  EXPECT_LE(DemoGlobals.CaptionFade.load(), 1.0f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.9000001f);
+  EXPECT_NE(DemoGlobals.CaptionFade.load(), 0.9f);
+}
+
+TEST_F(Tick, CaptionFlashPassesOneOnThirteenthTick) {
+  ResetDemoForChoreo(1);
+  DemoGlobals.CaptionFade.store(0.5f);
+  for (int i = 1; i <= 12; ++i) {
+    TickAnimation();
+    ASSERT_EQ(DemoGlobals.SceneMode.load(), 1) << "tick " << i;
+  }
+  EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.98000026f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.CaptionFade.load(), 1.0200002f + -0.1f);
+}
+
+TEST_F(Tick, CaptionExactlyOneDoesNotSwitch) {
+  ResetDemoForChoreo(1);
+  DemoGlobals.CaptionFade.store(0.96f);  // + 0.04f is exactly 1.0f
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.CaptionFade.load(), 1.0f);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 1);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+}
+
+TEST_F(Tick, FadeOutHasNoLowerLimitAndNoExit) {
+  ResetDemoForChoreo(2);
+  DemoGlobals.CaptionFade.store(0.2f);
+  for (int i = 0; i < 30; ++i) TickAnimation();
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_LT(DemoGlobals.CaptionFade.load(), -2.7f);
+  EXPECT_GT(DemoGlobals.CaptionFade.load(), -2.9f);
+}
+
+TEST_F(Tick, CaptionModesLeaveMorphAndCubeAlone) {
+  for (int8_t mode : {1, 2}) {
+    ResetDemoForChoreo(mode);
+    DemoGlobals.MorphFrame.store(7);
+    DemoGlobals.MorphAngle.store(100.0f);
+    DemoGlobals.BeatZoom.store(1.6f);
+    TickAnimation();
+    EXPECT_EQ(DemoGlobals.MorphFrame.load(), 7);
+    EXPECT_EQ(DemoGlobals.MorphAngle.load(), 100.0f);
+    EXPECT_EQ(DemoGlobals.BeatZoom.load(), 1.6f);
+    EXPECT_EQ(DemoGlobals.CubeSpin.load(), 0.0f);
+    EXPECT_EQ(DemoGlobals.FloorDepth.load(), -20.0f);
+  }
+}
+
+TEST_F(Tick, RisingTurnAtFiftyLeavesFortyNineAndTenDegrees) {
+  ResetDemoForChoreo(4);
+  DemoGlobals.MorphFrame.store(48);
+  DemoGlobals.MorphAngle.store(20.0f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.MorphFrame.load(), 49);
+  EXPECT_EQ(DemoGlobals.MorphAngle.load(), 25.0f);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 4);
+  TickAnimation();  // 50 -> mode 8 -> straight back to 49 in the same call
+  EXPECT_EQ(DemoGlobals.MorphFrame.load(), 49);
+  EXPECT_EQ(DemoGlobals.MorphAngle.load(), 35.0f);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 8);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.MorphFrame.load(), 48);
+}
+
+TEST_F(Tick, FallingTurnAtZeroWaitsForNextCall) {
+  ResetDemoForChoreo(8);
+  DemoGlobals.MorphFrame.store(1);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.MorphFrame.load(), 0);
+  EXPECT_EQ(DemoGlobals.MorphAngle.load(), 5.0f);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 4);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.MorphFrame.load(), 1);
+  EXPECT_EQ(DemoGlobals.MorphAngle.load(), 10.0f);
+}
+
+TEST_F(Tick, BounceStaysWithinDrawableFramesWithPeriodNinetyNine) {
+  ResetDemoForChoreo(4);
+  std::vector<int32_t> frames;
+  for (int i = 0; i < 300; ++i) {
+    TickAnimation();
+    const int32_t f = DemoGlobals.MorphFrame.load();
+    ASSERT_GE(f, 0);
+    ASSERT_LE(f, 49);
+    frames.push_back(f);
+  }
+  // Up 1..49 (49 ticks), the turn (49 again), down 48..1, the tick to 0
+  // that turns back up: one cycle is 99 ticks.
+  EXPECT_EQ(frames[0], 1);
+  EXPECT_EQ(frames[48], 49);
+  EXPECT_EQ(frames[49], 49);
+  EXPECT_EQ(frames[97], 1);
+  EXPECT_EQ(frames[98], 0);
+  for (int i = 0; i + 99 < 300; ++i) ASSERT_EQ(frames[i], frames[i + 99]) << i;
+}
+
+TEST_F(Tick, AngleWrapsAboveEightTurnsInEveryMode) {
+  for (int8_t mode : {0, 1, 2, 16}) {
+    ResetDemoForChoreo(mode);
+    DemoGlobals.MorphAngle.store(2880.0f);
+    TickAnimation();
+    EXPECT_EQ(DemoGlobals.MorphAngle.load(), 2880.0f) << int(mode);
+    DemoGlobals.MorphAngle.store(2885.0f);
+    TickAnimation();
+    EXPECT_EQ(DemoGlobals.MorphAngle.load(), 5.0f) << int(mode);
+  }
+  // In the morph modes the step lands first: 2878 + 5 = 2883 -> 3.
+  for (int8_t mode : {4, 8}) {
+    ResetDemoForChoreo(mode);
+    DemoGlobals.MorphFrame.store(20);
+    DemoGlobals.MorphAngle.store(2875.0f);
+    TickAnimation();
+    EXPECT_EQ(DemoGlobals.MorphAngle.load(), 2880.0f);
+    TickAnimation();
+    EXPECT_EQ(DemoGlobals.MorphAngle.load(), 5.0f);
+  }
+}
+
+TEST_F(Tick, BeatZoomDecaysByOneAndAQuarterPerTick) {
+  ResetDemoForChoreo(16);
+  DemoGlobals.BeatZoom.store(1.6f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.BeatZoom.load(), 1.28f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.BeatZoom.load(), 1.0239999f);  // 1.024 in single precision
+  for (int i = 0; i < 200; ++i) TickAnimation();
+  EXPECT_GE(DemoGlobals.BeatZoom.load(), 0.0f);
+  EXPECT_LT(DemoGlobals.BeatZoom.load(), 1e-18f);
+}
+
+TEST_F(Tick, CubeAndFloorStepWithoutFlips) {
+  const uint32_t seed = FindSeed([](int a, int b) { return a != 20 && b != 20; });
+  ResetDemoForChoreo(16);
+  RandomSeed(seed);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.CubeSpin.load(), 6.0f);
+  EXPECT_EQ(DemoGlobals.FloorSpin.load(), 8.0f);
+  EXPECT_EQ(DemoGlobals.FloorSpinStep.load(), 8.0f);
+  EXPECT_EQ(DemoGlobals.FloorDepth.load(), -20.0f + 0.3f);
+  EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), 0.3f);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 16);
+}
+
+TEST_F(Tick, FloorTurnsBackAfterPassingFarBound) {
+  const uint32_t seed = FindSeed([](int a, int b) { return a != 20 && b != 20; });
+  ResetDemoForChoreo(16);
+  RandomSeed(seed);
+  DemoGlobals.FloorDepth.store(-49.9f);
+  DemoGlobals.FloorDepthStep.store(-0.3f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.FloorDepth.load(), -50.2f);
+  EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), 0.3f);
+}
+
+TEST_F(Tick, FloorTurnsBackAfterPassingNearBound) {
+  const uint32_t seed = FindSeed([](int a, int b) { return a != 20 && b != 20; });
+  ResetDemoForChoreo(16);
+  RandomSeed(seed);
+  DemoGlobals.FloorDepth.store(-10.1f);
+  TickAnimation();
+  EXPECT_GT(DemoGlobals.FloorDepth.load(), -10.0f);
+  EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), -0.3f);
+  // Exactly -10 after the move is not beyond the bound.
+  DemoGlobals.FloorDepth.store(-10.0f);
+  DemoGlobals.FloorDepthStep.store(0.0f);
+  RandomSeed(seed);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), 0.0f);
+}
+
+TEST_F(Tick, DrawOfTwentyFlipsTheMatchingStep) {
+  // First draw 20: the spin step turns before it is added.
+  uint32_t seed = FindSeed([](int a, int b) { return a == 20 && b != 20; });
+  ResetDemoForChoreo(16);
+  RandomSeed(seed);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.FloorSpinStep.load(), -8.0f);
+  EXPECT_EQ(DemoGlobals.FloorSpin.load(), -8.0f);
+  EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), 0.3f);
+
+  // Second draw 20: the depth step turns before it is added.
+  seed = FindSeed([](int a, int b) { return a != 20 && b == 20; });
+  ResetDemoForChoreo(16);
+  RandomSeed(seed);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.FloorSpinStep.load(), 8.0f);
+  EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), -0.3f);
+  EXPECT_EQ(DemoGlobals.FloorDepth.load(), -20.0f - 0.3f);
+}
+
+TEST_F(Tick, TwoDrawsOnEveryCubeTickAndNoneInOtherModes) {
+  for (int8_t mode : {0, 1, 2, 4, 8, 3, -1}) {
+    ResetDemoForChoreo(mode);
+    RandomSeed(55);
+    const RandomState before = RandomGetState();
+    for (int i = 0; i < 120; ++i) TickAnimation();
+    EXPECT_TRUE(SameRandomState(RandomGetState(), before)) << "mode " << int(mode);
+  }
+  ResetDemoForChoreo(16);
+  RandomSeed(55);
+  for (int i = 0; i < 2 * 50; ++i) RandomStep();
+  const RandomState expected = RandomGetState();
+  RandomSeed(55);
+  for (int i = 0; i < 50; ++i) TickAnimation();
+  EXPECT_TRUE(SameRandomState(RandomGetState(), expected));
+}
+
+TEST_F(Tick, UnknownModeChangesNothingButTheWrap) {
+  ResetDemoForChoreo(3);
+  DemoGlobals.CaptionFade.store(0.3f);
+  DemoGlobals.MorphFrame.store(10);
+  DemoGlobals.MorphAngle.store(2900.0f);
+  TickAnimation();
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), 3);
+  EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.3f);
+  EXPECT_EQ(DemoGlobals.MorphFrame.load(), 10);
+  EXPECT_EQ(DemoGlobals.MorphAngle.load(), 20.0f);
+}
+
+}  // namespace
