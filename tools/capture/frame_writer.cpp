@@ -1,0 +1,69 @@
+// A writer thread for captured frames.
+#include "tools/capture/frame_writer.h"
+
+#include <chrono>
+
+namespace {
+
+void WriterLoop(FrameWriter* w) {
+  std::unique_lock<std::mutex> guard(w->lock);
+  for (;;) {
+    w->changed.wait(guard, [w] { return !w->pending.empty() || w->stopping; });
+    if (w->pending.empty()) return;  // stopping and drained
+    FrameBuffer* buffer = w->pending.front();
+    w->pending.erase(w->pending.begin());
+    const bool skip = w->failed;  // after a failure frames are only recycled
+    guard.unlock();
+    std::string error;
+    bool ok = true;
+    const auto start = std::chrono::steady_clock::now();
+    if (!skip) ok = w->sink(*buffer, &error);
+    const auto stop = std::chrono::steady_clock::now();
+    guard.lock();
+    w->busySeconds += std::chrono::duration<double>(stop - start).count();
+    if (!ok && !w->failed) {
+      w->failed = true;
+      w->error = error;
+    }
+    w->freeBuffers.push_back(buffer);
+    w->changed.notify_all();
+  }
+}
+
+}  // namespace
+
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink) {
+  w->storage.resize(buffers);
+  for (FrameBuffer& b : w->storage) {
+    b.data.resize(bytes);
+    w->freeBuffers.push_back(&b);
+  }
+  w->sink = std::move(sink);
+  w->worker = std::thread(WriterLoop, w);
+}
+
+FrameBuffer* FrameWriterAcquire(FrameWriter* w) {
+  std::unique_lock<std::mutex> guard(w->lock);
+  w->changed.wait(guard, [w] { return !w->freeBuffers.empty() || w->failed; });
+  if (w->failed) return nullptr;
+  FrameBuffer* b = w->freeBuffers.back();
+  w->freeBuffers.pop_back();
+  return b;
+}
+
+void FrameWriterSubmit(FrameWriter* w, FrameBuffer* buffer) {
+  std::lock_guard<std::mutex> guard(w->lock);
+  w->pending.push_back(buffer);
+  w->changed.notify_all();
+}
+
+bool FrameWriterFinish(FrameWriter* w, std::string* error) {
+  {
+    std::lock_guard<std::mutex> guard(w->lock);
+    w->stopping = true;
+    w->changed.notify_all();
+  }
+  if (w->worker.joinable()) w->worker.join();
+  if (w->failed) *error = w->error;
+  return !w->failed;
+}

@@ -1,0 +1,46 @@
+// A writer thread for captured frames: the main thread reads pixels back and
+// hands the buffer over; the writer encodes it (PNG or the ffmpeg pipe) while
+// the next frame is rendered. A fixed pool of buffers bounds the memory and
+// makes the renderer wait when the writer falls behind.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One frame's pixels, as glReadPixels returns them.
+struct FrameBuffer {
+  int64_t frame = 0;          // frame number in the capture
+  std::vector<uint8_t> data;  // width * height * 4 RGBA bytes, bottom row first
+};
+
+// Writes one frame; returns false with a reason in *error to stop the capture.
+using FrameSink = std::function<bool(const FrameBuffer&, std::string* error)>;
+
+struct FrameWriter {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<FrameBuffer*> freeBuffers;  // ready for the renderer
+  std::vector<FrameBuffer*> pending;      // waiting for the writer, oldest first
+  std::vector<FrameBuffer> storage;
+  FrameSink sink;
+  std::thread worker;
+  bool stopping = false;
+  bool failed = false;
+  std::string error;       // the first failure
+  double busySeconds = 0;  // time spent inside the sink (encode + write)
+};
+
+// Starts the writer with `buffers` buffers of `bytes` bytes each.
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink);
+// A free buffer for the next frame; waits while all are queued. nullptr once
+// the writer has failed.
+FrameBuffer* FrameWriterAcquire(FrameWriter* w);
+// Queues a filled buffer for writing, in order.
+void FrameWriterSubmit(FrameWriter* w, FrameBuffer* buffer);
+// Writes everything still queued, stops the thread. False when any write
+// failed; the first reason is in *error.
+bool FrameWriterFinish(FrameWriter* w, std::string* error);

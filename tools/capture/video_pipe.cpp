@@ -1,0 +1,151 @@
+// Video output through an ffmpeg child process.
+#include "tools/capture/video_pipe.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<char*> ArgVector(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+int WaitForChild(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace
+
+std::string FindFfmpeg(const std::string& requested) {
+  if (!requested.empty()) {
+    if (requested.find('/') != std::string::npos) return IsExecutableFile(requested) ? requested : std::string();
+  }
+  const std::string name = requested.empty() ? "ffmpeg" : requested;
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    if (dir.empty()) dir = ".";
+    const std::string candidate = dir + "/" + name;
+    if (IsExecutableFile(candidate)) return candidate;
+    start = end + 1;
+  }
+  return std::string();
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv = ArgVector(program, args);
+  pid_t child;
+  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return WaitForChild(child);
+}
+
+bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string& videoOnlyPath, int32_t width,
+                   int32_t height, Rational fps, std::string* error) {
+  *pipe = VideoPipe{};
+  // H.264 in yuv420p needs even sizes: odd ones are padded by one black line.
+  // The frames arrive bottom row first, as the GL reads them: vflip.
+  const std::vector<std::string> args = {
+      "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+      "-f", "rawvideo", "-pix_fmt", "rgba",
+      "-s", std::to_string(width) + "x" + std::to_string(height),
+      "-framerate", std::to_string(fps.num) + "/" + std::to_string(fps.den),
+      "-i", "pipe:0",
+      "-vf", "vflip,pad=ceil(iw/2)*2:ceil(ih/2)*2",
+      "-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p",
+      "-f", "matroska", videoOnlyPath};
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    *error = std::string("cannot create a pipe: ") + std::strerror(errno);
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  std::vector<char*> argv = ArgVector(ffmpeg, args);
+  pid_t child;
+  const int rc = posix_spawn(&child, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[0]);
+  if (rc != 0) {
+    close(fds[1]);
+    *error = "cannot start " + ffmpeg + ": " + std::strerror(rc);
+    return false;
+  }
+  // A child that ends early must turn writes into errors, not kill us.
+  std::signal(SIGPIPE, SIG_IGN);
+  pipe->child = child;
+  pipe->input = fds[1];
+  return true;
+}
+
+bool VideoPipeWrite(VideoPipe* pipe, const uint8_t* rgba, size_t bytes) {
+  if (pipe->input < 0 || pipe->failed) return false;
+  while (bytes > 0) {
+    const ssize_t n = write(pipe->input, rgba, bytes);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      pipe->failed = true;
+      return false;
+    }
+    rgba += n;
+    bytes -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool VideoPipeClose(VideoPipe* pipe, std::string* error) {
+  if (pipe->child < 0) return false;
+  if (pipe->input >= 0) close(pipe->input);
+  pipe->input = -1;
+  const int status = WaitForChild(pipe->child);
+  pipe->child = -1;
+  if (status != 0 || pipe->failed) {
+    *error = "ffmpeg failed to encode the video (exit status " + std::to_string(status) + ")";
+    return false;
+  }
+  return true;
+}
+
+bool MuxVideoAndAudio(const std::string& ffmpeg, const std::string& videoOnlyPath, const std::string& wavPath,
+                      const std::string& outPath, std::string* error) {
+  const std::vector<std::string> args = {
+      "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", videoOnlyPath, "-i", wavPath,
+      "-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy", "-c:a", "aac", "-b:a", "192k",
+      "-movflags", "+faststart", outPath};
+  const int status = RunProgram(ffmpeg, args);
+  if (status != 0) {
+    *error = "ffmpeg failed to add the audio (exit status " + std::to_string(status) + ")";
+    return false;
+  }
+  return true;
+}
