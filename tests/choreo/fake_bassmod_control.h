@@ -1,0 +1,79 @@
+// Test-side controls of the fake sound library (fake_bassmod.cpp), reached
+// through the same loaded instance that the music binding opens in slot 1.
+#pragma once
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "music/music.h"
+#include "platform/dynlib.h"
+
+struct FakeBassmod {
+  ModuleHandle Module = nullptr;
+  void (*Reset)(uint32_t syncResult) = nullptr;
+  int32_t (*RegistrationCalls)() = nullptr;
+  int32_t (*SyncCount)() = nullptr;
+  int32_t (*GetSync)(int32_t i, uint32_t* out3, SYNCPROC* proc) = nullptr;
+  void (*Position)(uint32_t order, uint32_t row) = nullptr;
+  void (*Note)(uint32_t instrument, uint32_t note) = nullptr;
+};
+
+// Opens the fake in the music slot (as start-up does) and binds its controls.
+// syncResult 0 makes every registration fail.
+inline bool OpenFakeBassmod(FakeBassmod* fake, uint32_t syncResult = 1) {
+  CreateDynLibTable();
+  MusicInit(MusicLibrarySlot, FAKE_BASSMOD_PATH, -1, 44100, 0);
+  fake->Module = PlatformLoadLibrary(FAKE_BASSMOD_PATH);
+  if (fake->Module == nullptr) return false;
+  auto get = [&](auto& fn, const char* name) {
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(PlatformGetProcAddress(fake->Module, name));
+    return fn != nullptr;
+  };
+  const bool ok = get(fake->Reset, "FakeBassmod_Reset") &&
+                  get(fake->RegistrationCalls, "FakeBassmod_RegistrationCalls") &&
+                  get(fake->SyncCount, "FakeBassmod_SyncCount") &&
+                  get(fake->GetSync, "FakeBassmod_GetSync") &&
+                  get(fake->Position, "FakeBassmod_Position") && get(fake->Note, "FakeBassmod_Note");
+  if (ok) fake->Reset(syncResult);
+  return ok;
+}
+
+inline void CloseFakeBassmod(FakeBassmod* fake) {
+  if (fake->Module != nullptr) PlatformFreeLibrary(fake->Module);
+  fake->Module = nullptr;
+  DynLibCloseAll();
+}
+
+// One music event of a scripted song: a row reached, or an instrument played.
+struct SongEvent {
+  bool Note;
+  uint32_t First;   // order, or instrument
+  uint32_t Second;  // row, or note
+};
+
+// The song's shape as the choreography depends on it: orders 0..9 once, then
+// orders 6..9 over and over; rows per order; instrument 4 plays from order 1,
+// instrument 5 in orders 3, 4 and 6..9. passes6to9 counts the passes through
+// orders 6..9 including the first.
+inline std::vector<SongEvent> ScriptedSong(int passes6to9) {
+  static const uint32_t rows[10] = {24, 96, 96, 96, 96, 24, 64, 64, 64, 64};
+  std::vector<uint32_t> orders = {0, 1, 2, 3, 4, 5};
+  for (int p = 0; p < passes6to9; ++p)
+    for (uint32_t o = 6; o <= 9; ++o) orders.push_back(o);
+  std::vector<SongEvent> song;
+  for (uint32_t order : orders) {
+    for (uint32_t row = 0; row < rows[order]; ++row) {
+      song.push_back({false, order, row});
+      if (order >= 1 && order != 5 && row % 4 == 0) song.push_back({true, 4, 49});
+      if ((order == 3 || order == 4 || order >= 6) && row % 8 == 2) song.push_back({true, 5, 61});
+    }
+  }
+  return song;
+}
+
+inline void PlayEvent(const FakeBassmod& fake, const SongEvent& e) {
+  if (e.Note)
+    fake.Note(e.First, e.Second);
+  else
+    fake.Position(e.First, e.Second);
+}
