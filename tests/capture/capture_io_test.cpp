@@ -1,0 +1,325 @@
+// Tests of the capture's parts that need neither GL nor music: the exact
+// frame clock, options, WAV and PNG files, the writer thread, the contact
+// sheet, the logs and the ffmpeg lookup.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/capture/capture_options.h"
+#include "tools/capture/contact_sheet.h"
+#include "tools/capture/frame_clock.h"
+#include "tools/capture/frame_writer.h"
+#include "tools/capture/png_io.h"
+#include "tools/capture/progress.h"
+#include "tools/capture/timeline.h"
+#include "tools/capture/tiny_font.h"
+#include "tools/capture/video_pipe.h"
+#include "tools/capture/wav_writer.h"
+
+namespace {
+
+std::string TempDir() {
+  static const std::string dir = [] {
+    std::string d = std::filesystem::temp_directory_path().string() + "/capture_io_test_" + std::to_string(getpid());
+    std::filesystem::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+
+bool Parse(std::vector<const char*> args, CaptureOptions* o, std::string* error) {
+  args.insert(args.begin(), "zephyra-capture");
+  return ParseCaptureOptions(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+}  // namespace
+
+TEST(FrameClock, FrameSamplesAreExactForFractionalRates) {
+  Rational ntsc;
+  ASSERT_TRUE(ParseFrameRate("60000/1001", &ntsc));
+  EXPECT_EQ(ntsc.num, 60000);
+  EXPECT_EQ(ntsc.den, 1001);
+  // 60000 frames at 60000/1001 fps last exactly 1001 s.
+  EXPECT_EQ(FrameSample(60000, ntsc), 1001 * 44100);
+  // Frame 1 at 1001/60000 s = 735.735 samples: floor.
+  EXPECT_EQ(FrameSample(1, ntsc), 735);
+  // No drift: the sample of frame k is floor(k * 44100 * 1001 / 60000) for large k.
+  EXPECT_EQ(FrameSample(4321, ntsc), static_cast<int64_t>(4321LL * 44100 * 1001 / 60000));
+  Rational decimal;
+  ASSERT_TRUE(ParseFrameRate("29.97", &decimal));
+  EXPECT_EQ(decimal.num, 2997);
+  EXPECT_EQ(decimal.den, 100);
+  Rational sixty;
+  ASSERT_TRUE(ParseFrameRate("60", &sixty));
+  EXPECT_EQ(FrameSample(60, sixty), 44100);
+  EXPECT_EQ(FrameSample(1, sixty), 735);
+  // Ticks every 40 ms: 1764 samples.
+  EXPECT_EQ(CaptureTickSamples, 1764);
+}
+
+TEST(FrameClock, RejectsBadRatesAndTimes) {
+  Rational r{7, 1};
+  for (const char* bad : {"", "0", "0/1", "1/0", "-5", "abc", "60/", "/2", "1.5/2", "1001", "60..0", "1e3"})
+    EXPECT_FALSE(ParseFrameRate(bad, &r)) << bad;
+  EXPECT_EQ(r.num, 7);  // untouched
+  for (const char* bad : {"", "-1", "1:60", "a:10", "1:", ":5", "1.2.3", "x"}) EXPECT_FALSE(ParseMusicTime(bad, &r)) << bad;
+  ASSERT_TRUE(ParseMusicTime("1:05.5", &r));
+  EXPECT_EQ(r.num, 131);
+  EXPECT_EQ(r.den, 2);
+  ASSERT_TRUE(ParseMusicTime("33.8", &r));
+  EXPECT_EQ(TimeToSample(r), 1490580);
+}
+
+TEST(FrameClock, FirstFrameAtOrAfterRoundsUp) {
+  const Rational fps{25, 1};
+  EXPECT_EQ(FirstFrameAtOrAfter(Rational{0, 1}, fps), 0);
+  EXPECT_EQ(FirstFrameAtOrAfter(Rational{1, 25}, fps), 1);         // exactly on a frame
+  EXPECT_EQ(FirstFrameAtOrAfter(MakeRational(41, 1000), fps), 2);  // just after frame 1
+  const Rational ntsc{60000, 1001};
+  // 1001 s is exactly frame 60000.
+  EXPECT_EQ(FirstFrameAtOrAfter(Rational{1001, 1}, ntsc), 60000);
+  EXPECT_EQ(FormatSampleTime(44100 * 75 + 441), "1:15.010");
+}
+
+TEST(CaptureOptions, DefaultsAndPaths) {
+  CaptureOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({}, &o, &error)) << error;
+  EXPECT_EQ(o.width, 640);
+  EXPECT_EQ(o.height, 480);
+  EXPECT_EQ(o.fps.num, 60);
+  EXPECT_EQ(o.seed, 1u);
+  EXPECT_FALSE(o.fullscreenLook);
+  EXPECT_EQ(o.outDir, "capture");
+  EXPECT_EQ(o.timelinePath, "capture/timeline.txt");
+  EXPECT_EQ(o.contactSheetPath, "capture/contact-sheet.png");
+
+  CaptureOptions v;
+  ASSERT_TRUE(Parse({"--video", "out/demo.mp4", "--size=1920x1080", "-r", "60000/1001", "--seed", "42",
+                     "--fullscreen-look", "--from", "1:00", "--to", "70"},
+                    &v, &error))
+      << error;
+  EXPECT_EQ(v.width, 1920);
+  EXPECT_EQ(v.height, 1080);
+  EXPECT_EQ(v.fps.den, 1001);
+  EXPECT_EQ(v.seed, 42u);
+  EXPECT_TRUE(v.fullscreenLook);
+  EXPECT_EQ(v.from.num, 60);
+  EXPECT_EQ(v.to.num, 70);
+  EXPECT_EQ(v.timelinePath, "out/demo.timeline.txt");
+  EXPECT_EQ(v.contactSheetPath, "out/demo.contact.png");
+
+  CaptureOptions h;
+  ASSERT_TRUE(Parse({"--help"}, &h, &error));
+  EXPECT_TRUE(h.help);
+  EXPECT_NE(CaptureUsage().find("--fullscreen-look"), std::string::npos);
+}
+
+TEST(CaptureOptions, RefusesBadInput) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"--size", "640"}, "bad size"},
+      {{"--size", "8x8"}, "bad size"},
+      {{"--size", "100000x10"}, "bad size"},
+      {{"--fps", "0"}, "bad frame rate"},
+      {{"--seed", "-1"}, "bad seed"},
+      {{"--seed", "4294967296"}, "bad seed"},
+      {{"--from", "10", "--to", "5"}, "--from must come before --to"},
+      {{"--at", "1,x"}, "bad time"},
+      {{"--at", "1", "--from", "0"}, "cannot be combined"},
+      {{"--out", "a", "--video", "b.mp4"}, "not both"},
+      {{"--png-level", "12"}, "0 to 9"},
+      {{"--size"}, "needs a value"},
+      {{"--quiet=1"}, "takes no value"},
+      {{"--frobnicate"}, "unknown option"},
+  };
+  for (const Case& c : cases) {
+    CaptureOptions o;
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, &o, &error)) << c.args[0];
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+}
+
+TEST(WavFile, RoundTripWithPatchedSizes) {
+  const std::string path = TempDir() + "/a.wav";
+  WavWriter w;
+  ASSERT_TRUE(WavOpen(&w, path, 44100));
+  std::vector<int16_t> samples;
+  for (int i = 0; i < 1000; ++i) {
+    samples.push_back(static_cast<int16_t>(i * 31 - 15000));
+    samples.push_back(static_cast<int16_t>(-i));
+  }
+  ASSERT_TRUE(WavWrite(&w, samples.data(), 600));
+  ASSERT_TRUE(WavWrite(&w, samples.data() + 1200, 400));
+  ASSERT_TRUE(WavClose(&w));
+  EXPECT_EQ(std::filesystem::file_size(path), 44u + 4000u);
+  WavData d;
+  std::string error;
+  ASSERT_TRUE(WavRead(path, &d, &error)) << error;
+  EXPECT_EQ(d.sampleRate, 44100u);
+  EXPECT_EQ(d.channels, 2);
+  EXPECT_EQ(d.bitsPerSample, 16);
+  ASSERT_EQ(d.pcm.size(), 4000u);
+  EXPECT_EQ(0, std::memcmp(d.pcm.data(), samples.data(), 4000));
+
+  // A truncated file (size fields beyond the data) is refused, not read short.
+  std::filesystem::resize_file(path, 100);
+  EXPECT_FALSE(WavRead(path, &d, &error));
+  EXPECT_FALSE(WavOpen(&w, TempDir() + "/no/such/dir/x.wav", 44100));
+}
+
+TEST(PngFile, BottomUpRgbaRoundTrip) {
+  // 3 x 2 RGBA, bottom row first in memory, alpha bytes to be dropped.
+  const uint8_t rgba[] = {
+      1, 2, 3, 99, 4, 5, 6, 99, 7, 8, 9, 99,             // bottom row
+      10, 11, 12, 99, 13, 14, 15, 99, 16, 17, 18, 99,  // top row
+  };
+  const std::string path = TempDir() + "/f.png";
+  std::string error;
+  ASSERT_TRUE(WritePng(path, rgba, 3, 2, 4, 12, true, 1, &error)) << error;
+  RgbImage back;
+  ASSERT_TRUE(ReadPng(path, &back, &error)) << error;
+  ASSERT_EQ(back.width, 3);
+  ASSERT_EQ(back.height, 2);
+  const std::vector<uint8_t> expected = {10, 11, 12, 13, 14, 15, 16, 17, 18, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  EXPECT_EQ(back.pixels, expected);
+  EXPECT_FALSE(WritePng(TempDir() + "/no/such/dir/f.png", rgba, 3, 2, 4, 12, true, 1, &error));
+  // A file that is not a PNG is refused with a reason.
+  std::ofstream(TempDir() + "/bad.png") << "not a png";
+  EXPECT_FALSE(ReadPng(TempDir() + "/bad.png", &back, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(FrameWriter, WritesEveryFrameInOrderOnItsThread) {
+  std::vector<int64_t> seen;  // touched by the writer thread only until Finish
+  FrameWriter w;
+  FrameWriterStart(&w, 3, 16, [&seen](const FrameBuffer& b, std::string*) {
+    seen.push_back(b.frame);
+    return b.data[0] == static_cast<uint8_t>(b.frame);
+  });
+  for (int64_t k = 0; k < 50; ++k) {
+    FrameBuffer* b = FrameWriterAcquire(&w);
+    ASSERT_NE(b, nullptr);
+    b->frame = k;
+    b->data[0] = static_cast<uint8_t>(k);
+    FrameWriterSubmit(&w, b);
+  }
+  std::string error;
+  EXPECT_TRUE(FrameWriterFinish(&w, &error));
+  ASSERT_EQ(seen.size(), 50u);
+  for (int64_t k = 0; k < 50; ++k) EXPECT_EQ(seen[static_cast<size_t>(k)], k);
+}
+
+TEST(FrameWriter, FailureStopsTheRendererAndKeepsTheFirstReason) {
+  std::atomic<int> calls{0};
+  FrameWriter w;
+  FrameWriterStart(&w, 2, 4, [&calls](const FrameBuffer& b, std::string* why) {
+    ++calls;
+    if (b.frame == 3) {
+      *why = "disk full at 3";
+      return false;
+    }
+    return true;
+  });
+  int64_t k = 0;
+  for (; k < 1000; ++k) {
+    FrameBuffer* b = FrameWriterAcquire(&w);
+    if (!b) break;  // the renderer learns of the failure
+    b->frame = k;
+    FrameWriterSubmit(&w, b);
+  }
+  EXPECT_LT(k, 1000);
+  std::string error;
+  EXPECT_FALSE(FrameWriterFinish(&w, &error));
+  EXPECT_EQ(error, "disk full at 3");
+  EXPECT_EQ(calls.load(), 4);  // frames after the failure are not written
+}
+
+TEST(ContactSheet, ThumbnailAveragesAndFlipsRows) {
+  // 4 x 2 RGBA, bottom row first: bottom row black, top row white.
+  std::vector<uint8_t> rgba(4 * 2 * 4, 0);
+  for (int i = 16; i < 32; ++i) rgba[static_cast<size_t>(i)] = 255;
+  RgbImage t = MakeThumbnail(rgba.data(), 4, 2, 2, 2);
+  ASSERT_EQ(t.pixels.size(), 12u);
+  EXPECT_EQ(t.pixels[0], 255);  // top-left of the thumbnail is the top row
+  EXPECT_EQ(t.pixels[6], 0);
+  RgbImage grey = MakeThumbnail(rgba.data(), 4, 2, 1, 1);
+  EXPECT_EQ(grey.pixels[0], 128);  // (255 * 4 + 0 * 4) / 8 rounded
+}
+
+TEST(ContactSheet, LaysOutLabelledCells) {
+  ContactSheet sheet;
+  sheet.thumbWidth = 40;
+  sheet.columns = 2;
+  std::vector<uint8_t> frame(80 * 60 * 4, 200);
+  for (int i = 0; i < 3; ++i) ContactSheetAdd(&sheet, frame.data(), 80, 60, "0:0" + std::to_string(i) + ".000 CUE");
+  EXPECT_EQ(sheet.thumbHeight, 30);
+  RgbImage out = ContactSheetCompose(sheet);
+  // Two columns, two rows of (thumb + label) cells with gaps.
+  EXPECT_EQ(out.width, 2 * (40 + 6) + 6);
+  EXPECT_EQ(out.height, 2 * (30 + 12 + 6) + 6);
+  // The first thumbnail's pixel and label ink are where the layout says.
+  EXPECT_EQ(out.pixels[(6 * out.width + 6) * 3], 200);
+  int ink = 0;
+  for (int y = 6 + 30; y < 6 + 30 + 12; ++y)
+    for (int x = 6; x < 46; ++x) ink += out.pixels[(static_cast<size_t>(y) * out.width + x) * 3] == 230;
+  EXPECT_GT(ink, 20);
+  EXPECT_GT(ContactSheetCompose(ContactSheet{}).width, 0);  // an empty sheet still makes a picture
+}
+
+TEST(TinyFont, HasEveryCharacterOfTheLabels) {
+  for (char c : std::string("0123456789:. -ABCDEFGHIJKLMNOPQRSTUVWXYZ/+x")) EXPECT_NE(TinyFontGlyph(c), nullptr) << c;
+  EXPECT_EQ(TinyFontGlyph('#'), nullptr);
+  // Distinct digits have distinct glyphs (a copy-paste slip would show here).
+  for (char a = '0'; a <= '9'; ++a)
+    for (char b = static_cast<char>(a + 1); b <= '9'; ++b)
+      EXPECT_NE(0, std::memcmp(TinyFontGlyph(a), TinyFontGlyph(b), 7)) << a << b;
+  EXPECT_EQ(TinyFontTextWidth("12"), 11);
+}
+
+TEST(Logs, TimelineAndFrameLinesRoundTrip) {
+  TimelineState s;
+  s.sample = 1490580;
+  s.order = 6;
+  s.row = 0;
+  s.sceneMode = 16;
+  s.cueCount = 1;
+  s.demoDone = 0;
+  const std::string line = FormatTimelineLine("tick", s);
+  EXPECT_EQ(line, "tick 33.800000 1490580 6 0 16 1 0");
+  std::string kind;
+  TimelineState back;
+  ASSERT_TRUE(ParseTimelineLine(line, &kind, &back));
+  EXPECT_EQ(kind, "tick");
+  EXPECT_EQ(back.sample, s.sample);
+  EXPECT_EQ(back.sceneMode, 16);
+  EXPECT_FALSE(ParseTimelineLine(TimelineHeader, &kind, &back));
+  int64_t frame;
+  ASSERT_TRUE(ParseFrameLine(FormatFrameLine(2028, s), &frame, &back));
+  EXPECT_EQ(frame, 2028);
+  EXPECT_EQ(back.cueCount, 1);
+}
+
+TEST(Progress, LineShowsFramesSpeedAndTimeLeft) {
+  const std::string line = FormatProgress(600, 10 * 44100, 40 * 44100, 5.0, false);
+  EXPECT_EQ(line, "600 frames, music 0:10.000 of 0:40.000, 2.00x real time, 0:15 left");
+  EXPECT_NE(FormatProgress(1, 0, 44100, 0.0, true).find("~"), std::string::npos);
+}
+
+TEST(Ffmpeg, LookupReportsMissingProgram) {
+  EXPECT_EQ(FindFfmpeg("/no/such/ffmpeg"), "");
+  EXPECT_EQ(FindFfmpeg("no-such-program-zephyra"), "");
+  EXPECT_EQ(RunProgram("/no/such/program", {}), -1);
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "exit 3"}), 3);
+}

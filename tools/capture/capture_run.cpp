@@ -1,0 +1,503 @@
+// The capture run. The demo's own start-up, in the demo's order, on an
+// offscreen context; then a virtual clock taken from the decoded music:
+//
+//   - the music is decoded in blocks that end just past the next event, so
+//     every sync fires (on this thread, inside the decode call) at its exact
+//     sample and before any tick or frame at or after that sample;
+//   - tick n (n = 1, 2, ...) runs TickAnimation at sample n * 1764 (every
+//     40 ms of music), as the demo's 40 ms timer would;
+//   - frame k is rendered at sample floor(k * 44100 / fps) and so sees every
+//     sync and tick at a sample up to and including its own; a tick and a
+//     frame at the same sample run tick first, as the demo dispatches the
+//     timer message before the pass that draws;
+//   - the capture ends, like the demo's main loop, at the first event after
+//     DemoDone is set (the eleventh order cue), or at the end of the range.
+//
+// Every frame from the start is rendered, even before the range, because the
+// GL state that a frame leaves behind shapes the next one; frames outside the
+// range are only not read back.
+#include "tools/capture/capture_run.h"
+
+#include <GL/gl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/demo_globals.h"
+#include "app/shell.h"
+#include "assets/assets.h"
+#include "choreo/director.h"
+#include "choreo/tick.h"
+#include "image/image.h"
+#include "image/jpeg_decoder.h"
+#include "image/surface.h"
+#include "music/music.h"
+#include "platform/dynlib.h"
+#include "platform/heap.h"
+#include "platform/offscreen_gl.h"
+#include "platform/pixels.h"
+#include "render/render.h"
+#include "support/random.h"
+#include "tools/capture/contact_sheet.h"
+#include "tools/capture/frame_clock.h"
+#include "tools/capture/frame_writer.h"
+#include "tools/capture/png_io.h"
+#include "tools/capture/progress.h"
+#include "tools/capture/timeline.h"
+#include "tools/capture/video_pipe.h"
+#include "tools/capture/wav_writer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The demo's module load flags and the no-output device of the sound library.
+constexpr uint32_t MusicLoadFlags = 0x204;
+constexpr int32_t DecodeDevice = 0;
+constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
+// Expected length of a full run, for the progress line's estimate only.
+constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
+// Frames in flight between the renderer and the writer thread.
+constexpr size_t WriterBuffers = 4;
+
+using DecodeProc = uint32_t (*)(void* buffer, uint32_t frames);
+using PositionProc = uint32_t (*)();
+
+struct TimeSpent {
+  double music = 0;     // decoding, syncs and ticks
+  double render = 0;    // RenderFrame until the GL finished it
+  double readback = 0;  // glReadPixels into the writer's buffer
+  double wait = 0;      // waiting for a free buffer (writer behind)
+};
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+void Fail(const std::string& message) { std::fprintf(stderr, "zephyra-capture: %s\n", message.c_str()); }
+
+bool MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  return false;
+}
+
+std::string FrameFileName(const std::string& folder, int64_t frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame_%06lld.png", static_cast<long long>(frame));
+  return folder + name;
+}
+
+// The scene as the contact sheet names it.
+std::string SceneName(int32_t mode, int32_t captionB) {
+  switch (mode) {
+    case 1:
+    case 2:
+      return captionB ? "CAPTION B" : "CAPTION A";
+    case 4:
+    case 8:
+      return "MORPH";
+    case 16:
+      return "CUBE";
+    default:
+      return "MODE " + std::to_string(mode);
+  }
+}
+
+// The demo's start-up, steps 1 to 14 and 17 to 24, with the window replaced by
+// the offscreen context and the music library initialised for decoding.
+// The question "Fullscreen?" is answered by the options.
+bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
+  ClearDemoGlobals();
+  DemoGlobalsRecord& g = DemoGlobals;
+  g.MainHeap = PlatformHeapCreate(4000);
+  CreateDrawingDefaults();
+  ResetImageDecoders();
+  ObjectListHeap = PlatformHeapCreate(1024);
+  InitImageRegistry();
+  CreateDynLibTable();
+  if (!TextScratchBuffer) TextScratchBuffer = static_cast<char*>(PlatformHeapAlloc(g.MainHeap, TextScratchBufferSize));
+  RegisterJpegDecoder();
+  g.TexturePixelBuffer = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256 * 256 * 3));
+  g.KeyState = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256));
+  g.MorphLists = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 50 * sizeof(uint32_t)));
+  g.ObjectTextures = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 7 * sizeof(uint32_t)));
+  if (!g.MainHeap || !ObjectListHeap || !TextScratchBuffer || !g.TexturePixelBuffer || !g.KeyState ||
+      !g.MorphLists || !g.ObjectTextures) {
+    *error = "out of memory";
+    return false;
+  }
+  g.WindowActive = 1;
+  // The demo seeds from the clock at its first draw; the capture seeds first,
+  // so that the same seed gives the same run.
+  RandomSeed(o.seed);
+  g.ObjectTextureIndex.store(static_cast<int8_t>(Random(6)));
+  g.MorphRed.store(1.0f);
+  g.MorphGreen.store(0.4f);
+  g.MorphBlue.store(1.0f);
+  g.FloorDepth.store(-20.0f);
+  g.FloorSpinStep.store(8.0f);
+  g.FloorDepthStep.store(0.3f);
+  g.FullscreenMode = o.fullscreenLook ? 1 : 0;
+  // Full screen runs the display at 16 bits per pixel, and the decoded
+  // pictures (hence the texels) take that depth.
+  PixelStoreSetDisplayDepth(o.fullscreenLook ? 16 : 32);
+
+  const char* why = nullptr;
+  *gl = CreateOffscreenGL(o.width, o.height, &why);
+  if (!*gl) {
+    *error = std::string("cannot create the offscreen OpenGL context: ") + (why ? why : "unknown reason");
+    return false;
+  }
+  ResizeViewport(o.width, o.height);
+  InitGLState();
+  return true;
+}
+
+struct MusicDecoder {
+  ModuleHandle module = nullptr;  // our own reference to the library in the binding's slot
+  DecodeProc decode = nullptr;
+  PositionProc position = nullptr;
+};
+
+bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
+  const std::string path = o.libraryPath.empty() ? MusicLibraryPath : o.libraryPath;
+  if (!MusicInit(MusicLibrarySlot, path.c_str(), DecodeDevice, static_cast<uint32_t>(CaptureSampleRate), 0)) {
+    *error = "cannot initialise the sound library " + path + " for decoding (" + MusicErrorText(MusicLibrarySlot) +
+             ")";
+    return false;
+  }
+  // The decode calls are not part of the binding's operations: they are
+  // looked up in the same loaded library (a second load of the same file
+  // yields the same instance, with the syncs registered through the slot).
+  m->module = PlatformLoadLibrary(path.c_str());
+  if (m->module) {
+    m->decode = reinterpret_cast<DecodeProc>(PlatformGetProcAddress(m->module, "BASSMOD_MusicDecode"));
+    m->position = reinterpret_cast<PositionProc>(PlatformGetProcAddress(m->module, "BASSMOD_MusicGetPosition"));
+  }
+  if (!m->decode || !m->position) {
+    *error = "the sound library " + path + " has no decode mode (BASSMOD_MusicDecode, BASSMOD_MusicGetPosition)";
+    return false;
+  }
+  if (!MusicLoad(MusicLibrarySlot, 1, MusicModule, 0, MusicModuleSize, MusicLoadFlags)) {
+    *error = std::string("the sound library cannot load the music: ") + MusicErrorText(MusicLibrarySlot);
+    return false;
+  }
+  return true;
+}
+
+void StopDemo(OffscreenGL* gl, MusicDecoder* m) {
+  DestroyOffscreenGL(gl);
+  DynLibCloseAll();
+  if (m->module) PlatformFreeLibrary(m->module);
+  ReleaseAllImages();
+  PlatformHeapDestroy(ObjectListHeap);
+  ObjectListHeap = nullptr;
+  PlatformHeapDestroy(DemoGlobals.MainHeap);
+  DemoGlobals.MainHeap = nullptr;
+  TextScratchBuffer = nullptr;
+}
+
+// The music clock: samples decoded so far, and the audio that is kept back
+// until the event it belongs before has been handled.
+struct MusicClock {
+  MusicDecoder* decoder = nullptr;
+  int64_t decoded = 0;            // samples decoded
+  int64_t heldStart = 0;          // first sample in `held`
+  std::vector<int16_t> held;      // decoded, not yet written (stereo pairs)
+  std::vector<int16_t> block;
+  int64_t audioStart = 0;         // first sample that goes into the WAV
+  WavWriter* wav = nullptr;
+};
+
+// Decodes until every sample before `target` is decoded; syncs due on the
+// way fire inside the decode calls.
+bool DecodeUntil(MusicClock* c, int64_t target, std::string* error) {
+  while (c->decoded < target) {
+    const auto frames = static_cast<uint32_t>(std::min<int64_t>(DecodeBlockFrames, target - c->decoded));
+    c->block.resize(static_cast<size_t>(frames) * 2);
+    const uint32_t got = c->decoder->decode(c->block.data(), frames);
+    if (got == 0) {
+      *error = "the sound library stopped decoding at sample " + std::to_string(c->decoded);
+      return false;
+    }
+    c->held.insert(c->held.end(), c->block.begin(), c->block.begin() + static_cast<ptrdiff_t>(got) * 2);
+    c->decoded += got;
+  }
+  return true;
+}
+
+// Writes the held audio before sample `until` to the WAV (from audioStart on).
+bool ReleaseAudio(MusicClock* c, int64_t until) {
+  until = std::min(until, c->decoded);
+  if (until <= c->heldStart) return true;
+  const int64_t from = std::max(c->heldStart, c->audioStart);
+  bool ok = true;
+  if (c->wav && until > from)
+    ok = WavWrite(c->wav, c->held.data() + (from - c->heldStart) * 2, static_cast<uint32_t>(until - from));
+  c->held.erase(c->held.begin(), c->held.begin() + (until - c->heldStart) * 2);
+  c->heldStart = until;
+  return ok;
+}
+
+TimelineState CurrentState(const MusicClock& c, int64_t sample) {
+  TimelineState s;
+  s.sample = sample;
+  const uint32_t pos = c.decoder->position();
+  s.order = pos & 0xFFFF;
+  s.row = pos >> 16;
+  s.sceneMode = DemoGlobals.SceneMode.load();
+  s.cueCount = DemoGlobals.CueCount.load();
+  s.demoDone = DemoGlobals.DemoDone.load();
+  return s;
+}
+
+}  // namespace
+
+int RunCapture(const CaptureOptions& o) {
+  const Clock::time_point started = Clock::now();
+  const bool video = !o.videoPath.empty();
+  std::string ffmpeg;
+  if (video) {
+    ffmpeg = FindFfmpeg(o.ffmpeg);
+    if (ffmpeg.empty()) {
+      Fail("ffmpeg was not found" + (o.ffmpeg.empty() ? std::string(" on PATH") : " at '" + o.ffmpeg + "'") +
+           ": install it (Debian: apt-get install ffmpeg) to make a video, or capture PNG frames and a WAV "
+           "with --out DIR");
+      return CaptureExitFailed;
+    }
+  } else if (!MakeFolder(o.outDir)) {
+    Fail("cannot create the output folder " + o.outDir);
+    return CaptureExitFailed;
+  }
+
+  // Which frames are written.
+  std::set<int64_t> stills;
+  for (const Rational& t : o.at) stills.insert(FirstFrameAtOrAfter(t, o.fps));
+  const int64_t firstFrame = !stills.empty() ? *stills.begin() : o.haveFrom ? FirstFrameAtOrAfter(o.from, o.fps) : 0;
+  const int64_t endFrame = !stills.empty() ? *stills.rbegin() + 1
+                           : o.haveTo     ? FirstFrameAtOrAfter(o.to, o.fps)
+                                          : INT64_MAX;
+  if (endFrame <= firstFrame) {
+    Fail("the time range holds no frame at this frame rate");
+    return CaptureExitUsage;
+  }
+  auto selected = [&](int64_t k) {
+    return k >= firstFrame && k < endFrame && (stills.empty() || stills.count(k) != 0);
+  };
+
+  OffscreenGL* gl = nullptr;
+  MusicDecoder decoder;
+  std::string error;
+  if (!StartDemo(o, &gl, &error) || !StartMusic(o, &decoder, &error)) {
+    Fail(error);
+    StopDemo(gl, &decoder);
+    return CaptureExitFailed;
+  }
+  // The demo's start-up steps 19 to 24 (the music is decoded, not played).
+  RegisterMusicSyncs();
+  BuildMorphLists();
+  BuildCubeLists();
+  BuildTextureSet();
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  DemoGlobals.SceneMode.store(1);
+
+  // Outputs.
+  const std::string wavPath = video ? o.videoPath + ".audio.wav" : o.outDir + "/audio.wav";
+  const std::string videoOnlyPath = o.videoPath + ".video.mkv";
+  WavWriter wav;
+  FILE* timeline = std::fopen(o.timelinePath.c_str(), "w");
+  FILE* frameLog = std::fopen(o.frameLogPath.c_str(), "w");
+  if (!WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate)) || !timeline || !frameLog) {
+    Fail("cannot create the output files (" + wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")");
+    if (wav.file) WavClose(&wav);
+    if (timeline) std::fclose(timeline);
+    if (frameLog) std::fclose(frameLog);
+    StopDemo(gl, &decoder);
+    return CaptureExitFailed;
+  }
+  std::fprintf(timeline, "%s\n", TimelineHeader);
+  std::fprintf(frameLog, "%s\n", FrameLogHeader);
+
+  const size_t frameBytes = static_cast<size_t>(o.width) * o.height * 4;
+  VideoPipe pipe;
+  FrameWriter writer;
+  if (video) {
+    if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, &error)) {
+      Fail(error);
+      WavClose(&wav);
+      std::fclose(timeline);
+      std::fclose(frameLog);
+      StopDemo(gl, &decoder);
+      return CaptureExitFailed;
+    }
+    FrameWriterStart(&writer, WriterBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
+      if (VideoPipeWrite(&pipe, b.data.data(), b.data.size())) return true;
+      *why = "ffmpeg stopped taking frames";
+      return false;
+    });
+  } else {
+    const std::string folder = o.outDir;
+    const int32_t w = o.width, h = o.height;
+    const int level = o.pngLevel;
+    FrameWriterStart(&writer, WriterBuffers, frameBytes, [folder, w, h, level](const FrameBuffer& b, std::string* why) {
+      return WritePng(FrameFileName(folder, b.frame), b.data.data(), w, h, 4, static_cast<size_t>(w) * 4, true, level,
+                      why);
+    });
+  }
+
+  MusicClock clock;
+  clock.decoder = &decoder;
+  clock.audioStart = FrameSample(firstFrame, o.fps);
+  clock.wav = &wav;
+  ContactSheet sheet;
+  TimeSpent spent;
+  ProgressLine progress;
+  ProgressStart(&progress, stderr, o.progress);
+  const int64_t progressEnd = endFrame != INT64_MAX ? FrameSample(endFrame, o.fps) : ExpectedDemoSamples;
+
+  int64_t frame = 0;      // next frame to handle
+  int64_t tick = 1;       // next tick to run
+  int64_t written = 0;    // frames handed to the writer
+  std::string lastScene;  // contact sheet: scene and cue count of the last frame written
+  int32_t lastCue = -1;
+  bool ok = true;
+  int64_t endSample = 0;
+
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  for (;;) {
+    const int64_t tickSample = tick * CaptureTickSamples;
+    const int64_t frameSample = FrameSample(frame, o.fps);
+    if (frame >= endFrame) {
+      // The range is done: audio up to the first frame after it.
+      endSample = frameSample;
+      break;
+    }
+    const bool isTick = tickSample <= frameSample;
+    const int64_t eventSample = isTick ? tickSample : frameSample;
+
+    const Clock::time_point m0 = Clock::now();
+    if (!DecodeUntil(&clock, eventSample + 1, &error) || !ReleaseAudio(&clock, eventSample)) {
+      if (error.empty()) error = "cannot write " + wavPath;
+      ok = false;
+      break;
+    }
+    if (DemoGlobals.DemoDone.load()) {
+      // The demo's loop ends after the pass in which DemoDone was set: no
+      // further tick or frame. The audio runs to the next frame's time, so
+      // its length is that of the frames written.
+      endSample = frameSample;
+      break;
+    }
+    if (isTick) {
+      TickAnimation();
+      ++tick;
+      std::fprintf(timeline, "%s\n", FormatTimelineLine("tick", CurrentState(clock, eventSample)).c_str());
+      spent.music += Seconds(m0, Clock::now());
+      continue;
+    }
+    spent.music += Seconds(m0, Clock::now());
+
+    const Clock::time_point r0 = Clock::now();
+    RenderFrame();
+    const bool keep = selected(frame);
+    if (keep) {
+      glFinish();
+      const Clock::time_point r1 = Clock::now();
+      spent.render += Seconds(r0, r1);
+      FrameBuffer* buffer = FrameWriterAcquire(&writer);
+      const Clock::time_point r2 = Clock::now();
+      spent.wait += Seconds(r1, r2);
+      if (!buffer) {
+        ok = false;
+        break;
+      }
+      buffer->frame = frame;
+      glReadPixels(0, 0, o.width, o.height, GL_RGBA, GL_UNSIGNED_BYTE, buffer->data.data());
+      spent.readback += Seconds(r2, Clock::now());
+
+      const TimelineState state = CurrentState(clock, eventSample);
+      std::fprintf(frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
+      const std::string scene = SceneName(state.sceneMode, DemoGlobals.UseCaptionB.load());
+      std::string label;
+      if (scene != lastScene) label = scene;
+      if (lastCue >= 0 && state.cueCount != lastCue) label = "CUE " + std::to_string(state.cueCount);
+      if (!label.empty())
+        ContactSheetAdd(&sheet, buffer->data.data(), o.width, o.height, FormatSampleTime(eventSample) + " " + label);
+      lastScene = scene;
+      lastCue = state.cueCount;
+      FrameWriterSubmit(&writer, buffer);
+      ++written;
+    } else {
+      spent.render += Seconds(r0, Clock::now());
+    }
+    ++frame;
+    ProgressUpdate(&progress, written, eventSample - std::min(eventSample, clock.audioStart),
+                   progressEnd - clock.audioStart, endFrame == INT64_MAX, false);
+  }
+
+  // The rest of the audio, then the closing line of the timeline.
+  if (ok) {
+    if (!DecodeUntil(&clock, endSample, &error) || !ReleaseAudio(&clock, endSample)) {
+      if (error.empty()) error = "cannot write " + wavPath;
+      ok = false;
+    }
+    std::fprintf(timeline, "%s\n", FormatTimelineLine("end", CurrentState(clock, endSample)).c_str());
+  }
+  ProgressUpdate(&progress, written, endSample - std::min(endSample, clock.audioStart), endSample - clock.audioStart,
+                 false, true);
+  ProgressFinish(&progress);
+
+  std::string writeError;
+  if (!FrameWriterFinish(&writer, &writeError)) {
+    ok = false;
+    if (error.empty()) error = writeError;
+  }
+  if (!WavClose(&wav) && ok) {
+    ok = false;
+    error = "cannot write " + wavPath;
+  }
+  if ((std::fclose(timeline) != 0 || std::fclose(frameLog) != 0) && ok) {
+    ok = false;
+    error = "cannot write " + o.timelinePath + " or " + o.frameLogPath;
+  }
+  const Clock::time_point encodeStart = Clock::now();
+  if (video) {
+    if (!VideoPipeClose(&pipe, &writeError) && ok) {
+      ok = false;
+      error = writeError;
+    }
+    if (ok && !MuxVideoAndAudio(ffmpeg, videoOnlyPath, wavPath, o.videoPath, &error)) ok = false;
+    std::remove(videoOnlyPath.c_str());
+    std::remove(wavPath.c_str());
+  }
+  const double finishSeconds = Seconds(encodeStart, Clock::now());
+  if (ok && written > 0 && !WriteRgbPng(o.contactSheetPath, ContactSheetCompose(sheet), &error)) ok = false;
+  StopDemo(gl, &decoder);
+
+  if (!ok) {
+    Fail(error);
+    return CaptureExitFailed;
+  }
+  const double total = Seconds(started, Clock::now());
+  const double music = static_cast<double>(endSample - clock.audioStart) / CaptureSampleRate;
+  std::fprintf(stderr, "zephyra-capture: %lld frames (%s of music) in %.2f s, %.1f frames/s, %.2fx real time\n",
+               static_cast<long long>(written), FormatSampleTime(endSample - clock.audioStart).c_str(), total,
+               total > 0 ? static_cast<double>(written) / total : 0.0, total > 0 ? music / total : 0.0);
+  if (o.timing) {
+    std::fprintf(stderr,
+                 "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
+                 "%.2f s; writer thread busy %.2f s (%s); final %s %.2f s\n",
+                 spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds,
+                 video ? "pipe into ffmpeg" : "PNG encode+write", video ? "encode+mux" : "close", finishSeconds);
+  }
+  return CaptureExitOk;
+}
