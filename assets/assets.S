@@ -1,0 +1,38 @@
+/* The demo's music, pictures and captions as read-only byte arrays with C
+   linkage (declared in assets.h). Each blob is followed by a 32-bit size
+   symbol holding its length in bytes. The files sit next to this source; the
+   build passes this folder to the assembler as an include path and lists the
+   files as dependencies, so regenerating an asset rebuilds the object. */
+
+.macro BLOB name, file
+    .section .rodata.\name, "a", @progbits
+    .balign 16
+    .global \name
+    .type \name, @object
+\name:
+    .incbin "\file"
+.L\name\()_end:
+    .size \name, .L\name\()_end - \name
+    .section .rodata.\name\()Size, "a", @progbits
+    .balign 4
+    .global \name\()Size
+    .type \name\()Size, @object
+\name\()Size:
+    .long .L\name\()_end - \name
+    .size \name\()Size, 4
+.endm
+
+BLOB MusicModule,   "zephyra.xm"
+BLOB ObjectImage0,  "object0.jpg"
+BLOB ObjectImage1,  "object1.jpg"
+BLOB ObjectImage2,  "object2.jpg"
+BLOB ObjectImage3,  "object3.jpg"
+BLOB ObjectImage4,  "object4.jpg"
+BLOB ObjectImage5,  "object5.jpg"
+BLOB ObjectImage6,  "object6.jpg"
+BLOB FloorImage,    "floor.jpg"
+BLOB CaptionImageA, "caption_a.raw"
+BLOB CaptionImageB, "caption_b.raw"
+
+/* No executable stack. */
+.section .note.GNU-stack, "", @progbits
