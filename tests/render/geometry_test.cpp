@@ -120,7 +120,9 @@ TEST(Geometry, EveryMorphVertexBetweenHalfAndOne) {
     EXPECT_GE(lo, 0.5 - 1e-6) << "list " << i;
     EXPECT_LE(hi, 1.0 + 1e-6) << "list " << i;
     // The folded shapes really fold: well inside the sphere somewhere.
-    if (i >= 5 && i <= 45) EXPECT_LT(lo, 0.75) << "list " << i;
+    if (i >= 5 && i <= 45) {
+      EXPECT_LT(lo, 0.75) << "list " << i;
+    }
   }
 }
 

@@ -1,0 +1,139 @@
+// The real demo under Xvfb, answered No and left to run: it must end by
+// itself at the eleventh cue with exit code 0, 71 to 76 s after its window
+// appeared, and the screenshots along the way must show the four scenes.
+// Screenshots go to $ZEPHYRA_SHOTS_DIR (default: shots/ beside the demo).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+Image ReadPpm(const std::string& path) {
+  Image image;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return image;
+  int maxValue = 0;
+  if (std::fscanf(f, "P6 %d %d %d", &image.width, &image.height, &maxValue) == 3 && maxValue == 255) {
+    std::fgetc(f);
+    image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
+    if (std::fread(image.rgb.data(), 1, image.rgb.size(), f) != image.rgb.size()) image = Image{};
+  }
+  std::fclose(f);
+  return image;
+}
+
+std::map<std::string, std::string> ReadResult(const std::string& path) {
+  std::map<std::string, std::string> result;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) result[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return result;
+}
+
+bool Lit(const uint8_t* p) { return p[0] > 100 || p[1] > 100 || p[2] > 100; }
+
+// A caption frame: white lettering (grey pixels) only in the band around
+// the vertical centre, 0.5 of 1.24 half-heights: rows 192 .. 288.
+void ExpectCaption(const Image& image, const char* which) {
+  SCOPED_TRACE(which);
+  ASSERT_EQ(image.width, 640);
+  ASSERT_EQ(image.height, 480);
+  int lit = 0, outside = 0, coloured = 0;
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      const uint8_t* p = image.At(x, y);
+      if (!Lit(p)) continue;
+      ++lit;
+      outside += y < 185 || y > 295;
+      coloured += std::abs(p[0] - p[1]) > 12 || std::abs(p[1] - p[2]) > 12;
+    }
+  EXPECT_GT(lit, 300);
+  EXPECT_EQ(outside, 0);
+  EXPECT_EQ(coloured, 0);
+}
+
+TEST(WholeDemo, RunsFromFirstCaptionToEleventhCue) {
+  const char* env = std::getenv("ZEPHYRA_SHOTS_DIR");
+  const std::string out = env && *env ? env : "shots";
+  const std::string command = std::string(ZEPHYRA_SOURCE_DIR) +
+                              "/tests/render/whole_demo_xvfb.sh '" + out + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  auto result = ReadResult(out + "/result.txt");
+  ASSERT_EQ(result.count("error"), 0u) << result["error"];
+  ASSERT_EQ(result.count("killed"), 0u) << "the demo did not end by itself";
+
+  EXPECT_EQ(result["exit_code"], "0");
+  const double seconds = std::atof(result["seconds"].c_str());
+  EXPECT_GE(seconds, 71.0);
+  EXPECT_LE(seconds, 76.0);
+  std::printf("demo: window after %s s, ended %.2f s after its window appeared, peak memory %s KiB\n",
+              result["startup_seconds"].c_str(), seconds, result["peak_kib"].c_str());
+
+  // About 0.8 s: caption A fading in.
+  ExpectCaption(ReadPpm(out + "/shot_0.8.ppm"), "caption A at 0.8 s");
+
+  // About 10 s: the morph body, a large translucent shape over the centre,
+  // reaching well above and below the caption band.
+  {
+    const Image image = ReadPpm(out + "/shot_10.ppm");
+    ASSERT_EQ(image.width, 640);
+    int lit = 0, high = 0, low = 0;
+    for (int y = 0; y < image.height; ++y)
+      for (int x = 0; x < image.width; ++x) {
+        const uint8_t* p = image.At(x, y);
+        if (p[0] + p[1] + p[2] < 30) continue;
+        ++lit;
+        high += y < 150;
+        low += y > 330;
+      }
+    EXPECT_GT(lit, 640 * 480 / 10);
+    EXPECT_GT(high, 1000);
+    EXPECT_GT(low, 1000);
+  }
+
+  // About 28.5 s: caption B.
+  ExpectCaption(ReadPpm(out + "/shot_28.5.ppm"), "caption B at 28.5 s");
+
+  // About 50 s: the cube over the red-tinted floor. The floor fills the
+  // frame's border; the cube's black edges lie near the centre.
+  {
+    const Image image = ReadPpm(out + "/shot_50.ppm");
+    ASSERT_EQ(image.width, 640);
+    long red = 0, green = 0, blue = 0;
+    int border = 0;
+    for (int y = 0; y < image.height; ++y)
+      for (int x = 0; x < image.width; ++x) {
+        if (x > 40 && x < 600 && y > 40 && y < 440) continue;
+        const uint8_t* p = image.At(x, y);
+        red += p[0];
+        green += p[1];
+        blue += p[2];
+        ++border;
+      }
+    EXPECT_GT(red, green * 11 / 10) << "floor not tinted red";
+    EXPECT_GT(red, blue * 11 / 10) << "floor not tinted red";
+    EXPECT_GT(red / border, 10) << "no floor";
+    int black = 0;
+    for (int y = 140; y < 340; ++y)
+      for (int x = 220; x < 420; ++x) {
+        const uint8_t* p = image.At(x, y);
+        black += p[0] < 20 && p[1] < 20 && p[2] < 20;
+      }
+    EXPECT_GT(black, 200) << "no black cube edges near the centre";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs the real demo under its own Xvfb, answers "Fullscreen?" with No,
+# screenshots the window at set times after it appears and waits for the
+# demo to end by itself. Writes to OUT (first argument):
+#   result.txt  key=value lines: exit_code, seconds (window shown -> exit),
+#               startup_seconds (launch -> window shown), peak_kib
+#   shot_<t>.png and shot_<t>.ppm for each time t (seconds after the window
+#               appeared), the window's client area
+#   demo.log    the demo's stdout/stderr and /usr/bin/time's report
+# Run from the folder holding the demo and ./bassmod.so (build/bin).
+# SHOT_TIMES overrides the screenshot times; DEMO (default ./zephyra).
+set -uo pipefail
+OUT=${1:?output folder}
+DEMO=${DEMO:-./zephyra}
+SHOT_TIMES=${SHOT_TIMES:-"0.8 10 28.5 50"}
+LIMIT=${LIMIT:-110}   # seconds after which the demo is killed
+mkdir -p "$OUT"
+rm -f "$OUT"/result.txt "$OUT"/shot_* "$OUT"/demo.log
+
+now() { date +%s.%N; }
+elapsed() { echo "$(now) - $1" | bc -l; }
+fail() { echo "error=$*" >> "$OUT/result.txt"; cleanup; exit 1; }
+
+XVFB_PID=""; DEMO_PID=""
+cleanup() {
+  [ -n "$DEMO_PID" ] && kill -KILL "$DEMO_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+# Our own X server on a free display number (Xvfb picks it and reports it).
+exec 3> "$OUT/display.txt"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+exec 3>&-
+for _ in $(seq 100); do [ -s "$OUT/display.txt" ] && break; sleep 0.05; done
+[ -s "$OUT/display.txt" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$OUT/display.txt")"
+export SDL_AUDIODRIVER=dummy
+unset SDL_VIDEODRIVER
+
+LAUNCH=$(now)
+/usr/bin/time -v -o "$OUT/time.txt" "$DEMO" > "$OUT/demo.log" 2>&1 &
+DEMO_PID=$!
+
+# Windows whose name mentions the demo, as "id WxH" (xwininfo lists the
+# UTF-8 names xdotool cannot match).
+demo_windows() {
+  xwininfo -root -tree 2>/dev/null | grep -i 'zephyra' |
+    sed -E 's/^ *(0x[0-9a-f]+) .* ([0-9]+x[0-9]+)\+.*$/\1 \2/'
+}
+
+# The requester comes first: answer it with Escape (= No).
+BOX=""
+for _ in $(seq 200); do
+  BOX=$(demo_windows | awk '$2 != "640x480" {print $1; exit}')
+  [ -n "$BOX" ] && break
+  kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before asking"
+  sleep 0.05
+done
+[ -n "$BOX" ] || fail "no Fullscreen? requester"
+sleep 0.3
+xdotool windowfocus --sync "$BOX" key Escape 2>/dev/null || fail "could not answer the requester"
+
+# Then the 640 x 480 demo window.
+WIN=""
+for _ in $(seq 400); do
+  WIN=$(demo_windows | awk '$2 == "640x480" {print $1; exit}')
+  [ -n "$WIN" ] && break
+  kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before its window appeared"
+  sleep 0.025
+done
+[ -n "$WIN" ] || fail "no 640x480 demo window"
+SHOWN=$(now)
+echo "startup_seconds=$(echo "$SHOWN - $LAUNCH" | bc -l)" >> "$OUT/result.txt"
+echo "window=$WIN" >> "$OUT/result.txt"
+
+for t in $SHOT_TIMES; do
+  wait_for=$(echo "$t - $(elapsed "$SHOWN")" | bc -l)
+  if [ "$(echo "$wait_for > 0" | bc -l)" = 1 ]; then sleep "$wait_for"; fi
+  kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before the shot at $t s"
+  import -window "$WIN" "ppm:$OUT/shot_$t.ppm" 2>/dev/null || fail "screenshot at $t s failed"
+  echo "shot_$t=$(elapsed "$SHOWN")" >> "$OUT/result.txt"
+done
+# PNG copies for people to look at, made once the timing no longer matters.
+for t in $SHOT_TIMES; do
+  /usr/bin/python3 -c "import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])" \
+    "$OUT/shot_$t.ppm" "$OUT/shot_$t.png" 2>/dev/null || true
+done
+
+# Let it end by itself.
+while kill -0 "$DEMO_PID" 2>/dev/null; do
+  if [ "$(echo "$(elapsed "$SHOWN") > $LIMIT" | bc -l)" = 1 ]; then
+    kill -KILL "$DEMO_PID" 2>/dev/null
+    echo "killed=1" >> "$OUT/result.txt"
+  fi
+  sleep 0.05
+done
+wait "$DEMO_PID"
+CODE=$?
+DEMO_PID=""
+echo "seconds=$(elapsed "$SHOWN")" >> "$OUT/result.txt"
+echo "exit_code=$CODE" >> "$OUT/result.txt"
+PEAK=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$OUT/time.txt" 2>/dev/null)
+echo "peak_kib=${PEAK:-0}" >> "$OUT/result.txt"
+cat "$OUT/time.txt" >> "$OUT/demo.log" 2>/dev/null
+exit 0
