@@ -1,0 +1,539 @@
+// The scripted window-system backend: records calls, answers from a script.
+#include "platform/null/null_platform.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "platform/window.h"
+
+struct PlatformDCRec {
+  PlatformWindowRec* window;
+};
+
+struct PlatformWindowRec {
+  int number = 0;             // w<number> in the log
+  std::string className;
+  WindowProc proc = nullptr;
+  uint32_t style = 0;
+  bool alive = true;
+  bool visible = false;
+  bool enabled = true;
+  uint32_t thread = 0;
+  uint32_t process = 0;
+  int32_t format = 0;         // pixel format set, 0 = none
+  PlatformDCRec dc{nullptr};
+};
+
+struct PlatformGLRec {
+  PlatformWindowRec* window;  // the window whose DC it was made for
+  bool alive = true;
+};
+
+namespace {
+
+struct ClassRec {
+  std::string name;
+  WNDCLASSA data;
+};
+
+struct ScriptedMessage {
+  MSG msg;
+  bool toNewestWindow;  // hwnd filled in at delivery
+};
+
+struct NullState {
+  std::vector<std::string> calls;
+  std::array<bool, static_cast<size_t>(NullStep::Count)> fail{};
+  std::deque<int> answers;
+  std::vector<ClassRec> classes;
+  std::vector<std::unique_ptr<PlatformWindowRec>> windows;  // kept until reset: handles stay comparable
+  std::vector<std::unique_ptr<PlatformGLRec>> contexts;
+  PlatformGLRec* current = nullptr;
+  std::deque<MSG> posted;
+  std::deque<ScriptedMessage> input;
+  std::function<void(uint64_t)> idle;
+  uint64_t emptyPasses = 0;
+  uint64_t peeks = 0;
+  uint64_t passLimit = 100000;
+  int32_t cursor = 0;
+  bool fullscreen = false;
+  PlatformWindowRec* foreground = nullptr;
+  uint32_t threadOverride = 0;
+};
+
+NullState state;
+std::mutex postLock;  // PlatformPostMessage may come from another thread
+
+bool Failing(NullStep step) { return state.fail[static_cast<size_t>(step)]; }
+
+void Log(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  state.calls.emplace_back(line);
+}
+
+PlatformWindowRec* Live(WindowHandle window) {
+  for (auto& w : state.windows)
+    if (w.get() == window) return w->alive ? w.get() : nullptr;
+  return nullptr;
+}
+
+PlatformWindowRec* LiveDC(DeviceContextHandle dc) {
+  for (auto& w : state.windows)
+    if (&w->dc == dc && w->alive && w->dc.window) return w.get();
+  return nullptr;
+}
+
+PlatformGLRec* LiveContext(RenderContextHandle rc) {
+  for (auto& c : state.contexts)
+    if (c.get() == rc) return c->alive ? c.get() : nullptr;
+  return nullptr;
+}
+
+PlatformWindowRec* NewestWindow() {
+  for (auto it = state.windows.rbegin(); it != state.windows.rend(); ++it)
+    if ((*it)->alive) return it->get();
+  return nullptr;
+}
+
+std::string Name(WindowHandle window) {
+  if (!window) return "-";
+  for (auto& w : state.windows)
+    if (w.get() == window) return "w" + std::to_string(w->number);
+  return "?";
+}
+
+ClassRec* FindClass(const char* name) {
+  if (!name) return nullptr;
+  for (auto& c : state.classes)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+// The frame a captioned window gets around its client area, in pixels.
+constexpr int32_t FrameSide = 8, FrameTop = 31;
+constexpr uint32_t WS_CAPTION = 0x00C00000u;
+
+intptr_t Send(PlatformWindowRec* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  return window->proc ? window->proc(window, message, wParam, lParam) : 0;
+}
+
+bool TakeMessage(MSG* message, uint32_t removeFlags) {
+  {
+    std::lock_guard guard(postLock);
+    if (!state.posted.empty()) {
+      *message = state.posted.front();
+      if (removeFlags & PM_REMOVE) state.posted.pop_front();
+      return true;
+    }
+  }
+  if (!state.input.empty()) {
+    ScriptedMessage& next = state.input.front();
+    *message = next.msg;
+    if (next.toNewestWindow) message->hwnd = NewestWindow();
+    if (removeFlags & PM_REMOVE) state.input.pop_front();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- test controls ----------------------------------------------------------------
+
+void NullPlatformReset() {
+  std::lock_guard guard(postLock);
+  state.~NullState();
+  new (&state) NullState();
+}
+
+const std::vector<std::string>& NullPlatformCalls() { return state.calls; }
+void NullPlatformClearCalls() { state.calls.clear(); }
+
+std::vector<std::string> NullPlatformCallsStartingWith(const std::string& prefix) {
+  std::vector<std::string> out;
+  for (auto& line : state.calls)
+    if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(line);
+  return out;
+}
+
+void NullPlatformFail(NullStep step, bool fail) { state.fail[static_cast<size_t>(step)] = fail; }
+void NullPlatformQueueAnswer(int answer) { state.answers.push_back(answer); }
+
+void NullPlatformScriptMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  state.input.push_back({MSG{nullptr, message, wParam, lParam}, true});
+}
+
+void NullPlatformOnIdle(std::function<void(uint64_t)> hook) { state.idle = std::move(hook); }
+void NullPlatformSetPassLimit(uint64_t calls) { state.passLimit = calls; }
+uint64_t NullPlatformPeekCount() { return state.peeks; }
+
+std::vector<MSG> NullPlatformPendingMessages() {
+  std::vector<MSG> out;
+  {
+    std::lock_guard guard(postLock);
+    out.assign(state.posted.begin(), state.posted.end());
+  }
+  for (auto& s : state.input) out.push_back(s.msg);
+  return out;
+}
+
+WindowHandle NullPlatformWindow(int number) {
+  for (auto& w : state.windows)
+    if (w->number == number) return w.get();
+  return nullptr;
+}
+
+std::string NullPlatformWindowName(WindowHandle window) { return Name(window); }
+
+void NullPlatformSetWindowOwner(WindowHandle window, uint32_t thread, uint32_t process) {
+  if (auto* w = Live(window)) {
+    w->thread = thread;
+    w->process = process;
+  }
+}
+
+void NullPlatformSetVisible(WindowHandle window, bool visible) {
+  if (auto* w = Live(window)) w->visible = visible;
+}
+
+void NullPlatformSetForeground(WindowHandle window) { state.foreground = Live(window); }
+void NullPlatformSetCurrentThread(uint32_t thread) { state.threadOverride = thread; }
+int32_t NullPlatformCursorCounter() { return state.cursor; }
+bool NullPlatformFullscreen() { return state.fullscreen; }
+
+size_t NullPlatformLiveWindows() {
+  size_t n = 0;
+  for (auto& w : state.windows) n += w->alive;
+  return n;
+}
+
+size_t NullPlatformLiveContexts() {
+  size_t n = 0;
+  for (auto& c : state.contexts) n += c->alive;
+  return n;
+}
+
+// ---- process ------------------------------------------------------------------------
+
+ModuleHandle PlatformGetModuleHandle() {
+  static const char self = 0;
+  return const_cast<char*>(&self);
+}
+
+const char* PlatformGetCommandLine() { return "zephyra"; }
+
+uint32_t PlatformGetCurrentThreadId() {
+  if (state.threadOverride) return state.threadOverride;
+  return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+
+uint32_t PlatformGetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+void PlatformExitProcess(uint32_t exitCode) {
+  Log("ExitProcess(%u)", exitCode);
+  throw NullPlatformExit{exitCode};
+}
+
+void PlatformInitCommonControls() { Log("InitCommonControls()"); }
+
+// ---- class, display mode, cursor ----------------------------------------------------------
+
+uint16_t PlatformRegisterClass(const WNDCLASSA* c) {
+  Log("RegisterClass(%s, 0x%x, icon %zu, cursor %zu, brush %zu)", c->lpszClassName ? c->lpszClassName : "-",
+      c->style, c->hIcon, c->hCursor, c->hbrBackground);
+  if (Failing(NullStep::RegisterClass) || !c->lpszClassName || FindClass(c->lpszClassName)) return 0;
+  state.classes.push_back({c->lpszClassName, *c});
+  return static_cast<uint16_t>(0xC000 + state.classes.size());
+}
+
+bool PlatformUnregisterClass(const char* className, ModuleHandle /*instance*/) {
+  Log("UnregisterClass(%s)", className ? className : "-");
+  if (Failing(NullStep::UnregisterClass)) return false;
+  for (auto it = state.classes.begin(); it != state.classes.end(); ++it) {
+    if (it->name != className) continue;
+    for (auto& w : state.windows)
+      if (w->alive && w->className == className) return false;
+    state.classes.erase(it);
+    return true;
+  }
+  return false;
+}
+
+int32_t PlatformChangeDisplaySettings(const DEVMODEA* mode, uint32_t flags) {
+  if (!mode) {
+    Log("ChangeDisplaySettings(null, %u)", flags);
+    state.fullscreen = false;
+    return DISP_CHANGE_SUCCESSFUL;
+  }
+  Log("ChangeDisplaySettings(%ux%ux%u, fields 0x%x, size %u, flags %u)", mode->dmPelsWidth,
+      mode->dmPelsHeight, mode->dmBitsPerPel, mode->dmFields, mode->dmSize, flags);
+  if (Failing(NullStep::ChangeDisplaySettings)) return DISP_CHANGE_BADMODE;
+  state.fullscreen = true;
+  return DISP_CHANGE_SUCCESSFUL;
+}
+
+int32_t PlatformShowCursor(bool show) {
+  state.cursor += show ? 1 : -1;
+  Log("ShowCursor(%d)", show ? 1 : 0);
+  return state.cursor;
+}
+
+// ---- window ---------------------------------------------------------------------------------
+
+bool PlatformAdjustWindowRectEx(RECT* rect, uint32_t style, bool hasMenu, uint32_t exStyle) {
+  Log("AdjustWindowRectEx(%d, %d, %d, %d, 0x%x, %d, 0x%x)", rect->left, rect->top, rect->right,
+      rect->bottom, style, hasMenu ? 1 : 0, exStyle);
+  if ((style & WS_CAPTION) == WS_CAPTION) {
+    rect->left -= FrameSide;
+    rect->right += FrameSide;
+    rect->top -= FrameTop;
+    rect->bottom += FrameSide;
+  }
+  return true;
+}
+
+WindowHandle PlatformCreateWindowEx(uint32_t exStyle, const char* className, const char* title,
+                                    uint32_t style, int32_t x, int32_t y, int32_t width,
+                                    int32_t height, WindowHandle parent, ModuleHandle /*instance*/) {
+  Log("CreateWindowEx(0x%x, %s, %s, 0x%x, %d, %d, %d, %d, %s)", exStyle, className ? className : "-",
+      title ? title : "-", style, x, y, width, height, Name(parent).c_str());
+  ClassRec* windowClass = FindClass(className);
+  if (Failing(NullStep::CreateWindow) || !windowClass) return nullptr;
+  auto rec = std::make_unique<PlatformWindowRec>();
+  rec->number = static_cast<int>(state.windows.size()) + 1;
+  rec->className = className;
+  rec->proc = windowClass->data.lpfnWndProc;
+  rec->style = style;
+  rec->visible = (style & WS_VISIBLE) != 0;
+  rec->thread = PlatformGetCurrentThreadId();
+  rec->process = PlatformGetCurrentProcessId();
+  PlatformWindowRec* window = rec.get();
+  state.windows.push_back(std::move(rec));
+  // A window created visible gets its size at once, before any GL context.
+  if (window->visible) {
+    bool framed = (style & WS_CAPTION) == WS_CAPTION;
+    int32_t clientW = framed ? width - 2 * FrameSide : width;
+    int32_t clientH = framed ? height - FrameTop - FrameSide : height;
+    Send(window, WM_SIZE, SIZE_RESTORED,
+         static_cast<intptr_t>((clientW & 0xFFFF) | ((clientH & 0xFFFF) << 16)));
+  }
+  return window;
+}
+
+bool PlatformDestroyWindow(WindowHandle window) {
+  Log("DestroyWindow(%s)", Name(window).c_str());
+  PlatformWindowRec* w = Live(window);
+  if (Failing(NullStep::DestroyWindow) || !w) return false;
+  w->alive = false;
+  if (state.foreground == w) state.foreground = nullptr;
+  return true;
+}
+
+bool PlatformShowWindow(WindowHandle window, int command) {
+  Log("ShowWindow(%s, %d)", Name(window).c_str(), command);
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  bool was = w->visible;
+  w->visible = command != 0;
+  return was;
+}
+
+bool PlatformSetForegroundWindow(WindowHandle window) {
+  Log("SetForegroundWindow(%s)", Name(window).c_str());
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  state.foreground = w;
+  return true;
+}
+
+WindowHandle PlatformSetFocus(WindowHandle window) {
+  Log("SetFocus(%s)", Name(window).c_str());
+  return state.foreground;
+}
+
+// ---- GL context --------------------------------------------------------------------------------
+
+DeviceContextHandle PlatformGetDC(WindowHandle window) {
+  Log("GetDC(%s)", Name(window).c_str());
+  PlatformWindowRec* w = Live(window);
+  if (Failing(NullStep::GetDC) || !w) return nullptr;
+  w->dc.window = w;
+  return &w->dc;
+}
+
+int32_t PlatformReleaseDC(WindowHandle window, DeviceContextHandle dc) {
+  Log("ReleaseDC(%s)", Name(window).c_str());
+  PlatformWindowRec* w = LiveDC(dc);
+  if (Failing(NullStep::ReleaseDC) || !w || w != window) return 0;
+  return 1;
+}
+
+int32_t PlatformChoosePixelFormat(DeviceContextHandle dc, const PIXELFORMATDESCRIPTOR* r) {
+  Log("ChoosePixelFormat(size %u, version %u, flags 0x%x, type %u, colour %u, depth %u, layer %u)",
+      r->nSize, r->nVersion, r->dwFlags, r->iPixelType, r->cColorBits, r->cDepthBits, r->iLayerType);
+  if (Failing(NullStep::ChoosePixelFormat) || !LiveDC(dc)) return 0;
+  return 1;
+}
+
+bool PlatformSetPixelFormat(DeviceContextHandle dc, int32_t format, const PIXELFORMATDESCRIPTOR*) {
+  Log("SetPixelFormat(%d)", format);
+  PlatformWindowRec* w = LiveDC(dc);
+  if (Failing(NullStep::SetPixelFormat) || !w || w->format != 0 || format <= 0) return false;
+  w->format = format;
+  return true;
+}
+
+RenderContextHandle PlatformCreateContext(DeviceContextHandle dc) {
+  Log("CreateContext()");
+  PlatformWindowRec* w = LiveDC(dc);
+  if (Failing(NullStep::CreateContext) || !w || w->format == 0) return nullptr;
+  state.contexts.push_back(std::make_unique<PlatformGLRec>(PlatformGLRec{w}));
+  return state.contexts.back().get();
+}
+
+bool PlatformMakeCurrent(DeviceContextHandle dc, RenderContextHandle rc) {
+  if (!dc && !rc) {
+    Log("MakeCurrent(none)");
+    if (Failing(NullStep::ReleaseCurrent)) return false;
+    state.current = nullptr;
+    return true;
+  }
+  Log("MakeCurrent()");
+  PlatformWindowRec* w = LiveDC(dc);
+  PlatformGLRec* c = LiveContext(rc);
+  if (Failing(NullStep::MakeCurrent) || !w || !c || c->window != w) return false;
+  state.current = c;
+  return true;
+}
+
+bool PlatformDeleteContext(RenderContextHandle rc) {
+  Log("DeleteContext()");
+  PlatformGLRec* c = LiveContext(rc);
+  if (Failing(NullStep::DeleteContext) || !c) return false;
+  c->alive = false;
+  if (state.current == c) state.current = nullptr;
+  return true;
+}
+
+bool PlatformSwapBuffers(DeviceContextHandle dc) {
+  Log("SwapBuffers()");
+  return !Failing(NullStep::SwapBuffers) && LiveDC(dc) != nullptr;
+}
+
+// ---- messages ------------------------------------------------------------------------------------
+
+uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
+  Log("SetTimer(%s, %zu, %u)", Name(window).c_str(), id, periodMs);
+  if (Failing(NullStep::SetTimer) || !Live(window)) return 0;
+  return id;
+}
+
+bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
+  if (++state.peeks > state.passLimit) throw NullPlatformPassLimit{};
+  if (TakeMessage(message, removeFlags)) return true;
+  if (state.idle) {
+    state.idle(++state.emptyPasses);
+    if (TakeMessage(message, removeFlags)) return true;
+  }
+  return false;
+}
+
+bool PlatformTranslateMessage(const MSG* message) {
+  uint32_t m = message->message;
+  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
+}
+
+intptr_t PlatformDispatchMessage(const MSG* message) {
+  PlatformWindowRec* w = Live(message->hwnd);
+  if (!w) return 0;
+  return Send(w, message->message, message->wParam, message->lParam);
+}
+
+bool PlatformPostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  std::lock_guard guard(postLock);
+  state.posted.push_back(MSG{window, message, wParam, lParam});
+  return true;
+}
+
+void PlatformPostQuitMessage(int32_t exitCode) {
+  Log("PostQuitMessage(%d)", exitCode);
+  PlatformPostMessage(nullptr, WM_QUIT, static_cast<uintptr_t>(exitCode), 0);
+}
+
+intptr_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  Log("DefWindowProc(%s, 0x%x, 0x%zx)", Name(window).c_str(), message, wParam);
+  PlatformWindowRec* w = Live(window);
+  if (!w) return 0;
+  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) return Send(w, WM_CLOSE, 0, 0), 0;
+  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
+    PlatformPostMessage(w, WM_ACTIVATE, WA_INACTIVE | (uintptr_t{1} << 16), 0);
+    PlatformPostMessage(w, WM_SIZE, SIZE_MINIMIZED, 0);
+    return 0;
+  }
+  if (message == WM_SYSKEYDOWN && wParam == VK_F4 && (lParam & KeyLParamAltDown))
+    return Send(w, WM_SYSCOMMAND, SC_CLOSE, 0), 0;
+  return 0;
+}
+
+// ---- requester services -------------------------------------------------------------------------------
+
+bool PlatformEnumWindows(WindowEnumProc visit, intptr_t lParam) {
+  std::vector<PlatformWindowRec*> order;
+  for (auto it = state.windows.rbegin(); it != state.windows.rend(); ++it)
+    if ((*it)->alive) order.push_back(it->get());
+  for (PlatformWindowRec* w : order)
+    if (!visit(w, lParam)) return false;
+  return true;
+}
+
+uint32_t PlatformGetWindowThreadProcessId(WindowHandle window, uint32_t* processId) {
+  PlatformWindowRec* w = Live(window);
+  if (processId) *processId = w ? w->process : 0;
+  return w ? w->thread : 0;
+}
+
+bool PlatformIsWindowVisible(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  return w && w->visible;
+}
+
+bool PlatformIsWindowEnabled(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  return w && w->enabled;
+}
+
+bool PlatformEnableWindow(WindowHandle window, bool enable) {
+  Log("EnableWindow(%s, %d)", Name(window).c_str(), enable ? 1 : 0);
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  bool wasDisabled = !w->enabled;
+  w->enabled = enable;
+  return wasDisabled;
+}
+
+WindowHandle PlatformGetForegroundWindow() { return state.foreground; }
+
+int PlatformMessageBox(WindowHandle owner, const char* text, const char* title, uint32_t flags) {
+  Log("MessageBox(%s, %s, %s, %u)", Name(owner).c_str(), title ? title : "", text ? text : "", flags);
+  if (Failing(NullStep::MessageBox)) {
+    std::fprintf(stderr, "%s: %s\n", title ? title : "", text ? text : "");
+    return 0;
+  }
+  if (!state.answers.empty()) {
+    int answer = state.answers.front();
+    state.answers.pop_front();
+    return answer;
+  }
+  return flags == MB_YESNO ? IDNO : IDOK;
+}

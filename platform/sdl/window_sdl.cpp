@@ -1,0 +1,739 @@
+// The real window-system backend on SDL2: window, display mode, cursor, GL
+// context, message queue, timers and the message box.
+//
+// SDL events become window messages in the queue that PlatformPeekMessage
+// reads one at a time; timers are kept here and become WM_TIMER when due and
+// nothing else waits. Main thread only, except PlatformPostMessage.
+#include <SDL2/SDL.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+struct PlatformDCRec {
+  PlatformWindowRec* window;
+};
+
+// A pixel format this backend can set: buffering and depth-buffer bits.
+struct FormatSpec {
+  bool doubleBuffer;
+  int depthBits;
+};
+
+struct PlatformWindowRec {
+  SDL_Window* sdl = nullptr;
+  uint32_t sdlId = 0;
+  std::string className;
+  WindowProc proc = nullptr;
+  std::string title;
+  uint32_t style = 0;
+  int32_t x = 0, y = 0, width = 0, height = 0;
+  uint32_t sdlFlags = 0;       // flags the SDL window was created with
+  int32_t createdFormat = 0;   // format the native window was made for
+  int32_t format = 0;          // format set with PlatformSetPixelFormat, 0 = none
+  bool enabled = true;
+  bool minimised = false;
+  uint32_t thread = 0;
+  PlatformDCRec dc{nullptr};
+};
+
+struct PlatformGLRec {
+  SDL_GLContext context;
+  PlatformWindowRec* window;
+};
+
+namespace {
+
+struct ClassRec {
+  std::string name;
+  WNDCLASSA data;
+};
+
+struct TimerRec {
+  PlatformWindowRec* window;
+  uintptr_t id;
+  uint32_t period;  // ms
+  uint64_t due;     // SDL_GetTicks64 time of the next WM_TIMER
+};
+
+// Formats by number (index + 1): double-buffered first, deepest depth first.
+// A request is answered with the nearest of these the driver offers.
+constexpr FormatSpec Formats[] = {
+    {true, 32}, {true, 24}, {true, 16}, {false, 32}, {false, 24}, {false, 16},
+};
+constexpr int32_t FormatCount = sizeof(Formats) / sizeof(Formats[0]);
+
+std::vector<ClassRec> classes;
+std::vector<std::unique_ptr<PlatformWindowRec>> windows;  // creation order
+std::vector<std::unique_ptr<PlatformGLRec>> contexts;
+std::vector<TimerRec> timers;
+std::deque<MSG> queue;  // posted and translated messages, oldest first
+std::mutex queueLock;   // PlatformPostMessage may come from any thread
+int32_t cursorCounter = 0;
+bool fullscreenModeSet = false;  // a successful full-screen switch is in force
+SDL_DisplayMode fullscreenMode{};
+bool videoReady = false;
+bool hintsSet = false;
+
+void SetHints() {
+  if (hintsSet) return;
+  hintsSet = true;
+  // The demo keeps the screen saver off while it runs; closing the window
+  // is a WM_CLOSE of its own, not a quit of the whole library.
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "0");
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+}
+
+// Starts SDL's video on a real display. Without SDL_VIDEODRIVER set, SDL
+// would fall back to its offscreen driver when there is no display, and the
+// demo would run where nobody can see it: only drivers that show something
+// are tried then.
+bool EnsureVideo() {
+  if (videoReady) return true;
+  SetHints();
+  const char* chosen = std::getenv("SDL_VIDEODRIVER");
+  if (chosen && *chosen) {
+    videoReady = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  } else {
+    for (int i = 0; i < SDL_GetNumVideoDrivers() && !videoReady; ++i) {
+      const char* name = SDL_GetVideoDriver(i);
+      if (!name || !std::strcmp(name, "offscreen") || !std::strcmp(name, "dummy") ||
+          !std::strcmp(name, "evdev"))
+        continue;
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, name);
+      videoReady = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    }
+  }
+  if (videoReady) {
+    SDL_DisableScreenSaver();
+    SDL_ShowCursor(cursorCounter >= 0 ? SDL_ENABLE : SDL_DISABLE);
+  }
+  return videoReady;
+}
+
+PlatformWindowRec* Live(WindowHandle window) {
+  if (!window) return nullptr;
+  for (auto& w : windows)
+    if (w.get() == window) return w.get();
+  return nullptr;
+}
+
+PlatformWindowRec* LiveDC(DeviceContextHandle dc) {
+  if (!dc) return nullptr;
+  for (auto& w : windows)
+    if (&w->dc == dc && w->dc.window) return w.get();
+  return nullptr;
+}
+
+PlatformGLRec* LiveContext(RenderContextHandle rc) {
+  if (!rc) return nullptr;
+  for (auto& c : contexts)
+    if (c.get() == rc) return c.get();
+  return nullptr;
+}
+
+PlatformWindowRec* BySdlId(uint32_t id) {
+  for (auto& w : windows)
+    if (w->sdlId == id) return w.get();
+  return nullptr;
+}
+
+ClassRec* FindClass(const char* name) {
+  if (!name) return nullptr;
+  for (auto& c : classes)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+void ApplyFormatAttributes(const FormatSpec& f) {
+  SDL_GL_ResetAttributes();
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, f.doubleBuffer ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, f.depthBits);
+  // No colour depth is asked for: any RGBA visual of the display will do.
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 0);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 0);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 0);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 0);
+}
+
+// Creates the native window for format (1-based), falling back through the
+// formats after it when alsoShallower; answers the format used, 0 on failure.
+int32_t CreateNativeWindow(PlatformWindowRec* w, int32_t format, bool alsoShallower) {
+  for (int32_t f = format; f <= FormatCount; ++f) {
+    ApplyFormatAttributes(Formats[f - 1]);
+    w->sdl = SDL_CreateWindow(w->title.c_str(), w->x, w->y, w->width, w->height, w->sdlFlags);
+    if (w->sdl) {
+      w->sdlId = SDL_GetWindowID(w->sdl);
+      return f;
+    }
+    if (!alsoShallower || Formats[f - 1].doubleBuffer != Formats[format - 1].doubleBuffer) break;
+  }
+  return 0;
+}
+
+// True when the driver offers format: a hidden 1 x 1 window is made for it
+// (on X11 a GL window's visual is fixed when it is created).
+bool DriverOffers(int32_t format) {
+  ApplyFormatAttributes(Formats[format - 1]);
+  SDL_Window* probe = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  if (!probe) return false;
+  SDL_DestroyWindow(probe);
+  return true;
+}
+
+void Queue(PlatformWindowRec* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  std::lock_guard guard(queueLock);
+  queue.push_back(MSG{w, message, wParam, lParam});
+}
+
+intptr_t PackSize(int32_t width, int32_t height) {
+  return static_cast<intptr_t>((static_cast<uint32_t>(width) & 0xFFFF) |
+                               ((static_cast<uint32_t>(height) & 0xFFFF) << 16));
+}
+
+// Windows virtual-key code of an SDL key, 0 for keys the demo has no code for.
+uintptr_t VirtualKey(const SDL_Keysym& key) {
+  SDL_Keycode k = key.sym;
+  if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
+  if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
+  if (k >= SDLK_F1 && k <= SDLK_F12) return VK_F1 + (k - SDLK_F1);
+  if (k >= SDLK_KP_1 && k <= SDLK_KP_9) return VK_NUMPAD0 + 1 + (k - SDLK_KP_1);
+  switch (k) {
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_RETURN: case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_TAB: return VK_TAB;
+    case SDLK_BACKSPACE: return VK_BACK;
+    case SDLK_LSHIFT: case SDLK_RSHIFT: return VK_SHIFT;
+    case SDLK_LCTRL: case SDLK_RCTRL: return VK_CONTROL;
+    case SDLK_LALT: case SDLK_RALT: return VK_MENU;
+    case SDLK_PAUSE: return VK_PAUSE;
+    case SDLK_CAPSLOCK: return VK_CAPITAL;
+    case SDLK_PAGEUP: return VK_PRIOR;
+    case SDLK_PAGEDOWN: return VK_NEXT;
+    case SDLK_END: return VK_END;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_INSERT: return VK_INSERT;
+    case SDLK_DELETE: return VK_DELETE;
+    case SDLK_KP_0: return VK_NUMPAD0;
+    default: return 0;
+  }
+}
+
+void TranslateKey(const SDL_KeyboardEvent& e) {
+  PlatformWindowRec* w = BySdlId(e.windowID);
+  if (!w || !w->enabled) return;  // a disabled window takes no input
+  uintptr_t vk = VirtualKey(e.keysym);
+  if (vk == 0) return;
+  bool down = e.type == SDL_KEYDOWN;
+  bool alt = (e.keysym.mod & KMOD_ALT) != 0;
+  bool ctrl = (e.keysym.mod & KMOD_CTRL) != 0;
+  // Alt combinations, Alt itself and F10 are system keys.
+  bool system = (alt && !ctrl) || vk == VK_MENU || vk == VK_F10;
+  // lParam: repeat count 1, scan code, Alt held, previous state, transition.
+  intptr_t lParam = 1 | (static_cast<intptr_t>(e.keysym.scancode & 0xFF) << 16);
+  if (alt) lParam |= KeyLParamAltDown;
+  if (!down || e.repeat) lParam |= intptr_t{1} << 30;
+  if (!down) lParam |= intptr_t{1} << 31;
+  uint32_t message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  Queue(w, message, vk, lParam);
+}
+
+void TranslateWindowEvent(const SDL_WindowEvent& e) {
+  PlatformWindowRec* w = BySdlId(e.windowID);
+  if (!w) return;
+  auto activate = [w](uint16_t state) {
+    Queue(w, WM_ACTIVATE, state | (static_cast<uintptr_t>(w->minimised ? 1 : 0) << 16), 0);
+  };
+  switch (e.event) {
+    case SDL_WINDOWEVENT_FOCUS_GAINED: activate(WA_ACTIVE); break;
+    case SDL_WINDOWEVENT_FOCUS_LOST: activate(WA_INACTIVE); break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+      w->minimised = true;
+      Queue(w, WM_SIZE, SIZE_MINIMIZED, 0);
+      activate(WA_INACTIVE);
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+      if (w->minimised) {
+        w->minimised = false;
+        activate(WA_ACTIVE);
+      }
+      break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      if (!w->minimised) Queue(w, WM_SIZE, SIZE_RESTORED, PackSize(e.data1, e.data2));
+      break;
+    case SDL_WINDOWEVENT_CLOSE:
+      if (w->enabled) Queue(w, WM_CLOSE, 0, 0);
+      break;
+    default: break;
+  }
+}
+
+// Moves pending SDL events into the queue as window messages.
+void PumpEvents() {
+  if (!videoReady) return;
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) {
+    switch (e.type) {
+      case SDL_KEYDOWN:
+      case SDL_KEYUP: TranslateKey(e.key); break;
+      case SDL_WINDOWEVENT: TranslateWindowEvent(e.window); break;
+      case SDL_QUIT:
+        // A termination request (SIGINT, SIGTERM): close the newest window
+        // as its close button would, or end the loop when there is none.
+        if (!windows.empty()) Queue(windows.back().get(), WM_CLOSE, 0, 0);
+        else PlatformPostQuitMessage(0);
+        break;
+      default: break;
+    }
+  }
+}
+
+bool TakeQueued(MSG* message, uint32_t removeFlags) {
+  std::lock_guard guard(queueLock);
+  if (queue.empty()) return false;
+  *message = queue.front();
+  if (removeFlags & PM_REMOVE) queue.pop_front();
+  return true;
+}
+
+intptr_t Send(PlatformWindowRec* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  return w->proc ? w->proc(w, message, wParam, lParam) : 0;
+}
+
+}  // namespace
+
+// ---- process ----------------------------------------------------------------------------
+
+ModuleHandle PlatformGetModuleHandle() {
+  static const char self = 0;  // any address inside the program identifies it
+  return const_cast<char*>(&self);
+}
+
+const char* PlatformGetCommandLine() {
+  static std::string line = [] {
+    std::string out;
+    if (FILE* f = std::fopen("/proc/self/cmdline", "rb")) {
+      int c;
+      while ((c = std::fgetc(f)) != EOF) out.push_back(c == 0 ? ' ' : static_cast<char>(c));
+      std::fclose(f);
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+  }();
+  return line.c_str();
+}
+
+uint32_t PlatformGetCurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t PlatformGetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+void PlatformExitProcess(uint32_t exitCode) {
+  // SDL_Quit puts back the desktop display mode and cursor if anything was
+  // left changed.
+  SDL_Quit();
+  std::fflush(nullptr);
+  std::exit(static_cast<int>(exitCode));
+}
+
+void PlatformInitCommonControls() { SetHints(); }
+
+// ---- class, display mode, cursor ----------------------------------------------------------
+
+uint16_t PlatformRegisterClass(const WNDCLASSA* c) {
+  if (!c || !c->lpszClassName || !c->lpfnWndProc || FindClass(c->lpszClassName)) return 0;
+  classes.push_back({c->lpszClassName, *c});
+  return static_cast<uint16_t>(0xC000 + classes.size());
+}
+
+bool PlatformUnregisterClass(const char* className, ModuleHandle /*instance*/) {
+  for (auto it = classes.begin(); it != classes.end(); ++it) {
+    if (it->name != className) continue;
+    for (auto& w : windows)
+      if (w->className == className) return false;
+    classes.erase(it);
+    return true;
+  }
+  return false;
+}
+
+int32_t PlatformChangeDisplaySettings(const DEVMODEA* mode, uint32_t /*flags*/) {
+  if (!mode) {
+    // Back to the desktop mode: every full-screen window becomes a plain one.
+    fullscreenModeSet = false;
+    for (auto& w : windows)
+      if (w->sdl && (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_FULLSCREEN)) SDL_SetWindowFullscreen(w->sdl, 0);
+    return DISP_CHANGE_SUCCESSFUL;
+  }
+  if (!EnsureVideo()) return DISP_CHANGE_FAILED;
+  // The display must offer the size exactly. A display cannot change its
+  // colour depth here, so the nearest depth it has at that size is taken.
+  int count = SDL_GetNumDisplayModes(0);
+  bool found = false;
+  SDL_DisplayMode best{};
+  int bestDistance = 0;
+  for (int i = 0; i < count; ++i) {
+    SDL_DisplayMode m;
+    if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
+    if ((mode->dmFields & DM_PELSWIDTH) && m.w != static_cast<int>(mode->dmPelsWidth)) continue;
+    if ((mode->dmFields & DM_PELSHEIGHT) && m.h != static_cast<int>(mode->dmPelsHeight)) continue;
+    int bits = static_cast<int>(SDL_BITSPERPIXEL(m.format));
+    int distance = (mode->dmFields & DM_BITSPERPEL) ? std::abs(bits - static_cast<int>(mode->dmBitsPerPel)) : 0;
+    if (!found || distance < bestDistance) {
+      found = true;
+      best = m;
+      bestDistance = distance;
+    }
+  }
+  if (!found) return DISP_CHANGE_BADMODE;
+  fullscreenMode = best;
+  fullscreenModeSet = true;
+  // Windows that already exist in the popup style take the mode now; a
+  // window created later takes it at creation.
+  for (auto& w : windows) {
+    if (w->sdl && (w->style & WS_POPUP)) {
+      SDL_SetWindowDisplayMode(w->sdl, &fullscreenMode);
+      SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN);
+    }
+  }
+  return DISP_CHANGE_SUCCESSFUL;
+}
+
+int32_t PlatformShowCursor(bool show) {
+  cursorCounter += show ? 1 : -1;
+  if (videoReady) SDL_ShowCursor(cursorCounter >= 0 ? SDL_ENABLE : SDL_DISABLE);
+  return cursorCounter;
+}
+
+// ---- window ---------------------------------------------------------------------------------
+
+bool PlatformAdjustWindowRectEx(RECT* rect, uint32_t /*style*/, bool /*hasMenu*/, uint32_t /*exStyle*/) {
+  // SDL sizes a window by its client area and the window manager draws any
+  // frame outside it, so the outer rectangle asked for is the client one.
+  return rect != nullptr;
+}
+
+WindowHandle PlatformCreateWindowEx(uint32_t /*exStyle*/, const char* className, const char* title,
+                                    uint32_t style, int32_t x, int32_t y, int32_t width,
+                                    int32_t height, WindowHandle /*parent*/, ModuleHandle /*instance*/) {
+  ClassRec* windowClass = FindClass(className);
+  if (!windowClass || width <= 0 || height <= 0 || !EnsureVideo()) return nullptr;
+  auto rec = std::make_unique<PlatformWindowRec>();
+  rec->className = className;
+  rec->proc = windowClass->data.lpfnWndProc;
+  rec->title = title ? title : "";
+  rec->style = style;
+  rec->x = x;
+  rec->y = y;
+  rec->width = width;
+  rec->height = height;
+  rec->thread = PlatformGetCurrentThreadId();
+  rec->sdlFlags = SDL_WINDOW_OPENGL | ((style & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN);
+  if (style & WS_POPUP) {
+    rec->sdlFlags |= SDL_WINDOW_BORDERLESS;
+    if (fullscreenModeSet) rec->sdlFlags |= SDL_WINDOW_FULLSCREEN;
+  } else {
+    rec->sdlFlags |= SDL_WINDOW_RESIZABLE;
+  }
+  // The native window is made for the deepest double-buffered format the
+  // driver has; PlatformSetPixelFormat remakes it only if asked for another.
+  rec->createdFormat = CreateNativeWindow(rec.get(), 1, true);
+  if (rec->createdFormat == 0) return nullptr;
+  if (rec->sdlFlags & SDL_WINDOW_FULLSCREEN) SDL_SetWindowDisplayMode(rec->sdl, &fullscreenMode);
+  SDL_ShowCursor(cursorCounter >= 0 ? SDL_ENABLE : SDL_DISABLE);
+  windows.push_back(std::move(rec));
+  return windows.back().get();
+}
+
+bool PlatformDestroyWindow(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  for (auto it = timers.begin(); it != timers.end();)
+    it = it->window == w ? timers.erase(it) : it + 1;
+  for (auto& c : contexts)
+    if (c->window == w) c->window = nullptr;  // the context outlives its window, unusable
+  SDL_DestroyWindow(w->sdl);
+  {
+    std::lock_guard guard(queueLock);
+    for (auto it = queue.begin(); it != queue.end();)
+      it = it->hwnd == w ? queue.erase(it) : it + 1;
+  }
+  for (auto it = windows.begin(); it != windows.end(); ++it) {
+    if (it->get() == w) {
+      windows.erase(it);
+      break;
+    }
+  }
+  return true;
+}
+
+bool PlatformShowWindow(WindowHandle window, int command) {
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  bool was = (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) != 0;
+  if (command == 0) SDL_HideWindow(w->sdl);
+  else SDL_ShowWindow(w->sdl);
+  return was;
+}
+
+bool PlatformSetForegroundWindow(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  SDL_RaiseWindow(w->sdl);
+  return true;
+}
+
+WindowHandle PlatformSetFocus(WindowHandle window) {
+  WindowHandle before = PlatformGetForegroundWindow();
+  if (PlatformWindowRec* w = Live(window)) SDL_SetWindowInputFocus(w->sdl);
+  return before;
+}
+
+// ---- GL context --------------------------------------------------------------------------------
+
+DeviceContextHandle PlatformGetDC(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  if (!w) return nullptr;
+  w->dc.window = w;  // one DC per window for its whole life
+  return &w->dc;
+}
+
+int32_t PlatformReleaseDC(WindowHandle window, DeviceContextHandle dc) {
+  PlatformWindowRec* w = LiveDC(dc);
+  return w && w == window ? 1 : 0;
+}
+
+int32_t PlatformChoosePixelFormat(DeviceContextHandle dc, const PIXELFORMATDESCRIPTOR* r) {
+  PlatformWindowRec* w = LiveDC(dc);
+  if (!w || !r || r->nSize != sizeof(PIXELFORMATDESCRIPTOR) || r->nVersion != 1) return 0;
+  if (!(r->dwFlags & PFD_DRAW_TO_WINDOW) || !(r->dwFlags & PFD_SUPPORT_OPENGL) ||
+      r->iPixelType != PFD_TYPE_RGBA)
+    return 0;
+  bool wantDouble = (r->dwFlags & PFD_DOUBLEBUFFER) != 0;
+  // Nearest depth: the requested one if offered, then each shallower one.
+  for (int32_t f = 1; f <= FormatCount; ++f) {
+    const FormatSpec& spec = Formats[f - 1];
+    if (spec.doubleBuffer != wantDouble || spec.depthBits > std::max<int>(r->cDepthBits, 16)) continue;
+    if (f == w->createdFormat || DriverOffers(f)) return f;
+  }
+  return 0;
+}
+
+bool PlatformSetPixelFormat(DeviceContextHandle dc, int32_t format, const PIXELFORMATDESCRIPTOR* /*r*/) {
+  PlatformWindowRec* w = LiveDC(dc);
+  if (!w || w->format != 0 || format < 1 || format > FormatCount) return false;
+  if (format != w->createdFormat) {
+    // A GL window's visual is fixed when the native window is made: make it
+    // again, in the same place, for this format.
+    SDL_Window* old = w->sdl;
+    w->sdl = nullptr;
+    if (CreateNativeWindow(w, format, false) == 0) {
+      w->sdl = old;
+      return false;
+    }
+    SDL_DestroyWindow(old);
+    w->createdFormat = format;
+  }
+  w->format = format;
+  return true;
+}
+
+RenderContextHandle PlatformCreateContext(DeviceContextHandle dc) {
+  PlatformWindowRec* w = LiveDC(dc);
+  if (!w || w->format == 0) return nullptr;
+  SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
+  SDL_GLContext previous = SDL_GL_GetCurrentContext();
+  ApplyFormatAttributes(Formats[w->format - 1]);
+  SDL_GLContext context = SDL_GL_CreateContext(w->sdl);
+  if (!context) return nullptr;
+  // SDL makes a new context current; creating one changes nothing here.
+  SDL_GL_MakeCurrent(previousWindow, previous);
+  contexts.push_back(std::make_unique<PlatformGLRec>(PlatformGLRec{context, w}));
+  return contexts.back().get();
+}
+
+bool PlatformMakeCurrent(DeviceContextHandle dc, RenderContextHandle rc) {
+  if (!dc && !rc) return SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr) == 0;
+  PlatformWindowRec* w = LiveDC(dc);
+  PlatformGLRec* c = LiveContext(rc);
+  if (!w || !c || c->window != w) return false;
+  return SDL_GL_MakeCurrent(w->sdl, c->context) == 0;
+}
+
+bool PlatformDeleteContext(RenderContextHandle rc) {
+  PlatformGLRec* c = LiveContext(rc);
+  if (!c) return false;
+  if (SDL_GL_GetCurrentContext() == c->context) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
+  SDL_GL_DeleteContext(c->context);
+  for (auto it = contexts.begin(); it != contexts.end(); ++it) {
+    if (it->get() == c) {
+      contexts.erase(it);
+      break;
+    }
+  }
+  return true;
+}
+
+bool PlatformSwapBuffers(DeviceContextHandle dc) {
+  PlatformWindowRec* w = LiveDC(dc);
+  if (!w || w->format == 0) return false;
+  SDL_GL_SwapWindow(w->sdl);
+  return true;
+}
+
+// ---- messages ------------------------------------------------------------------------------------
+
+uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
+  PlatformWindowRec* w = Live(window);
+  if (!w || periodMs == 0) return 0;
+  uint64_t due = SDL_GetTicks64() + periodMs;
+  for (auto& t : timers) {
+    if (t.window == w && t.id == id) {
+      t.period = periodMs;
+      t.due = due;
+      return id;
+    }
+  }
+  timers.push_back({w, id, periodMs, due});
+  return id;
+}
+
+bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
+  if (TakeQueued(message, removeFlags)) return true;
+  PumpEvents();
+  if (TakeQueued(message, removeFlags)) return true;
+  // Nothing else waits: a due timer. At most one WM_TIMER per timer is ever
+  // pending; a late loop gets one message, not a burst, and the timer keeps
+  // its rhythm from the last due time.
+  uint64_t now = SDL_GetTicks64();
+  for (auto& t : timers) {
+    if (now < t.due) continue;
+    *message = MSG{t.window, WM_TIMER, t.id, 0};
+    if (removeFlags & PM_REMOVE) {
+      t.due += t.period;
+      if (t.due <= now) t.due = now + t.period;
+    }
+    return true;
+  }
+  return false;
+}
+
+bool PlatformTranslateMessage(const MSG* message) {
+  uint32_t m = message->message;
+  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
+}
+
+intptr_t PlatformDispatchMessage(const MSG* message) {
+  PlatformWindowRec* w = Live(message->hwnd);
+  return w ? Send(w, message->message, message->wParam, message->lParam) : 0;
+}
+
+bool PlatformPostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  std::lock_guard guard(queueLock);
+  queue.push_back(MSG{window, message, wParam, lParam});
+  return true;
+}
+
+void PlatformPostQuitMessage(int32_t exitCode) {
+  PlatformPostMessage(nullptr, WM_QUIT, static_cast<uintptr_t>(exitCode), 0);
+}
+
+intptr_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  PlatformWindowRec* w = Live(window);
+  if (!w) return 0;
+  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
+    Send(w, WM_CLOSE, 0, 0);
+  } else if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
+    SDL_MinimizeWindow(w->sdl);
+  } else if (message == WM_SYSKEYDOWN && wParam == VK_F4 && (lParam & KeyLParamAltDown)) {
+    Send(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+  return 0;
+}
+
+// ---- requester services -------------------------------------------------------------------------------
+
+bool PlatformEnumWindows(WindowEnumProc visit, intptr_t lParam) {
+  std::vector<PlatformWindowRec*> order;
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) order.push_back(it->get());
+  for (PlatformWindowRec* w : order)
+    if (Live(w) && !visit(w, lParam)) return false;
+  return true;
+}
+
+uint32_t PlatformGetWindowThreadProcessId(WindowHandle window, uint32_t* processId) {
+  PlatformWindowRec* w = Live(window);
+  if (processId) *processId = w ? PlatformGetCurrentProcessId() : 0;
+  return w ? w->thread : 0;
+}
+
+bool PlatformIsWindowVisible(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  return w && (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) && !(SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_HIDDEN);
+}
+
+bool PlatformIsWindowEnabled(WindowHandle window) {
+  PlatformWindowRec* w = Live(window);
+  return w && w->enabled;
+}
+
+bool PlatformEnableWindow(WindowHandle window, bool enable) {
+  PlatformWindowRec* w = Live(window);
+  if (!w) return false;
+  bool wasDisabled = !w->enabled;
+  w->enabled = enable;
+  return wasDisabled;
+}
+
+WindowHandle PlatformGetForegroundWindow() {
+  if (!videoReady) return nullptr;
+  SDL_Window* focus = SDL_GetKeyboardFocus();
+  if (!focus) return nullptr;
+  for (auto& w : windows)
+    if (w->sdl == focus) return w.get();
+  return nullptr;
+}
+
+int PlatformMessageBox(WindowHandle owner, const char* text, const char* title, uint32_t flags) {
+  SetHints();
+  bool yesNo = flags == MB_YESNO;
+  // Return picks the first button; Escape picks No (or OK, the only one).
+  const SDL_MessageBoxButtonData yesNoButtons[] = {
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDYES, "Yes"},
+      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDNO, "No"},
+  };
+  const SDL_MessageBoxButtonData okButton[] = {
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDOK, "OK"},
+  };
+  PlatformWindowRec* w = Live(owner);
+  SDL_MessageBoxData box{};
+  box.flags = SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;  // no icon
+  box.window = w ? w->sdl : nullptr;
+  box.title = title ? title : "";
+  box.message = text ? text : "";
+  box.numbuttons = yesNo ? 2 : 1;
+  box.buttons = yesNo ? yesNoButtons : okButton;
+  int button = -1;
+  if (SDL_ShowMessageBox(&box, &button) != 0) {
+    // No box at all (no display, no dialog helper): the message still
+    // reaches someone.
+    std::fprintf(stderr, "%s: %s\n", box.title, box.message);
+    std::fflush(stderr);
+    return 0;
+  }
+  // Closed without a button (by the window manager): the Escape answer.
+  if (button < 0) return yesNo ? IDNO : IDOK;
+  return button;
+}
