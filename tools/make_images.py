@@ -160,21 +160,13 @@ def mountain_lake():
     """Sunset over layered mountain ridges, mirrored in a rippled lake."""
     x, y = grid()
     horizon = 168
-    t = y / horizon
-    sky = ramp(t, [(0, (28, 30, 82)), (0.45, (120, 70, 120)), (0.75, (232, 120, 80)), (1, (255, 196, 110))])
-    sun = np.exp(-((x - 168) ** 2 + (y - 132) ** 2) / (2 * 10 ** 2))
-    glow = np.exp(-np.sqrt((x - 168) ** 2 + (y - 132) ** 2) / 46)
-    sky = sky + sun[..., None] * np.array([255, 230, 180]) * 1.4 + glow[..., None] * np.array([120, 60, 20])
-    clouds = fbm(21, 5, 3)
-    streak = np.asarray(Image.fromarray(clouds.astype(np.float32), "F").resize((S, S // 4)).resize((S, S)))
-    cl = np.clip((streak - 0.55) * 3, 0, 1) * (y < horizon - 30)
-    sky = sky * (1 - 0.55 * cl[..., None]) + cl[..., None] * np.array([255, 150, 120]) * 0.5
-    img = sky.copy()
     rng = np.random.default_rng(22)
-    layers = [(96, 60, (92, 72, 120), 0.35), (120, 48, (70, 50, 96), 0.5), (142, 36, (44, 30, 64), 0.75),
-              (158, 22, (24, 18, 36), 1.0)]
     cols_x = np.arange(S)
-    for i, (base, height, col, sharp) in enumerate(layers):
+    # Ridge profiles, far to near: base line, height, colour, roughness.
+    layers = [(104, 70, (120, 96, 140), 0.35), (126, 52, (84, 60, 104), 0.5), (146, 38, (50, 34, 70), 0.75),
+              (160, 22, (26, 20, 38), 1.0)]
+    ridges = []
+    for base, height, col, sharp in layers:
         prof = np.zeros(S)
         amp, freq = 1.0, 2
         for o in range(7):
@@ -183,43 +175,81 @@ def mountain_lake():
             amp *= 0.55 if o < 2 else 0.5 * sharp + 0.2
             freq *= 2
         prof = (prof - prof.min()) / (prof.max() - prof.min())
-        ridge = base - prof * height
+        ridges.append(base - prof * height)
+    # The sun sits half hidden behind the far ridge.
+    sx = 150
+    sy = ridges[0][sx] - 2
+    t = y / horizon
+    sky = ramp(t, [(0, (24, 28, 80)), (0.4, (110, 66, 124)), (0.7, (236, 122, 84)), (1, (255, 200, 120))])
+    r_sun = np.sqrt((x - sx) ** 2 + (y - sy) ** 2)
+    sun = np.clip(11 - r_sun, 0, 1)
+    glow = np.exp(-r_sun / 40)
+    sky = sky + glow[..., None] * np.array([140, 80, 30])
+    sky = sky * (1 - sun[..., None]) + sun[..., None] * np.array([255, 244, 210])
+    clouds = fbm(21, 5, 3)
+    streak = np.asarray(Image.fromarray(clouds.astype(np.float32), "F").resize((S, S // 5)).resize((S, S)))
+    cl = np.clip((streak - 0.55) * 3, 0, 1) * np.clip((sy - 10 - y) / 30, 0, 1)
+    lit = np.exp(-np.abs(x - sx) / 90)
+    cloud_col = np.array([90, 50, 90])[None, None, :] * (1 - lit[..., None]) + np.array([255, 150, 100]) * lit[..., None]
+    img = sky * (1 - 0.8 * cl[..., None]) + cl[..., None] * cloud_col * 0.8
+    for i, ((base, height, col, sharp), ridge) in enumerate(zip(layers, ridges)):
         m = (y >= ridge[None, :]) & (y < horizon)
-        haze = np.clip((y - ridge[None, :]) / 60, 0, 1)
+        below = y - ridge[None, :]
         c = np.array(col, dtype=np.float64)
-        rock = c[None, None, :] * (0.85 + 0.3 * fbm(23 + i, 4, 8)[..., None]) + haze[..., None] * 10
-        img = np.where(m[..., None], rock, img)
-    # Lake: mirror the scene above the horizon, ripples shift the lookup.
+        # Rock: soft strata that follow the ridge line, broken by noise.
+        strata = 0.5 + 0.5 * np.sin(below * 0.5 + fbm(23 + i, 5, 6) * 6)
+        rock = c[None, None, :] * (0.85 + 0.25 * strata[..., None])
+        # Rim light on the slopes facing the sun, fading down from the crest.
+        slope = np.convolve(np.gradient(ridge), np.ones(9) / 9, mode="same")
+        facing = np.clip(-slope * np.sign(sx - cols_x) * 0.5, 0, 1)[None, :] * np.exp(-below / 14)
+        rock = rock + facing[..., None] * np.array([150, 80, 40]) * (1 - i * 0.2)
+        haze = np.clip(below / 70, 0, 1) * (0.6 - i * 0.12)
+        rock = rock * (1 - haze[..., None]) + haze[..., None] * np.array([200, 120, 120])
+        if i == 0:  # snow on the highest peaks, thicker the higher the crest
+            depth_snow = np.clip((72 - ridge) / 14, 0, 1)[None, :] * 16 * (0.5 + 0.7 * fbm(29, 4, 10))
+            snow = np.clip(depth_snow - below, 0, 1)
+            rock = rock * (1 - snow[..., None]) + snow[..., None] * np.array([236, 204, 214])
+        edge = np.clip(below + 0.5, 0, 1)[..., None]
+        img = np.where(m[..., None], img * (1 - edge) + rock * edge, img)
+    # Lake: mirror the scene above the horizon; ripples sway each row.
     ripple = fbm(27, 4, 6)
+    above = img.copy()
     for row in range(horizon, S):
         depth = row - horizon
-        src = horizon - 1 - depth
-        shift = (ripple[row] - 0.5) * (4 + depth * 0.12)
-        xs = np.clip(np.round(cols_x + shift * 6).astype(int), 0, S - 1)
-        src = max(0, src)
-        img[row] = img[src, xs] * 0.72 + np.array([10, 14, 30])
-    sparkle = (np.abs(x - 168) < 6 + (y - horizon) * 0.25) & (y > horizon) & (ripple > 0.62)
-    img += sparkle[..., None] * np.array([120, 90, 50])
+        src = max(0, horizon - 1 - depth)
+        shift = np.sin(row * 1.3 + ripple[row] * 8) * (0.5 + depth * 0.08) + (ripple[row] - 0.5) * depth * 0.1
+        xs = np.clip(np.round(cols_x + shift * 2).astype(int), 0, S - 1)
+        img[row] = above[src, xs] * (0.7 - depth * 0.0015) + np.array([6, 10, 26])
+    # The sun's glitter path on the water.
+    path = np.exp(-((x - sx) / (5 + (y - horizon) * 0.35)) ** 2) * (y > horizon)
+    glint = np.clip((np.sin(y * 2.1 + ripple * 20) - 0.3) * 1.5, 0, 1)
+    img += (path * glint)[..., None] * np.array([200, 150, 90])
+    shore = np.clip(1 - np.abs(y - horizon) / 1.5, 0, 1)
+    img = img * (1 - 0.6 * shore[..., None])
     return img
 
 
 def marble():
-    """Polished white marble with grey and gold veins."""
+    """Polished black marble with white and gold veins."""
     x, y = grid()
     n1 = fbm(31, 7, 3)
     n2 = fbm(32, 7, 4)
-    veins = np.abs(np.sin((x * 0.9 + y * 0.5) / 18 + n1 * 9))
-    fine = np.abs(np.sin((x * 0.3 - y * 0.8) / 9 + n2 * 14))
-    base = ramp(fbm(33, 5, 2), [(0, (226, 224, 218)), (1, (246, 244, 238))])
-    dark = np.clip(1 - veins / 0.09, 0, 1) ** 1.5
-    gold = np.clip(1 - fine / 0.05, 0, 1) * (n1 > 0.45)
-    soft = np.clip(1 - veins / 0.35, 0, 1) * 0.35
-    img = base * (1 - 0.25 * soft[..., None])
-    img = img * (1 - 0.75 * dark[..., None]) + dark[..., None] * np.array([70, 72, 80]) * 0.75
-    img = img * (1 - 0.8 * gold[..., None]) + gold[..., None] * np.array([196, 150, 70]) * 0.8
+    n3 = fbm(34, 6, 2)
+    main = np.abs(np.sin((x * 0.8 + y * 0.55) / 24 + n1 * 7))
+    fine = np.abs(np.sin((x * 0.35 - y * 0.9) / 14 + fbm(35, 4, 3) * 6))
+    base = ramp(n3, [(0, (14, 16, 20)), (0.5, (26, 28, 34)), (1, (44, 44, 50))])
+    # Cloudy grey drifts along the main veins.
+    drift = np.clip(1 - main / 0.5, 0, 1) ** 2 * 0.5
+    img = base + drift[..., None] * np.array([60, 62, 66])
+    white = np.clip(1 - main / 0.06, 0, 1) ** 1.2
+    white_soft = np.clip(1 - main / 0.16, 0, 1) ** 2 * 0.45
+    gold = np.clip(1 - fine / 0.07, 0, 1) * np.clip((n2 - 0.35) * 4, 0, 1)
+    img = img * (1 - white_soft[..., None]) + white_soft[..., None] * np.array([190, 190, 186])
+    img = img * (1 - white[..., None]) + white[..., None] * np.array([236, 234, 228])
+    img = img * (1 - gold[..., None]) + gold[..., None] * np.array([214, 168, 82])
     # A soft window reflection across the polish.
-    refl = np.exp(-((x - y * 0.3 - 150) ** 2) / (2 * 30 ** 2)) * 0.12
-    return img * (1 + refl[..., None])
+    refl = np.exp(-((x - y * 0.35 - 120) ** 2) / (2 * 26 ** 2))
+    return img + refl[..., None] * np.array([38, 40, 46])
 
 
 def nebula():
@@ -230,12 +260,13 @@ def nebula():
     c = fbm(43, 6, 4)
     cx = 128 + 30 * (b - 0.5)
     core = np.exp(-((x - cx) ** 2 + (y - 120) ** 2) / (2 * 70 ** 2))
-    gas = np.clip(a * core * 1.9, 0, 1)
-    img = ramp(gas, [(0, (2, 2, 10)), (0.3, (60, 10, 70)), (0.55, (200, 40, 120)),
-                     (0.8, (250, 150, 110)), (1, (255, 240, 210))])
+    ridged = 1 - np.abs(2 * c - 1)  # filaments where the noise crosses its middle
+    gas = np.clip(a * core * 1.35 + 0.25 * ridged ** 3 * core, 0, 1)
+    img = ramp(gas, [(0, (2, 2, 10)), (0.3, (60, 10, 70)), (0.6, (190, 40, 120)),
+                     (0.85, (245, 140, 100)), (1, (255, 220, 180))])
     teal = np.clip((b - 0.45) * 2.4, 0, 1) * core
     img += teal[..., None] * np.array([20, 150, 170])
-    dust = np.clip((c - 0.55) * 3.5, 0, 1)
+    dust = np.clip((fbm(46, 6, 5) - 0.55) * 3.5, 0, 1)
     img *= (1 - 0.85 * dust)[..., None]
     img += stars(44, 900)[..., None] * np.array([1.0, 0.95, 1.0])
     # A few bright stars with soft halos and spikes.
@@ -244,7 +275,7 @@ def nebula():
         sx, sy = rng.integers(20, 236, 2)
         d = np.sqrt((x - sx) ** 2 + (y - sy) ** 2)
         halo = np.exp(-d / 3.0) + 0.5 * np.exp(-d / 9)
-        spike = (np.exp(-np.abs(x - sx) / 0.8) + np.exp(-np.abs(y - sy) / 0.8)) * np.exp(-d / 22)
+        spike = (np.exp(-np.abs(x - sx) / 0.6) + np.exp(-np.abs(y - sy) / 0.6)) * np.exp(-d / 12)
         img += (halo + 0.6 * spike)[..., None] * np.array([255, 240, 220])
     return img
 

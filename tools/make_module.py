@@ -53,9 +53,9 @@ def to8(x):
 
 
 def kick(length):
-    """Kick drum at 8,363 Hz: sine sweeping 150 -> 46 Hz under a fast decay,
+    """Kick drum at 16,726 Hz: sine sweeping 150 -> 46 Hz under a fast decay,
     a short click on top. `length` is tuned to land the file on its size."""
-    sr = BASE_RATE
+    sr = 2 * BASE_RATE
     t = np.arange(length) / sr
     freq = 46.0 + 104.0 * np.exp(-t / 0.035)
     phase = 2 * np.pi * np.cumsum(freq) / sr
@@ -74,7 +74,7 @@ def snare():
     """Snare at 16,726 Hz: a 185 Hz body and band-limited noise; the last 512
     samples are noise only and loop, the volume envelope does the decay."""
     sr = 2 * BASE_RATE
-    head, loop = 640, 512
+    head, loop = 1100, 512
     n = head + loop
     t = np.arange(n) / sr
     noise = rng.standard_normal(n)
@@ -82,10 +82,11 @@ def snare():
     noise = np.diff(np.concatenate([[0.0], noise]))
     noise = np.convolve(noise, np.ones(3) / 3, mode="same")
     noise /= np.max(np.abs(noise))
-    body = np.sin(2 * np.pi * 185.0 * t) * np.exp(-t / 0.03)
-    x = 0.75 * body + 0.7 * noise * (0.55 + 0.45 * np.exp(-t / 0.02))
-    x[head:] = 0.55 * noise[head:]
+    body = np.sin(2 * np.pi * (185.0 + 60.0 * np.exp(-t / 0.01)) * t) * np.exp(-t / 0.04)
+    x = 0.8 * body + 0.75 * noise * (0.5 + 0.5 * np.exp(-t / 0.03))
+    x[head:] = 0.8 * noise[head:]
     x /= np.max(np.abs(x))
+    x = np.tanh(2.2 * x) / np.tanh(2.2)  # denser: louder for the same peak
     return to8(x * 0.95), head, loop
 
 
@@ -257,33 +258,33 @@ def groove(p, bar, chord, style):
         for s in (0, 8):
             at(s, "C-4", KICK)
         for s in (4, 12):
-            at(s, "C-4", SNARE, 50)
+            at(s, "C-4", SNARE, 58)
         for s in (2, 6, 10, 14):
             at(s, bass_note, BASS, 54)
-        at(7, "C-4", HAT, 30)
-        at(15, "C-4", HAT, 38)
+        at(7, "C-4", HAT, 38)
+        at(15, "C-4", HAT, 48)
         return
     # Full groove; "b" bars syncopate the kick and end on a ghost snare.
     at(0, "C-4", KICK)
     at(2, bass_note, BASS, 56)
     at(3, octave_up, BASS, 40)
-    at(4, "C-4", SNARE, 56)
+    at(4, "C-4", SNARE, 64)
     at(6, bass_note, BASS, 52)
-    at(7, "C-4", HAT, 34)
+    at(7, "C-4", HAT, 44)
     at(8, "C-4", KICK)
     at(10, bass_note, BASS, 56)
     if style == "full":
         at(11, octave_up, BASS, 40)
-        at(12, "C-4", SNARE, 56)
-        at(13, "C-4", HAT, 26)
+        at(12, "C-4", SNARE, 64)
+        at(13, "C-4", HAT, 34)
         at(14, bass_note, BASS, 50)
-        at(15, "C-4", HAT, 38)
+        at(15, "C-4", HAT, 48)
     else:  # "fullb"
         at(11, "C-4", KICK)
-        at(12, "C-4", SNARE, 56)
+        at(12, "C-4", SNARE, 64)
         at(14, bass_note, BASS, 50)
-        at(15, "C-4", SNARE, 24)
-        at(15, "C-4", SNARE, 38, half=1)
+        at(15, "C-4", SNARE, 28)
+        at(15, "C-4", SNARE, 44, half=1)
 
 
 # ---- channel 2: chords and lead ----------------------------------------------
@@ -610,19 +611,19 @@ def build_module(kick_len):
     # Sample tuple: data, loop start, loop length, volume, finetune, pan,
     # relative note, name. Volumes leave headroom so two channels never clip.
     insts = [
-        instrument("snare", (sn, sn_head, sn_loop, 44, 0, 128, 12, "noise+body 16k"),
-                   env=([(0, 64), (4, 48), (12, 24), (24, 8), (36, 0)],)),
-        instrument("bass", (bs, bs_ls, bs_ll, 50, 0, 128, 12, "closing filter 12cyc"),
+        instrument("snare", (sn, sn_head, sn_loop, 64, 0, 128, 12, "noise+body 16k"),
+                   env=([(0, 64), (6, 52), (16, 30), (30, 12), (48, 0)],)),
+        instrument("bass", (bs, bs_ls, bs_ll, 60, 0, 128, 12, "closing filter 12cyc"),
                    env=([(0, 64), (6, 50), (24, 34), (64, 22), (160, 10)],), fadeout=2048),
-        instrument("chord pad", (pd, pd_ls, pd_ll, 40, 0, 150, 12, "pwm 16cyc"),
+        instrument("chord pad", (pd, pd_ls, pd_ll, 48, 0, 150, 12, "pwm 16cyc"),
                    env=([(0, 40), (2, 64), (14, 46), (60, 34), (200, 24)],),
                    vib=(0, 20, 2, 12), fadeout=3072),
-        instrument("kick", (kk, 0, 0, 58, 0, 128, 0, "kick 8k")),
-        instrument("lead", (ld, ld_ls, ld_ll, 36, 0, 104, 12, "pulse 30"),
+        instrument("kick", (kk, 0, 0, 64, 0, 128, 12, "kick 16k")),
+        instrument("lead", (ld, ld_ls, ld_ll, 44, 0, 104, 12, "pulse 30"),
                    env=([(0, 64), (3, 56), (20, 46), (80, 38), (240, 30)],),
                    vib=(0, 30, 3, 14), fadeout=2048),
         instrument("a zephyra crew tune"),
-        instrument("hihat", (hh, hh_ls, hh_ll, 40, 0, 176, 24, "noise 33k"),
+        instrument("hihat", (hh, hh_ls, hh_ll, 56, 0, 176, 24, "noise 33k"),
                    env=([(0, 64), (2, 34), (5, 14), (9, 4), (12, 0)],)),
     ]
     return bytes(head) + bytes(body) + b"".join(insts)
