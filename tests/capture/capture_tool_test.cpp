@@ -355,7 +355,7 @@ TEST(CaptureTool, GoldenFramesMatchReferences) {
   };
   const Still stills[] = {
       {"caption_a", "0.8"},     // first caption fading in
-      {"flash", "1.72"},        // order 0 row 9: the caption jumps to half alpha
+      {"flash", "1.64"},        // just after order 0 row 9: the caption jumped to half alpha
       {"morph", "9.0"},         // morph body
       {"caption_b", "28.6"},    // second caption
       {"cube_trail", "37.0"},   // cube with its trail over the floor
