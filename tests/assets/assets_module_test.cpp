@@ -380,6 +380,7 @@ TEST(MusicModuleOpenmpt, HeaderFactsAndOrderTable) {
   }
   // Instruments 4 and 5 in the pattern data of each order, and the jump:
   // row 63 of order 9's pattern carries Bxx = 6 (the only position jump).
+  int jumps = 0;
   for (int o = 0; o < 10; ++o) {
     int pat = kOrderTable[o];
     bool ins4 = false, ins5 = false;
@@ -392,8 +393,11 @@ TEST(MusicModuleOpenmpt, HeaderFactsAndOrderTable) {
         }
         ins4 |= ins == 4;
         ins5 |= ins == 5;
-        std::string fx = openmpt_module_format_pattern_row_channel_command(mod, pat, r, c, OPENMPT_MODULE_COMMAND_EFFECT);
+        const char* text = openmpt_module_format_pattern_row_channel_command(mod, pat, r, c, OPENMPT_MODULE_COMMAND_EFFECT);
+        std::string fx = text ? text : "";
+        openmpt_free_string(text);
         if (fx == "B") {
+          ++jumps;
           EXPECT_EQ(o, 9);
           EXPECT_EQ(r, 63);
           EXPECT_EQ(openmpt_module_get_pattern_row_channel_command(mod, pat, r, c, OPENMPT_MODULE_COMMAND_PARAMETER), 6);
@@ -403,6 +407,7 @@ TEST(MusicModuleOpenmpt, HeaderFactsAndOrderTable) {
     EXPECT_EQ(ins4, kOrders[o].ins4) << "order " << o;
     EXPECT_EQ(ins5, kOrders[o].ins5) << "order " << o;
   }
+  EXPECT_EQ(jumps, 1);
   openmpt_module_destroy(mod);
 }
 
