@@ -1,0 +1,71 @@
+// Common set-up of the shell tests on the null platform: a cleared global
+// record with its heaps and arrays, as the start-up leaves them before the
+// question is asked.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/demo_globals.h"
+#include "app/shell.h"
+#include "platform/heap.h"
+#include "platform/null/null_platform.h"
+#include "platform/window.h"
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NullPlatformReset();
+    ClearDemoGlobals();
+    DisabledWindowList = nullptr;
+    DemoGlobalsRecord& g = DemoGlobals;
+    g.MainHeap = PlatformHeapCreate(4000);
+    ObjectListHeap = PlatformHeapCreate(1024);
+    g.TexturePixelBuffer = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256 * 256 * 3));
+    g.KeyState = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256));
+    g.MorphLists = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 50 * 4));
+    g.ObjectTextures = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 7 * 4));
+    g.WindowActive = 1;
+  }
+
+  void TearDown() override {
+    // A test that ended the "process" has destroyed the heaps already.
+    PlatformHeapDestroy(ObjectListHeap);
+    ObjectListHeap = nullptr;
+    PlatformHeapDestroy(DemoGlobals.MainHeap);
+    ClearDemoGlobals();
+    NullPlatformReset();
+  }
+
+  // Opens the demo window as the start-up would (windowed unless asked).
+  void OpenWindow(uint8_t fullscreen = 0) {
+    ASSERT_EQ(OpenDemoWindow(DemoTitle, 640, 480, 16, fullscreen), 1);
+  }
+
+  // Runs fn, which must end the process through the null platform; answers
+  // the exit code, or -1 when it returned instead.
+  template <typename Fn>
+  static int64_t ExitCodeOf(Fn fn) {
+    try {
+      fn();
+    } catch (const NullPlatformExit& exit) {
+      return exit.code;
+    }
+    return -1;
+  }
+
+  // The texts of the message boxes shown, in order ("title|text|flags").
+  static std::vector<std::string> Boxes() {
+    std::vector<std::string> out;
+    for (auto& line : NullPlatformCallsStartingWith("MessageBox(")) {
+      // MessageBox(owner, title, text, flags): drop the owner.
+      auto first = line.find(", ");
+      std::string rest = line.substr(first + 2, line.size() - first - 3);
+      out.push_back(rest);
+    }
+    return out;
+  }
+
+  static size_t Frames() { return NullPlatformCallsStartingWith("SwapBuffers").size(); }
+};
