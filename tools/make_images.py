@@ -287,12 +287,31 @@ def still_life():
     table_y = 150
     wall = ramp(y / table_y, [(0, (24, 20, 18)), (1, (60, 46, 36))])
     wall *= (0.8 + 0.4 * np.exp(-((x - 60) ** 2) / (2 * 90 ** 2)))[..., None]
+    # Wood: noise stretched along the planks, rings as bands across it.
     grain = fbm(51, 5, 3)
-    wood = 0.5 + 0.5 * np.sin(y * 0.9 + grain * 18 + np.sin(x / 30))
-    table = ramp(wood * 0.6 + grain * 0.4, [(0, (70, 36, 18)), (0.5, (120, 68, 34)), (1, (150, 92, 50))])
+    long_grain = np.asarray(Image.fromarray(fbm(52, 6, 4).astype(np.float32), "F")
+                            .resize((S // 8, S)).resize((S, S), Image.BICUBIC), dtype=np.float64)
+    wood = 0.5 + 0.5 * np.sin((y - table_y) * 1.7 + long_grain * 22)
+    plank = (np.abs(((y - table_y) / (S - table_y) * 3.2) % 1 - 0.5) > 0.47) * 0.35
+    table = ramp(wood * 0.45 + grain * 0.55, [(0, (74, 38, 20)), (0.5, (118, 66, 34)), (1, (152, 94, 52))])
+    table *= (1 - plank)[..., None]
     table *= (0.75 + 0.35 * (y - table_y) / (S - table_y))[..., None]
     img = np.where((y < table_y)[..., None], wall, table)
     light = normalize(np.array([-0.7, -0.55, 0.5]))
+    # A green glass bottle behind the fruit: a lit cylinder with a neck.
+    bx, half_w, top, neck_top, bottom = 134, 22, 78, 34, 152
+    shoulder = np.clip((y - top) / 16, 0, 1)
+    width = 7 + (half_w - 7) * (shoulder ** 0.7)
+    inside_b = (np.abs(x - bx) < width) & (y > neck_top) & (y < bottom)
+    u = np.clip((x - bx) / np.maximum(width, 1), -1, 1)
+    nz = np.sqrt(1 - u ** 2)
+    glass = np.array([20, 70, 40])[None, None, :] * (0.35 + 0.9 * nz[..., None])
+    glass += np.exp(-((u + 0.5) / 0.09) ** 2)[..., None] * np.array([190, 230, 200])   # window highlight
+    glass += np.exp(-((u - 0.72) / 0.06) ** 2)[..., None] * np.array([40, 90, 60])     # rim light
+    lip = inside_b & (y < neck_top + 5)
+    glass = np.where(lip[..., None], np.array([30, 80, 50]) * 1.4, glass)
+    edge_b = np.clip(width - np.abs(x - bx), 0, 1)[..., None]
+    img = np.where(inside_b[..., None], img * (1 - edge_b) + glass * edge_b, img)
     fruits = [(88, 168, 42, (232, 120, 20), 60, 52), (160, 176, 38, (180, 18, 24), 54, 53),
               (206, 196, 26, (236, 206, 50), 56, 54)]
     # Shadows first, cast to the right on the table.
@@ -370,14 +389,14 @@ def aurora():
 def chrome_spheres():
     """Ray-traced mirror spheres on a chequered floor under a sunset sky."""
     x, y = grid()
-    eye = np.array([0.0, 1.3, -4.2])
-    fov = 0.62
+    eye = np.array([0.0, 1.25, -3.3])
+    fov = 0.56
     dirs = np.stack([(x + 0.5 - S / 2) / (S / 2) * fov, -(y + 0.5 - S / 2) / (S / 2) * fov + 0.05,
                      np.ones_like(x)], -1)
     dirs = normalize(dirs)
     spheres = [(np.array([-1.05, 0.75, 0.6]), 0.75, np.array([1.0, 0.85, 0.6])),
                (np.array([0.9, 0.55, 0.2]), 0.55, np.array([0.7, 0.85, 1.0])),
-               (np.array([0.15, 0.32, -1.0]), 0.32, np.array([1.0, 0.6, 0.7]))]
+               (np.array([0.05, 0.32, -0.7]), 0.32, np.array([1.0, 0.6, 0.7]))]
     sun = normalize(np.array([-0.5, 0.55, 0.6]))
 
     def sky(d):

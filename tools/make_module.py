@@ -418,7 +418,7 @@ def build_last():
         p.set(r, 0, note=N("C-4"), ins=KICK)
     p.set(82, 0, note=N("G-2"), ins=BASS, vol=vol(50))
     p.set(86, 0, note=N("G-2"), ins=BASS, vol=vol(44))
-    p.set(92, 0, note=N("C-4"), ins=SNARE, vol=vol(40))
+    p.set(92, 0, note=N("A-3"), ins=KICK)  # a last, lower boom as the tape stops
     p.set(80, 1, note=N("B-5"), ins=LEAD, vol=vol(52))
     for r in range(81, 95):
         p.fx(r, 1, FX_PORTA_DOWN, 0x04)
