@@ -1,0 +1,215 @@
+// Pixel store: bitmaps, DCs, selection, stale handles, DIB checks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/pixels.h"
+
+namespace {
+
+class PixelStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PixelStoreSetDisplayDepth(32);
+    live_ = PixelStoreLiveObjects();
+  }
+  void TearDown() override {
+    EXPECT_EQ(PixelStoreLiveObjects(), live_);
+    PixelStoreSetDisplayDepth(32);
+  }
+  size_t live_ = 0;
+};
+
+TEST_F(PixelStoreTest, NewBitmapIsBlackAndReadsNeedASelection) {
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  GdiHandle bmp = CreateCompatibleBitmap(nullptr, 3, 2);
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);  // nothing selected yet
+  GdiHandle previous = SelectObject(dc, bmp);
+  EXPECT_NE(previous, nullptr);
+  EXPECT_EQ(GetPixel(dc, 2, 1), 0u);
+  EXPECT_EQ(GetPixel(dc, 3, 1), CLR_INVALID);
+  BITMAP bm{};
+  EXPECT_EQ(GetObjectA(bmp, sizeof bm, &bm), int(sizeof bm));
+  EXPECT_EQ(bm.bmWidth, 3);
+  EXPECT_EQ(bm.bmHeight, 2);
+  EXPECT_EQ(bm.bmBitsPixel, 32);
+  EXPECT_EQ(GetObjectA(bmp, 4, &bm), 0);
+  // One DC at a time.
+  GdiDC other = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(SelectObject(other, bmp), nullptr);
+  EXPECT_EQ(SelectObject(dc, previous), bmp);
+  EXPECT_NE(SelectObject(other, bmp), nullptr);
+  DeleteDC(other);
+  DeleteDC(dc);
+  EXPECT_TRUE(DeleteObject(bmp));
+}
+
+TEST_F(PixelStoreTest, StaleAndForeignHandlesAreRefused) {
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  GdiHandle bmp = CreateCompatibleBitmap(dc, 2, 2);
+  SelectObject(dc, bmp);
+  EXPECT_TRUE(DeleteObject(bmp));  // deselected first
+  EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
+  EXPECT_EQ(GetObjectType(bmp), 0u);
+  EXPECT_FALSE(DeleteObject(bmp));
+  EXPECT_EQ(SelectObject(dc, bmp), nullptr);
+  int local = 0;
+  EXPECT_EQ(GetObjectType(reinterpret_cast<GdiHandle>(&local)), 0u);
+  EXPECT_TRUE(DeleteDC(dc));
+  EXPECT_FALSE(DeleteDC(dc));
+  EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
+  EXPECT_EQ(CreateCompatibleDC(dc), nullptr);
+  EXPECT_EQ(CreateDCA("PRINTER", nullptr, nullptr, nullptr), nullptr);
+}
+
+TEST_F(PixelStoreTest, BrushAndPenSelectionAnswersThePreviousOne) {
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_BRUSH), GetStockObject(WHITE_BRUSH));
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), GetStockObject(BLACK_PEN));
+  GdiHandle brush = CreateSolidBrush(0x00FF00);
+  GdiHandle pen = CreatePen(PS_SOLID, 0, 0);
+  EXPECT_EQ(SelectObject(dc, brush), GetStockObject(WHITE_BRUSH));
+  EXPECT_EQ(SelectObject(dc, pen), GetStockObject(BLACK_PEN));
+  EXPECT_EQ(SelectObject(dc, GetStockObject(BLACK_BRUSH)), brush);
+  EXPECT_EQ(SelectObject(dc, brush), GetStockObject(BLACK_BRUSH));
+  // Deleting a selected brush leaves the DC with its default, not a dangling one.
+  EXPECT_TRUE(DeleteObject(brush));
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_BRUSH), GetStockObject(WHITE_BRUSH));
+  EXPECT_TRUE(DeleteObject(GetStockObject(BLACK_BRUSH)));  // stock: stays
+  EXPECT_EQ(GetObjectType(GetStockObject(BLACK_BRUSH)), OBJ_BRUSH);
+  EXPECT_EQ(CreatePen(99, 0, 0), nullptr);
+  DeleteObject(pen);
+  DeleteDC(dc);
+}
+
+TEST_F(PixelStoreTest, SetDIBitsFromBottomUpAndTopDownRows) {
+  // 2 x 2, 24 bits: rows of 8 bytes (6 + 2 padding).
+  BITMAPINFOHEADER h{};
+  h.biSize = 40;
+  h.biWidth = 2;
+  h.biHeight = 2;
+  h.biPlanes = 1;
+  h.biBitCount = 24;
+  const uint8_t rows[16] = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};  // blue, green, red
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  GdiHandle bmp = CreateCompatibleBitmap(dc, 2, 2);
+  SelectObject(dc, bmp);
+  EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, rows, sizeof rows, &h, sizeof h, DIB_RGB_COLORS), 2);
+  EXPECT_EQ(GetPixel(dc, 0, 1), 0x010203u);  // the first stored row is the bottom one
+  EXPECT_EQ(GetPixel(dc, 1, 0), 0x0A0B0Cu);
+  h.biHeight = -2;
+  EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, rows, sizeof rows, &h, sizeof h, DIB_RGB_COLORS), 2);
+  EXPECT_EQ(GetPixel(dc, 0, 0), 0x010203u);  // top-down: first row on top
+  EXPECT_EQ(GetPixel(dc, 1, 1), 0x0A0B0Cu);
+  // Rows past the bits given, or no bitmap: refused.
+  EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, rows, 15, &h, sizeof h, DIB_RGB_COLORS), 0);
+  EXPECT_EQ(SetDIBits(dc, nullptr, 0, 2, rows, sizeof rows, &h, sizeof h, DIB_RGB_COLORS), 0);
+  EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, rows, sizeof rows, &h, 39, DIB_RGB_COLORS), 0);
+  // One line from scan line 1 of a top-down DIB lands on row 1.
+  const uint8_t one[8] = {0x30, 0x20, 0x10, 0, 0, 0, 0, 0};
+  EXPECT_EQ(SetDIBits(dc, bmp, 1, 1, one, sizeof one, &h, sizeof h, DIB_RGB_COLORS), 1);
+  EXPECT_EQ(GetPixel(dc, 0, 1), 0x302010u);
+  DeleteDC(dc);
+  DeleteObject(bmp);
+}
+
+TEST_F(PixelStoreTest, SixteenBitBitmapsWidenOnRead) {
+  PixelStoreSetDisplayDepth(16);
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  GdiHandle bmp = CreateCompatibleBitmap(dc, 1, 1);
+  SelectObject(dc, bmp);
+  GdiHandle brush = CreateSolidBrush(0x0F7FFF);  // red 255, green 127, blue 15
+  RECT r{0, 0, 1, 1};
+  FillRect(dc, &r, brush);
+  // red 31 -> 255; green 31 (6 bits) -> (31 << 2) | (31 >> 4) = 125; blue 1 -> 8.
+  EXPECT_EQ(GetPixel(dc, 0, 0), 255u | (125u << 8) | (8u << 16));
+  DeleteDC(dc);
+  DeleteObject(bmp);
+  DeleteObject(brush);
+}
+
+TEST_F(PixelStoreTest, DibDescribeChecksEveryPartAgainstTheSize) {
+  std::vector<uint8_t> info(40 + 16 * 4, 0);
+  BITMAPINFOHEADER h{};
+  h.biSize = 40;
+  h.biWidth = 5;
+  h.biHeight = -3;
+  h.biPlanes = 1;
+  h.biBitCount = 4;
+  std::memcpy(info.data(), &h, 40);
+  DibLayout d{};
+  ASSERT_TRUE(DibDescribe(info.data(), info.size(), &d));
+  EXPECT_EQ(d.width, 5);
+  EXPECT_EQ(d.height, 3);
+  EXPECT_TRUE(d.topDown);
+  EXPECT_EQ(d.stride, 4u);
+  EXPECT_EQ(d.colourCount, 16u);
+  EXPECT_EQ(d.tableEnd, 104u);
+  EXPECT_FALSE(DibDescribe(info.data(), info.size() - 1, &d));  // palette cut short
+  h.biClrUsed = 2;
+  std::memcpy(info.data(), &h, 40);
+  ASSERT_TRUE(DibDescribe(info.data(), 48, &d));
+  EXPECT_EQ(d.colourCount, 2u);
+  h.biClrUsed = 17;
+  std::memcpy(info.data(), &h, 40);
+  EXPECT_FALSE(DibDescribe(info.data(), info.size(), &d));
+  h.biClrUsed = 0;
+  h.biBitCount = 24;
+  h.biWidth = PixelStoreMaxSide;
+  h.biHeight = -PixelStoreMaxSide;
+  std::memcpy(info.data(), &h, 40);
+  ASSERT_TRUE(DibDescribe(info.data(), 40, &d));
+  EXPECT_EQ(d.imageBytes, uint64_t((PixelStoreMaxSide * 3 + 3) / 4 * 4) * PixelStoreMaxSide);
+  h.biWidth = PixelStoreMaxSide + 1;
+  std::memcpy(info.data(), &h, 40);
+  EXPECT_FALSE(DibDescribe(info.data(), 40, &d));
+  h.biWidth = 1;
+  h.biCompression = BI_BITFIELDS;  // not at 24 bits
+  std::memcpy(info.data(), &h, 40);
+  EXPECT_FALSE(DibDescribe(info.data(), 52, &d));
+  EXPECT_FALSE(DibDescribe(nullptr, 40, &d));
+}
+
+TEST_F(PixelStoreTest, IconsKeepColourMaskAndAlpha) {
+  // 2 x 1, 32 bits, no mask rows: alpha decides transparency.
+  std::vector<uint8_t> image(40 + 8, 0);
+  BITMAPINFOHEADER h{};
+  h.biSize = 40;
+  h.biWidth = 2;
+  h.biHeight = 2;
+  h.biPlanes = 1;
+  h.biBitCount = 32;
+  std::memcpy(image.data(), &h, 40);
+  const uint8_t px[8] = {0x10, 0x20, 0x30, 0x00, 0x40, 0x50, 0x60, 0xFF};
+  std::memcpy(image.data() + 40, px, 8);
+  GdiHandle icon = CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 1, 0x30000, 0, 0, 0);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(GetObjectType(icon), 0u);
+  EXPECT_EQ(IconAlphaAt(icon, 0, 0), 0);
+  EXPECT_EQ(IconAlphaAt(icon, 1, 0), 255);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  SelectObject(dc, info.hbmMask);
+  EXPECT_EQ(GetPixel(dc, 0, 0), 0xFFFFFFu);  // transparent
+  EXPECT_EQ(GetPixel(dc, 1, 0), 0u);
+  SelectObject(dc, info.hbmColor);
+  EXPECT_EQ(GetPixel(dc, 1, 0), 0x405060u);
+  SelectObject(dc, icon);  // icons read as their colour image
+  EXPECT_EQ(GetPixel(dc, 0, 0), 0x102030u);
+  EXPECT_TRUE(DestroyIcon(icon));
+  EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
+  DeleteDC(dc);
+  DeleteObject(info.hbmMask);
+  DeleteObject(info.hbmColor);
+  // Wrong version, cursor, asked to resize, or all alpha 0 without a mask.
+  EXPECT_EQ(CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 1, 0x20000, 0, 0, 0), nullptr);
+  EXPECT_EQ(CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 0, 0x30000, 0, 0, 0), nullptr);
+  EXPECT_EQ(CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 1, 0x30000, 4, 4, 0), nullptr);
+  image[47] = 0;
+  EXPECT_EQ(CreateIconFromResource(image.data(), uint32_t(image.size()), 1, 0x30000), nullptr);
+}
+
+}  // namespace
