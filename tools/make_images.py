@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Paints the demo's pictures and captions into assets/.
 
-Run by hand with Debian's python3 (PIL + numpy): /usr/bin/python3 tools/make_images.py
+Run by hand with Debian's python3 (PIL + numpy): /usr/bin/python3 tools/make_images.py [out dir]
+(the output folder defaults to assets/).
 Deterministic: every random field has a fixed seed and the files carry no
 timestamp, so running it again reproduces the committed files byte for byte.
 
@@ -18,12 +19,13 @@ tables, 10-16 KB (the quality is searched per picture to reach its size).
 """
 import io
 import os
+import sys
 
 import numpy as np
 from PIL import Image, ImageDraw, ImageFont
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ASSETS = os.path.join(HERE, "..", "assets")
+ASSETS = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "assets")
 S = 256
 FONT_DIR = "/usr/share/fonts/truetype/dejavu"
 

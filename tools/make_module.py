@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes assets/zephyra.xm: the demo's two-channel XM tune.
 
-Run by hand with Debian's python3 (numpy): /usr/bin/python3 tools/make_module.py
+Run by hand with Debian's python3 (numpy): /usr/bin/python3 tools/make_module.py [out dir]
+(the output folder defaults to assets/).
 The output is deterministic (fixed noise seed, no timestamps), so running it
 again reproduces the committed file byte for byte.
 
@@ -34,7 +35,8 @@ import sys
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-OUT = os.path.join(HERE, "..", "assets", "zephyra.xm")
+OUT_DIR = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "assets")
+OUT = os.path.join(OUT_DIR, "zephyra.xm")
 TARGET_SIZE = 12470
 
 # ---------------------------------------------------------------------------
