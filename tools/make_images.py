@@ -329,11 +329,11 @@ def still_life():
         lam = np.clip(n @ light, 0, 1)
         view = np.array([0, 0, 1.0])
         half = normalize(light + view)
-        spec = np.clip(n @ half, 0, 1) ** shine
+        gloss = np.clip(n @ half, 0, 1) ** shine
         skin = fbm(seed, 4, 16)
         base = np.array(col) * (0.85 + 0.3 * skin)[..., None]
         bounce = np.clip(dy, 0, 1) * 0.25  # warm light from the table
-        c = base * (0.12 + 0.88 * lam + bounce)[..., None] + spec[..., None] * 255 * 0.85
+        c = base * (0.12 + 0.88 * lam + bounce)[..., None] + gloss[..., None] * 255 * 0.85
         edge = np.clip((1 - np.sqrt(d2)) * r, 0, 1)
         img = np.where(inside[..., None], img * (1 - edge[..., None]) + c * edge[..., None], img)
         # Stem on the apple and orange.

@@ -131,10 +131,10 @@ def lead():
     pulse = np.where(ph < 0.3, 1.0, -1.0) - 0.4
     saw = 1.0 - 2.0 * ph
     x = 0.7 * pulse + 0.35 * saw
-    spec = np.fft.rfft(x)
-    spec[12:] = 0
-    spec[1:12] *= np.linspace(1.0, 0.5, 11)
-    x = np.fft.irfft(spec, cyc)
+    harmonics = np.fft.rfft(x)
+    harmonics[12:] = 0
+    harmonics[1:12] *= np.linspace(1.0, 0.5, 11)
+    x = np.fft.irfft(harmonics, cyc)
     x -= x.mean()
     x /= np.max(np.abs(x))
     return to8(x * 0.95), 0, cyc
@@ -152,9 +152,9 @@ def pad():
         wave = wave - (2 * width - 1)
         out.append(wave)
     x = np.concatenate(out)
-    spec = np.fft.rfft(x)
-    spec[count * 10:] = 0  # keep the first 10 harmonics of the note
-    x = np.fft.irfft(spec, len(x))
+    harmonics = np.fft.rfft(x)
+    harmonics[count * 10:] = 0  # keep the first 10 harmonics of the note
+    x = np.fft.irfft(harmonics, len(x))
     x /= np.max(np.abs(x))
     return to8(x * 0.9), 0, len(x)
 
