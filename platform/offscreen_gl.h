@@ -38,5 +38,7 @@ int32_t OffscreenGLHeight(const OffscreenGL* gl);
 void ReadOffscreenPixels(OffscreenGL* gl, uint8_t* rgba);
 
 // Releases the framebuffer and the context (making nothing current). Display
-// lists and textures created in it end with it. Accepts nullptr.
+// lists and textures created in it end with it. Accepts nullptr. The EGL
+// display itself stays initialised until the process ends, so contexts can
+// be created and destroyed any number of times.
 void DestroyOffscreenGL(OffscreenGL* gl);

@@ -40,10 +40,11 @@ struct FramebufferCalls {
 };
 
 // The surfaceless display is one per process; EGL hands out the same handle
-// each time. It is initialised by the first live context and terminated when
-// the last one is destroyed, so contexts can be created and destroyed freely.
+// each time. It is initialised by the first context and kept for the life of
+// the process: terminating it unloads the driver, which would strand the
+// driver's own process-lifetime allocations (and their symbols) behind it.
 std::mutex DisplayLock;
-int LiveContexts = 0;
+EGLDisplay SharedDisplay = EGL_NO_DISPLAY;
 
 template <typename T>
 bool Fetch(T& slot, const char* name) {
@@ -64,18 +65,16 @@ bool FetchFramebufferCalls(FramebufferCalls& fb) {
 }
 
 EGLDisplay OpenDisplay() {
+  std::lock_guard<std::mutex> hold(DisplayLock);
+  if (SharedDisplay != EGL_NO_DISPLAY) return SharedDisplay;
   auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
       eglGetProcAddress("eglGetPlatformDisplayEXT"));
   if (getPlatformDisplay == nullptr) return EGL_NO_DISPLAY;
   EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
   if (display == EGL_NO_DISPLAY) return EGL_NO_DISPLAY;
   if (eglInitialize(display, nullptr, nullptr) != EGL_TRUE) return EGL_NO_DISPLAY;
+  SharedDisplay = display;
   return display;
-}
-
-void ReleaseDisplay(EGLDisplay display) {
-  std::lock_guard<std::mutex> hold(DisplayLock);
-  if (--LiveContexts == 0) eglTerminate(display);
 }
 
 void Fail(const char** whyNot, const char* reason) {
@@ -89,19 +88,13 @@ OffscreenGL* CreateOffscreenGL(int32_t width, int32_t height, const char** whyNo
     Fail(whyNot, "width and height must be positive");
     return nullptr;
   }
-  EGLDisplay display;
-  {
-    std::lock_guard<std::mutex> hold(DisplayLock);
-    display = OpenDisplay();
-    if (display == EGL_NO_DISPLAY) {
-      Fail(whyNot, "no EGL surfaceless display");
-      return nullptr;
-    }
-    ++LiveContexts;
+  EGLDisplay display = OpenDisplay();
+  if (display == EGL_NO_DISPLAY) {
+    Fail(whyNot, "no EGL surfaceless display");
+    return nullptr;
   }
 
   if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) {
-    ReleaseDisplay(display);
     Fail(whyNot, "desktop OpenGL API not available on EGL");
     return nullptr;
   }
@@ -111,7 +104,6 @@ OffscreenGL* CreateOffscreenGL(int32_t width, int32_t height, const char** whyNo
   EGLint configCount = 0;
   if (eglChooseConfig(display, configAttributes, &config, 1, &configCount) != EGL_TRUE ||
       configCount < 1) {
-    ReleaseDisplay(display);
     Fail(whyNot, "no EGL config for desktop OpenGL");
     return nullptr;
   }
@@ -120,13 +112,11 @@ OffscreenGL* CreateOffscreenGL(int32_t width, int32_t height, const char** whyNo
                                       EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
   EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttributes);
   if (context == EGL_NO_CONTEXT) {
-    ReleaseDisplay(display);
     Fail(whyNot, "could not create a compatibility-profile context");
     return nullptr;
   }
   if (eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) != EGL_TRUE) {
     eglDestroyContext(display, context);
-    ReleaseDisplay(display);
     Fail(whyNot, "could not make the context current without a surface");
     return nullptr;
   }
@@ -137,7 +127,6 @@ OffscreenGL* CreateOffscreenGL(int32_t width, int32_t height, const char** whyNo
     delete gl;
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display, context);
-    ReleaseDisplay(display);
     Fail(whyNot, "framebuffer objects not available");
     return nullptr;
   }
@@ -214,6 +203,5 @@ void DestroyOffscreenGL(OffscreenGL* gl) {
   eglMakeCurrent(gl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   eglDestroyContext(gl->display, gl->context);
   eglReleaseThread();
-  ReleaseDisplay(gl->display);
   delete gl;
 }
