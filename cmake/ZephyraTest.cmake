@@ -11,8 +11,19 @@ function(zephyra_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  gtest_discover_tests(${name}
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${T_ENV}"
-    DISCOVERY_TIMEOUT 60)
+  # Empty values would vanish from the list and shift the next name into
+  # their place (a test labelled "ENVIRONMENT"), so only given ones are set.
+  set(props "")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  if(props)
+    gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+      PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
+  else()
+    gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()
