@@ -39,7 +39,6 @@
 #include "image/jpeg_decoder.h"
 #include "image/surface.h"
 #include "music/music.h"
-#include "platform/dynlib.h"
 #include "platform/heap.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
@@ -162,7 +161,6 @@ bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
 }
 
 struct MusicDecoder {
-  ModuleHandle module = nullptr;  // our own reference to the library in the binding's slot
   DecodeProc decode = nullptr;
   PositionProc position = nullptr;
 };
@@ -174,14 +172,11 @@ bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
              ")";
     return false;
   }
-  // The decode calls are not part of the binding's operations: they are
-  // looked up in the same loaded library (a second load of the same file
-  // yields the same instance, with the syncs registered through the slot).
-  m->module = PlatformLoadLibrary(path.c_str());
-  if (m->module) {
-    m->decode = reinterpret_cast<DecodeProc>(PlatformGetProcAddress(m->module, "BASSMOD_MusicDecode"));
-    m->position = reinterpret_cast<PositionProc>(PlatformGetProcAddress(m->module, "BASSMOD_MusicGetPosition"));
-  }
+  // The decode calls are not among the binding's music operations: they are
+  // found by name in the slot's library, the one the syncs are registered
+  // in. Looked up once: the slot keeps its library for the whole run.
+  m->decode = reinterpret_cast<DecodeProc>(DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicDecode"));
+  m->position = reinterpret_cast<PositionProc>(DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicGetPosition"));
   if (!m->decode || !m->position) {
     *error = "the sound library " + path + " has no decode mode (BASSMOD_MusicDecode, BASSMOD_MusicGetPosition)";
     return false;
@@ -196,7 +191,8 @@ bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
 void StopDemo(OffscreenGL* gl, MusicDecoder* m) {
   DestroyOffscreenGL(gl);
   DynLibCloseAll();
-  if (m->module) PlatformFreeLibrary(m->module);
+  m->decode = nullptr;
+  m->position = nullptr;
   ReleaseAllImages();
   PlatformHeapDestroy(ObjectListHeap);
   ObjectListHeap = nullptr;
