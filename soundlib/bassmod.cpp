@@ -427,7 +427,12 @@ void CloseOutput(Library& L) {
 
 // Opens the default SDL output; false when there is none.
 bool OpenDevice(Library& L) {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    // SDL keeps its error text and hints even so; release them when nothing
+    // else uses SDL, as the library (and SDL with it) may be unloaded next.
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
+    return false;
+  }
   L.SdlAudioStarted = true;
   SDL_AudioSpec want{};
   SDL_AudioSpec have{};

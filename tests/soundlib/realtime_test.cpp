@@ -67,10 +67,14 @@ class RealTime : public ::testing::Test {
 
   // Plays for `seconds`, recording every row start of order 0; checks that
   // the syncs came in order, each at its row's frame, on one thread other
-  // than ours, within 25 ms of when its sound is due at the output:
-  // play start + frame / 44100 + the output's start-up (at most one buffer,
-  // 23 ms, while the device comes out of pause).
-  void PlayAndCheckTiming(double seconds) {
+  // than ours, within 25 ms of when its sound is due at the output.
+  // On our silent clock that is play start + frame / 44100 exactly.
+  // SDL's dummy device paces itself with whole-millisecond sleeps, so its
+  // 44,100 Hz runs a little slow (0.2% idle, 1-2% on a loaded machine under
+  // AddressSanitizer): there the sound is due on a line through the output's
+  // start (within one buffer, 23 ms, of play) whose slope is the device's
+  // true rate, fitted to the arrivals and checked to be within 3% of nominal.
+  void PlayAndCheckTiming(double seconds, bool devicePaced) {
     std::vector<uint8_t> song = LoopSong();
     ASSERT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), 1u);
     ASSERT_NE(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0xFFFF0000u, Record, 1), 0u);
@@ -81,9 +85,9 @@ class RealTime : public ::testing::Test {
     std::vector<Arrival> got = Arrivals();
 
     size_t rows = static_cast<size_t>(seconds * Freq / RowFrames);
-    ASSERT_GE(got.size(), rows - 2);
+    ASSERT_GE(got.size(), rows * 9 / 10);
     ASSERT_LE(got.size(), rows + 1);
-    std::vector<double> late;  // ms after the frame's nominal time
+    std::vector<double> nominal, late;  // ms of music; ms after that since play
     for (size_t i = 0; i < got.size(); ++i) {
       EXPECT_EQ(got[i].frame, i * RowFrames);
       EXPECT_EQ(got[i].data, static_cast<uint32_t>((i % 16) << 16));
@@ -92,21 +96,32 @@ class RealTime : public ::testing::Test {
       if (i) {
         EXPECT_GE(got[i].time, got[i - 1].time);
       }
-      double nominal = 1000.0 * static_cast<double>(got[i].frame) / Freq;
-      late.push_back(std::chrono::duration<double, std::milli>(got[i].time - start).count() - nominal);
+      nominal.push_back(1000.0 * static_cast<double>(got[i].frame) / Freq);
+      late.push_back(std::chrono::duration<double, std::milli>(got[i].time - start).count() - nominal.back());
     }
-    std::vector<double> sorted = late;
-    std::sort(sorted.begin(), sorted.end());
-    double median = sorted[sorted.size() / 2];
-    EXPECT_GE(median, -2.0);
-    EXPECT_LE(median, 1000.0 * 1024 / Freq + 10.0);
-    for (size_t i = 0; i < late.size(); ++i) EXPECT_NEAR(late[i], median, 25.0) << "row sync " << i;
+    double offset = 0, slope = 0;  // late = offset + slope * nominal
+    if (devicePaced) {
+      double n = static_cast<double>(late.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
+      for (size_t i = 0; i < late.size(); ++i) {
+        sx += nominal[i];
+        sy += late[i];
+        sxx += nominal[i] * nominal[i];
+        sxy += nominal[i] * late[i];
+      }
+      slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+      offset = (sy - slope * sx) / n;
+      EXPECT_NEAR(slope, 0.0, 0.03) << "device rate off by " << 100 * slope << "%";
+      EXPECT_GE(offset, -2.0);
+      EXPECT_LE(offset, 1000.0 * 1024 / Freq + 10.0);
+    }
+    for (size_t i = 0; i < late.size(); ++i)
+      EXPECT_NEAR(late[i], offset + slope * nominal[i], 25.0) << "row sync " << i;
   }
 };
 
 TEST_F(RealTime, SyncsArriveInOrderWhenTheirSoundIsDue) {
   ASSERT_EQ(BASSMOD_Init(-1, Freq, 0), 1u);
-  PlayAndCheckTiming(2.5);
+  PlayAndCheckTiming(2.5, true);
 }
 
 // No device at all: Init reports "no free sound driver" but keeps time on a
@@ -117,7 +132,7 @@ TEST_F(RealTime, WithoutADeviceASilentClockKeepsTheTimeline) {
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_DRIVER);
   EXPECT_EQ(BASSMOD_Init(-1, Freq, 0), 0u);
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ALREADY);
-  PlayAndCheckTiming(2.0);
+  PlayAndCheckTiming(2.0, false);
 }
 
 // The director's pattern on the library's thread: a once sync registers more
