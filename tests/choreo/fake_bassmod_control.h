@@ -1,12 +1,11 @@
 // Test-side controls of the fake sound library (fake_bassmod.cpp), reached
-// through the same loaded instance that the music binding opens in slot 1.
+// found by name in the music slot, where the binding opened it.
 #pragma once
 #include <cstdint>
 #include <type_traits>
 #include <vector>
 
 #include "music/music.h"
-#include "platform/dynlib.h"
 
 struct FakeBassmod {
   ModuleHandle Module = nullptr;
@@ -23,10 +22,10 @@ struct FakeBassmod {
 inline bool OpenFakeBassmod(FakeBassmod* fake, uint32_t syncResult = 1) {
   CreateDynLibTable();
   MusicInit(MusicLibrarySlot, FAKE_BASSMOD_PATH, -1, 44100, 0);
-  fake->Module = PlatformLoadLibrary(FAKE_BASSMOD_PATH);
+  fake->Module = DynLibTable.size() > size_t(MusicLibrarySlot) ? DynLibTable[MusicLibrarySlot] : nullptr;
   if (fake->Module == nullptr) return false;
   auto get = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(PlatformGetProcAddress(fake->Module, name));
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(DynLibFindFunction(MusicLibrarySlot, name));
     return fn != nullptr;
   };
   const bool ok = get(fake->Reset, "FakeBassmod_Reset") &&
@@ -39,7 +38,6 @@ inline bool OpenFakeBassmod(FakeBassmod* fake, uint32_t syncResult = 1) {
 }
 
 inline void CloseFakeBassmod(FakeBassmod* fake) {
-  if (fake->Module != nullptr) PlatformFreeLibrary(fake->Module);
   fake->Module = nullptr;
   DynLibCloseAll();
 }

@@ -18,7 +18,6 @@
 #include "choreo/director.h"
 #include "choreo/tick.h"
 #include "music/music.h"
-#include "platform/dynlib.h"
 
 namespace {
 
@@ -84,6 +83,11 @@ bool RunTimeline(Timeline* out, std::string* error) {
   CreateDynLibTable();
   // Device 0: no output; the caller pulls the audio.
   MusicInit(MusicLibrarySlot, MusicLibraryPath, 0, SampleRate, 0);
+  if (DynLibFindFunction(MusicLibrarySlot, "BASSMOD_Init") == nullptr) {
+    *error = std::string(MusicLibraryPath) + " did not load (run from the folder that holds it)";
+    DynLibCloseAll();
+    return false;
+  }
   if (MusicLoad(MusicLibrarySlot, 1, MusicModule, 0, MusicModuleSize, 516) == 0) {
     *error = std::string("module did not load: ") + MusicErrorText(MusicLibrarySlot);
     DynLibCloseAll();
@@ -92,15 +96,14 @@ bool RunTimeline(Timeline* out, std::string* error) {
   RegisterMusicSyncs();
   DemoGlobals.SceneMode.store(1);
 
-  // The decode calls are not part of the binding; reach them through a
-  // second reference to the same loaded library.
-  ModuleHandle lib = PlatformLoadLibrary(MusicLibraryPath);
+  // The decode calls are not among the music operations; find them by name
+  // in the slot, as the binding would.
   auto decode = reinterpret_cast<uint32_t (*)(void*, uint32_t)>(
-      PlatformGetProcAddress(lib, "BASSMOD_MusicDecode"));
-  auto position = reinterpret_cast<uint32_t (*)()>(PlatformGetProcAddress(lib, "BASSMOD_MusicGetPosition"));
+      DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicDecode"));
+  auto position =
+      reinterpret_cast<uint32_t (*)()>(DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicGetPosition"));
   if (decode == nullptr || position == nullptr) {
     *error = "no decode mode in the sound library";
-    if (lib) PlatformFreeLibrary(lib);
     DynLibCloseAll();
     return false;
   }
@@ -142,7 +145,6 @@ bool RunTimeline(Timeline* out, std::string* error) {
     }
     if (DemoGlobals.DemoDone.load()) break;  // the main loop would end here
   }
-  PlatformFreeLibrary(lib);
   DynLibCloseAll();
   return true;
 }
