@@ -34,6 +34,11 @@ std::string TempDir() {
   return dir;
 }
 
+struct TempCleanup : ::testing::Environment {
+  void TearDown() override { std::filesystem::remove_all(TempDir()); }
+};
+const auto* const RegisteredCleanup = ::testing::AddGlobalTestEnvironment(new TempCleanup);
+
 bool Parse(std::vector<const char*> args, CaptureOptions* o, std::string* error) {
   args.insert(args.begin(), "zephyra-capture");
   return ParseCaptureOptions(static_cast<int>(args.size()), args.data(), o, error);

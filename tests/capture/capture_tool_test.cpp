@@ -32,8 +32,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string ScratchRoot() {
+  return fs::temp_directory_path().string() + "/capture_tool_test_" + std::to_string(getpid());
+}
+
+// Removes the scratch folders when the tests end.
+struct ScratchCleanup : ::testing::Environment {
+  void TearDown() override { fs::remove_all(ScratchRoot()); }
+};
+const auto* const RegisteredCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
 std::string Scratch(const std::string& name) {
-  const std::string dir = fs::temp_directory_path().string() + "/capture_tool_test_" + std::to_string(getpid()) + "/" + name;
+  const std::string dir = ScratchRoot() + "/" + name;
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -189,6 +199,30 @@ TEST(CaptureTool, HelpAndBadOptions) {
   EXPECT_EQ(noFfmpeg.status, 1);
   EXPECT_NE(noFfmpeg.err.find("ffmpeg was not found"), std::string::npos) << noFfmpeg.err;
   EXPECT_FALSE(fs::exists(dir + "/x.mp4"));
+  ToolResult noLibrary = RunTool(dir, {"--out", dir + "/nolib", "--library", "/no/such/bassmod.so", "--to", "1"});
+  EXPECT_EQ(noLibrary.status, 1);
+  EXPECT_NE(noLibrary.err.find("cannot initialise the sound library /no/such/bassmod.so"), std::string::npos)
+      << noLibrary.err;
+}
+
+// The full-screen look takes the pictures through the 16-bit display format:
+// the cube's and the floor's texels change, the captions (uploaded directly
+// from their grey bytes) do not. Without --quiet the progress line shows.
+TEST(CaptureTool, FullscreenLookChangesOnlyDecodedPictures) {
+  std::string frames[2][2];
+  for (int fullscreen = 0; fullscreen < 2; ++fullscreen) {
+    const std::string dir = Scratch(fullscreen ? "look_full" : "look_window");
+    std::vector<std::string> args = {"--size", "96x72", "--fps", "25", "--at", "0.8,37", "--out", dir};
+    if (fullscreen) args.push_back("--fullscreen-look");
+    ToolResult r = RunTool(dir, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("x real time"), std::string::npos) << r.err;
+    frames[fullscreen][0] = ReadFile(dir + "/frame_000020.png");
+    frames[fullscreen][1] = ReadFile(dir + "/frame_000925.png");
+    ASSERT_FALSE(frames[fullscreen][0].empty() || frames[fullscreen][1].empty());
+  }
+  EXPECT_EQ(frames[0][0], frames[1][0]);  // caption A
+  EXPECT_NE(frames[0][1], frames[1][1]);  // cube over the floor
 }
 
 // Two captures of the same range with the same seed are byte-identical, in
