@@ -333,6 +333,12 @@ TEST(CaptureTool, FullRunFollowsTheChoreographyAndTheMusic) {
   const int64_t frameCount = static_cast<int64_t>(frames.size());
   EXPECT_EQ(frames.rbegin()->first, frameCount - 1);
   for (const auto& [k, s] : frames) EXPECT_EQ(s.sample, k * 4410);
+  for (const SceneSync& s : scenes) {
+    const int64_t k = (ArrivalsAt(ref, s.order, 0).front() + 4409) / 4410;
+    ASSERT_TRUE(frames.count(k) && frames.count(k - 1));
+    EXPECT_NE(std::find(s.after.begin(), s.after.end(), frames.at(k).sceneMode), s.after.end()) << s.order;
+    EXPECT_NE(std::find(s.before.begin(), s.before.end(), frames.at(k - 1).sceneMode), s.before.end()) << s.order;
+  }
   for (size_t c = 0; c < 10; ++c) {
     const int64_t k = (cues[c] + 4409) / 4410;
     ASSERT_TRUE(frames.count(k) && frames.count(k - 1));
