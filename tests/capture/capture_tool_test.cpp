@@ -203,6 +203,9 @@ TEST(CaptureTool, HelpAndBadOptions) {
   EXPECT_EQ(noLibrary.status, 1);
   EXPECT_NE(noLibrary.err.find("cannot initialise the sound library /no/such/bassmod.so"), std::string::npos)
       << noLibrary.err;
+  ToolResult late = RunTool(dir, {"--size", "32x24", "--fps", "5", "--from", "2:00", "--quiet", "--out", dir + "/late"});
+  EXPECT_EQ(late.status, 1);
+  EXPECT_NE(late.err.find("no frame was captured"), std::string::npos) << late.err;
 }
 
 // The full-screen look takes the pictures through the 16-bit display format:

@@ -476,6 +476,12 @@ int RunCapture(const CaptureOptions& o) {
     std::remove(wavPath.c_str());
   }
   const double finishSeconds = Seconds(encodeStart, Clock::now());
+  if (ok && written == 0) {
+    // A range that starts after the demo's end: nothing was captured, and
+    // saying so is better than an empty folder and a success.
+    ok = false;
+    error = "no frame was captured: the demo ended at " + FormatSampleTime(endSample) + ", before the range began";
+  }
   if (ok && written > 0 && !WriteRgbPng(o.contactSheetPath, ContactSheetCompose(sheet), &error)) ok = false;
   StopDemo(gl, &decoder);
 
