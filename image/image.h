@@ -46,9 +46,10 @@ struct ImageRegistryRecord {
   HeapHandle heap;            // where records came from (MainHeap; nullptr: the C heap)
 };
 
-// The largest width or height accepted from any data, in pixels. Records
-// keep sizes in 16 bits, and the pixel store refuses larger bitmaps anyway.
-// Tests and the fuzzer may lower it to keep their memory small.
+// The largest width or height accepted from any data, in pixels; data that
+// claims more is declined as absurd (a 16,384-pixel square already takes
+// 1 GiB in the pixel store). Tests and the fuzzer may lower it to keep their
+// memory small.
 extern int32_t ImageSideLimit;
 constexpr int32_t DefaultImageSideLimit = 16384;
 // The largest image number that may grow the table (numbers above it are
