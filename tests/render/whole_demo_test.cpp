@@ -1,7 +1,9 @@
 // The real demo under Xvfb, answered No and left to run: it must end by
 // itself at the eleventh cue with exit code 0, 71 to 76 s after its window
 // appeared, and the screenshots along the way must show the four scenes.
-// Screenshots go to $ZEPHYRA_SHOTS_DIR (default: shots/ beside the demo).
+// Screenshots go to $ZEPHYRA_SHOTS_DIR (default: shots/ beside the demo);
+// with ZEPHYRA_REUSE_SHOTS=1 the shots and results already there are checked
+// again without running the demo.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,15 +21,25 @@ struct Image {
   const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 
+// Reads a binary PPM of 8 or 16 bits per channel (ImageMagick writes 16)
+// as 8-bit RGB; an empty image when the file is missing or malformed.
 Image ReadPpm(const std::string& path) {
   Image image;
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return image;
-  int maxValue = 0;
-  if (std::fscanf(f, "P6 %d %d %d", &image.width, &image.height, &maxValue) == 3 && maxValue == 255) {
+  int width = 0, height = 0, maxValue = 0;
+  if (std::fscanf(f, "P6 %d %d %d", &width, &height, &maxValue) == 3 && width > 0 && height > 0 &&
+      width <= 4096 && height <= 4096 && (maxValue == 255 || maxValue == 65535)) {
     std::fgetc(f);
-    image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
-    if (std::fread(image.rgb.data(), 1, image.rgb.size(), f) != image.rgb.size()) image = Image{};
+    const size_t bytesPerChannel = maxValue == 255 ? 1 : 2;
+    std::vector<uint8_t> raw(static_cast<size_t>(width) * height * 3 * bytesPerChannel);
+    if (std::fread(raw.data(), 1, raw.size(), f) == raw.size()) {
+      image.width = width;
+      image.height = height;
+      image.rgb.resize(static_cast<size_t>(width) * height * 3);
+      // 16-bit samples are big-endian: the first byte is the 8-bit value.
+      for (size_t i = 0; i < image.rgb.size(); ++i) image.rgb[i] = raw[i * bytesPerChannel];
+    }
   }
   std::fclose(f);
   return image;
@@ -43,7 +55,8 @@ std::map<std::string, std::string> ReadResult(const std::string& path) {
   return result;
 }
 
-bool Lit(const uint8_t* p) { return p[0] > 100 || p[1] > 100 || p[2] > 100; }
+// Caption B is fading out by 28.5 s, so lettering may be dim grey.
+bool Lit(const uint8_t* p) { return p[0] > 12 || p[1] > 12 || p[2] > 12; }
 
 // A caption frame: white lettering (grey pixels) only in the band around
 // the vertical centre, 0.5 of 1.24 half-heights: rows 192 .. 288.
@@ -58,7 +71,7 @@ void ExpectCaption(const Image& image, const char* which) {
       if (!Lit(p)) continue;
       ++lit;
       outside += y < 185 || y > 295;
-      coloured += std::abs(p[0] - p[1]) > 12 || std::abs(p[1] - p[2]) > 12;
+      coloured += std::abs(p[0] - p[1]) > 6 || std::abs(p[1] - p[2]) > 6;
     }
   EXPECT_GT(lit, 300);
   EXPECT_EQ(outside, 0);
@@ -70,7 +83,10 @@ TEST(WholeDemo, RunsFromFirstCaptionToEleventhCue) {
   const std::string out = env && *env ? env : "shots";
   const std::string command = std::string(ZEPHYRA_SOURCE_DIR) +
                               "/tests/render/whole_demo_xvfb.sh '" + out + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const char* reuse = std::getenv("ZEPHYRA_REUSE_SHOTS");
+  if (!(reuse && std::string(reuse) == "1")) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
   auto result = ReadResult(out + "/result.txt");
   ASSERT_EQ(result.count("error"), 0u) << result["error"];
   ASSERT_EQ(result.count("killed"), 0u) << "the demo did not end by itself";
@@ -79,8 +95,10 @@ TEST(WholeDemo, RunsFromFirstCaptionToEleventhCue) {
   const double seconds = std::atof(result["seconds"].c_str());
   EXPECT_GE(seconds, 71.0);
   EXPECT_LE(seconds, 76.0);
-  std::printf("demo: window after %s s, ended %.2f s after its window appeared, peak memory %s KiB\n",
-              result["startup_seconds"].c_str(), seconds, result["peak_kib"].c_str());
+  std::printf("demo: window after %s s, ended %.2f s after its window appeared, peak memory %s KiB, "
+              "load average %s\n",
+              result["startup_seconds"].c_str(), seconds, result["peak_kib"].c_str(),
+              result["load"].c_str());
 
   // About 0.8 s: caption A fading in.
   ExpectCaption(ReadPpm(out + "/shot_0.8.ppm"), "caption A at 0.8 s");
