@@ -206,6 +206,8 @@ TEST_F(Textures, UndecodableImageGivesWhiteTexture) {
   const uint8_t cut[] = {0xFF, 0xD8, 0xFF};
   for (auto [bytes, length] : {std::pair{junk, sizeof junk}, std::pair{cut, sizeof cut},
                                std::pair{static_cast<const uint8_t*>(nullptr), size_t{0}}}) {
+    // A good picture first: its image must not linger into the failed one.
+    MakeTextureFromImage(ObjectImage3, ObjectImage3Size, texture);
     std::fill(pixelBuffer_.begin(), pixelBuffer_.end(), uint8_t{7});
     EXPECT_EQ(MakeTextureFromImage(bytes, length, texture), 0);
     const Bytes texels = TexelsOf(texture);
