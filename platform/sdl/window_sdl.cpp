@@ -72,6 +72,9 @@ constexpr FormatSpec Formats[] = {
 };
 constexpr int32_t FormatCount = sizeof(Formats) / sizeof(Formats[0]);
 
+constexpr int MessageBoxAttempts = 3;
+constexpr uint32_t MessageBoxRetryMs = 100;
+
 std::vector<ClassRec> classes;
 std::vector<std::unique_ptr<PlatformWindowRec>> windows;  // creation order
 std::vector<std::unique_ptr<PlatformGLRec>> contexts;
@@ -452,8 +455,14 @@ WindowHandle PlatformCreateWindowEx(uint32_t /*exStyle*/, const char* className,
   rec->createdFormat = CreateNativeWindow(rec.get(), 1, true);
   if (rec->createdFormat == 0) return nullptr;
   if (rec->sdlFlags & SDL_WINDOW_FULLSCREEN) SDL_SetWindowDisplayMode(rec->sdl, &fullscreenMode);
-  SDL_ShowCursor(cursorCounter >= 0 ? SDL_ENABLE : SDL_DISABLE);
   windows.push_back(std::move(rec));
+  // SDL applies a hidden cursor to its windows only when the state
+  // changes: flip it so the new window gets the blank cursor at once,
+  // not first when the pointer next enters it.
+  if (cursorCounter < 0) {
+    SDL_ShowCursor(SDL_ENABLE);
+    SDL_ShowCursor(SDL_DISABLE);
+  }
   return windows.back().get();
 }
 
@@ -725,8 +734,17 @@ int PlatformMessageBox(WindowHandle owner, const char* text, const char* title, 
   box.message = text ? text : "";
   box.numbuttons = yesNo ? 2 : 1;
   box.buttons = yesNo ? yesNoButtons : okButton;
+  // The X11 box is drawn by a short-lived child process that now and then
+  // fails to come up on a freshly started server; a failure is only taken
+  // as final after a few tries (with no display at all each try fails at
+  // once, so this costs a fraction of a second).
   int button = -1;
-  if (SDL_ShowMessageBox(&box, &button) != 0) {
+  int shown = -1;
+  for (int attempt = 0; attempt < MessageBoxAttempts && shown != 0; ++attempt) {
+    if (attempt > 0) SDL_Delay(MessageBoxRetryMs);
+    shown = SDL_ShowMessageBox(&box, &button);
+  }
+  if (shown != 0) {
     // No box at all (no display, no dialog helper): the message still
     // reaches someone.
     std::fprintf(stderr, "%s: %s\n", box.title, box.message);

@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# The real demo under Xvfb: the full-screen question, the window, full screen
+# with and without the mode switch, Escape, closing, and no display at all.
+# usage: xvfb_shell_test.sh path/to/zephyra path/to/x_probe
+# Runs the demo in the current folder (where the sound library sits).
+set -u
+DEMO=$1
+PROBE=$2
+export SDL_AUDIODRIVER=dummy
+WORK=$(mktemp -d)
+XPID=""
+DPID=""
+failures=0
+
+cleanup() {
+  [ -n "$DPID" ] && kill -KILL "$DPID" 2>/dev/null
+  [ -n "$XPID" ] && kill "$XPID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL [$CASE]: $*"
+  echo "--- demo stderr:"; cat "$WORK/err" 2>/dev/null
+  failures=$((failures + 1))
+}
+
+# Xvfb on a free display number with the given screen (WxHxD).
+start_x() {
+  rm -f "$WORK/display"
+  Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+  XPID=$!
+  for _ in $(seq 1 100); do
+    [ -s "$WORK/display" ] && break
+    sleep 0.05
+  done
+  export DISPLAY=":$(head -1 "$WORK/display")"
+}
+
+stop_x() {
+  [ -n "$DPID" ] && kill -KILL "$DPID" 2>/dev/null
+  DPID=""
+  kill "$XPID" 2>/dev/null
+  wait "$XPID" 2>/dev/null
+  XPID=""
+}
+
+start_demo() {
+  timeout -s KILL 60 "$DEMO" >"$WORK/out" 2>"$WORK/err" &
+  DPID=$!
+}
+
+# Exit code of the demo, or 124 when it has not ended within $1 seconds.
+demo_exit() {
+  for _ in $(seq 1 $(($1 * 20))); do
+    if ! kill -0 "$DPID" 2>/dev/null; then
+      wait "$DPID"
+      local rc=$?
+      DPID=""
+      return $rc
+    fi
+    sleep 0.05
+  done
+  return 124
+}
+
+# The first top-level window line matching the pattern, waiting up to 10 s.
+find_window() {
+  local line=""
+  for _ in $(seq 1 200); do
+    line=$(xwininfo -root -tree 2>/dev/null | grep -F -- "$1" | head -1)
+    [ -n "$line" ] && break
+    sleep 0.05
+  done
+  echo "$line"
+}
+
+window_id() { awk '{print $1}' <<<"$1"; }
+
+# The message box has no class hint; the demo window has one.
+BOX='"Zephyra (Party)": ()'
+ERRORBOX='"Error": ()'
+DEMOWIN='"Zephyra (Party)": ("'
+
+answer_question() {
+  local box
+  box=$(find_window "$BOX")
+  [ -n "$box" ] || { fail "no Fullscreen? box"; return 1; }
+  xdotool windowfocus --sync "$(window_id "$box")" key "$1"
+}
+
+expect_window_640x480_at_origin() {
+  DEMOLINE=$(find_window "$DEMOWIN")
+  [ -n "$DEMOLINE" ] || { fail "no demo window"; return 1; }
+  grep -q ' 640x480+0+0 ' <<<"$DEMOLINE" || fail "window geometry: $DEMOLINE"
+}
+
+# A press held long enough for the loop to see it at an empty pass. A press
+# and release that both reach the queue before such a pass do nothing (so a
+# press during the start-up, before the loop runs, is lost): press again
+# until the demo ends, for up to 30 s.
+escape_ends_with_0() {
+  local rc=124
+  for _ in $(seq 1 25); do
+    xdotool windowfocus --sync "$(window_id "$DEMOLINE")" keydown Escape 2>/dev/null
+    sleep 0.4
+    xdotool keyup Escape 2>/dev/null
+    demo_exit 1
+    rc=$?
+    [ $rc -ne 124 ] && break
+  done
+  [ $rc -eq 0 ] || fail "exit code after Escape: $rc"
+}
+
+cursor_pixels() { "$PROBE" cursor 320 240; }
+
+# Waits up to 5 s for the cursor over the window to be hidden.
+cursor_hidden() {
+  for _ in $(seq 1 50); do
+    [ "$(cursor_pixels)" -eq 0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# --- No: a 640 x 480 client window titled "Zephyra (Party)"; Escape ends it.
+CASE=windowed
+start_x 1024x768x24
+start_demo
+if answer_question Escape && expect_window_640x480_at_origin; then
+  sleep 0.5
+  [ "$(cursor_pixels)" -gt 0 ] || fail "cursor hidden in a window"
+  [ -s "$WORK/err" ] && fail "unexpected messages"
+  escape_ends_with_0
+fi
+stop_x
+
+# --- Yes on a 640 x 480 screen: full screen, cursor hidden, no error.
+CASE=fullscreen
+start_x 640x480x24
+start_demo
+if answer_question Return && expect_window_640x480_at_origin; then
+  cursor_hidden || fail "cursor visible in full screen"
+  [ -n "$(xwininfo -root -tree | grep -F "$ERRORBOX")" ] && fail "error box in full screen"
+  escape_ends_with_0
+fi
+stop_x
+
+# --- Yes where 640 x 480 is not offered: an Error box (the only one after
+# which the demo goes on is "Could not init Fullscreen"), then a borderless
+# window at the origin, cursor hidden.
+CASE=refused
+start_x 1024x768x24
+start_demo
+if answer_question Return; then
+  ERR=$(find_window "$ERRORBOX")
+  if [ -z "$ERR" ]; then
+    fail "no error box"
+  else
+    [ -z "$(xwininfo -root -tree | grep -F "$DEMOWIN")" ] || fail "window before the error box"
+    xdotool windowfocus --sync "$(window_id "$ERR")" key Return
+    if expect_window_640x480_at_origin; then
+      cursor_hidden || fail "cursor visible"
+      escape_ends_with_0
+    fi
+  fi
+fi
+stop_x
+
+# --- Closing the window ends the demo (the close button's request).
+CASE=close
+start_x 1024x768x24
+start_demo
+if answer_question Escape && expect_window_640x480_at_origin; then
+  sleep 0.3
+  "$PROBE" close "$(window_id "$DEMOLINE")"
+  demo_exit 30
+  rc=$?
+  [ $rc -eq 0 ] || fail "exit code after close: $rc"
+fi
+stop_x
+
+# --- Alt+F4 closes it through the default handling.
+CASE=alt-f4
+start_x 1024x768x24
+start_demo
+if answer_question Escape && expect_window_640x480_at_origin; then
+  sleep 0.3
+  xdotool windowfocus --sync "$(window_id "$DEMOLINE")" key alt+F4
+  demo_exit 30
+  rc=$?
+  [ $rc -eq 0 ] || fail "exit code after Alt+F4: $rc"
+fi
+stop_x
+
+# --- No display: the texts reach standard error and the exit code says failure.
+CASE=no-display
+env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER timeout -s KILL 30 "$DEMO" >"$WORK/out" 2>"$WORK/err"
+rc=$?
+[ $rc -ne 0 ] && [ $rc -ne 137 ] || fail "exit code without display: $rc"
+grep -qF 'Zephyra (Party): Fullscreen?' "$WORK/err" || fail "question not on stderr"
+grep -qF 'Error: Could not open window' "$WORK/err" || fail "error not on stderr"
+
+if [ $failures -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all Xvfb shell cases passed"
