@@ -116,6 +116,7 @@ struct Library {
   ExactFrames TickClock;           // exact end of the last tick rendered
   uint64_t RowSerial = 0;
   bool Ended = false;              // the player reported the end of the module
+  int Channels = 0;                // the module's pattern channels
   uint8_t LastInstrument[XMP_MAX_CHANNELS] = {};
   std::vector<MusicEvent> PullEvents;  // scratch for one pull
 
@@ -225,8 +226,7 @@ bool RenderTick(Library& L, std::vector<MusicEvent>& events) {
     events.push_back(MusicEvent{start, L.RowSerial, EventKind::Row, static_cast<uint16_t>(fi.pos),
                                 static_cast<uint16_t>(fi.row)});
   }
-  int channels = std::min(fi.virt_channels, XMP_MAX_CHANNELS);
-  for (int c = 0; c < channels; ++c) {
+  for (int c = 0; c < L.Channels; ++c) {
     const xmp_event& e = fi.channel_info[c].event;
     if (fi.frame == 0 && e.ins != 0) L.LastInstrument[c] = e.ins;
     bool isNote = e.note > XmpNoteOffset && e.note <= XmpNoteOffset + 96;
@@ -523,15 +523,18 @@ uint32_t BASSMOD_MusicLoad(uint32_t mem, const void* file, uint32_t offset, uint
   L.Player = xmp_create_context();
   if (!L.Player) return Fail(BASS_ERROR_MEM);
   int err = xmp_load_module_from_memory(L.Player, const_cast<uint8_t*>(data), static_cast<long>(size));
-  if (err == 0) err = xmp_start_player(L.Player, static_cast<int>(L.Frequency), 0);
+  if (err == 0) {
+    err = xmp_start_player(L.Player, static_cast<int>(L.Frequency), 0);
+    if (err != 0) xmp_release_module(L.Player);  // loaded, but cannot play
+  }
   if (err != 0) {
-    // A failed load leaves no module in the context; a failed start does.
-    if (err != -XMP_ERROR_FORMAT && err != -XMP_ERROR_LOAD && err != -XMP_ERROR_SYSTEM)
-      xmp_release_module(L.Player);
     xmp_free_context(L.Player);
     L.Player = nullptr;
     return Fail(err == -XMP_ERROR_SYSTEM ? BASS_ERROR_MEM : BASS_ERROR_FORMAT);
   }
+  xmp_module_info info;
+  xmp_get_module_info(L.Player, &info);
+  L.Channels = std::clamp(info.mod ? info.mod->chn : 0, 0, XMP_MAX_CHANNELS);
   L.TickAudio.clear();
   L.TickFrames = L.TickUsed = 0;
   L.FramesRendered = 0;
