@@ -166,4 +166,19 @@ TEST_F(MusicOps, TheRealLibraryPlaysThroughTheBinding) {
   EXPECT_EQ(DynLibCallByName(MusicLibrarySlot, "BASSMOD_Free"), 1u);
 }
 
+// The real library lacking one export: the binding still initialises and
+// loads through it, and the missing call yields 0 without effect.
+TEST_F(MusicOps, TheRealLibraryWithoutPlayStillLoads) {
+  ASSERT_EQ(MusicInit(MusicLibrarySlot, "./bassmod_without_play.so", 0, 44100, 0), 1u);
+  XmSong song;
+  AddPattern(song, 4);
+  song.orders = {0};
+  std::vector<uint8_t> bytes = BuildXm(song);
+  EXPECT_EQ(MusicLoad(MusicLibrarySlot, 1, bytes.data(), 0, static_cast<uint32_t>(bytes.size()), 0x204), 1u);
+  EXPECT_NE(MusicSetSync(MusicLibrarySlot, 0, MusicPos(0, 0), Collect, 1), 0u);
+  EXPECT_EQ(DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicPlay"), nullptr);
+  EXPECT_EQ(MusicPlay(MusicLibrarySlot), 0u);
+  EXPECT_EQ(DynLibCallByName(MusicLibrarySlot, "BASSMOD_Free"), 1u);
+}
+
 }  // namespace
