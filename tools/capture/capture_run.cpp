@@ -110,8 +110,8 @@ std::string SceneName(int32_t mode, int32_t captionB) {
   }
 }
 
-// The demo's start-up, steps 1 to 14 and 17 to 24, with the window replaced by
-// the offscreen context and the music library initialised for decoding.
+// The demo's start-up up to its GL state, in the demo's order, with the window
+// replaced by the offscreen context.
 // The question "Fullscreen?" is answered by the options.
 bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
   ClearDemoGlobals();
@@ -297,7 +297,9 @@ int RunCapture(const CaptureOptions& o) {
     StopDemo(gl, &decoder);
     return CaptureExitFailed;
   }
-  // The demo's start-up steps 19 to 24 (the music is decoded, not played).
+  // The rest of the demo's start-up: syncs, display lists and textures, the
+  // depth test, then the first scene. The music is decoded, never played, so
+  // there is no MusicPlay and no timer: both clocks are the decoded samples.
   RegisterMusicSyncs();
   BuildMorphLists();
   BuildCubeLists();
