@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -224,6 +225,27 @@ TEST(FrameWriter, WritesEveryFrameInOrderOnItsThread) {
   EXPECT_TRUE(FrameWriterFinish(&w, &error));
   ASSERT_EQ(seen.size(), 50u);
   for (int64_t k = 0; k < 50; ++k) EXPECT_EQ(seen[static_cast<size_t>(k)], k);
+}
+
+TEST(FrameWriter, SeveralWritersWriteEachFrameOnce) {
+  std::mutex lock;
+  std::vector<int> count(200, 0);
+  FrameWriter w;
+  FrameWriterStart(&w, 5, 8, [&](const FrameBuffer& b, std::string*) {
+    std::lock_guard<std::mutex> hold(lock);
+    ++count[static_cast<size_t>(b.frame)];
+    return b.data[0] == static_cast<uint8_t>(b.frame);  // the buffer is not reused while being written
+  }, 3);
+  for (int64_t k = 0; k < 200; ++k) {
+    FrameBuffer* b = FrameWriterAcquire(&w);
+    ASSERT_NE(b, nullptr);
+    b->frame = k;
+    b->data[0] = static_cast<uint8_t>(k);
+    FrameWriterSubmit(&w, b);
+  }
+  std::string error;
+  EXPECT_TRUE(FrameWriterFinish(&w, &error)) << error;
+  for (int c : count) EXPECT_EQ(c, 1);
 }
 
 TEST(FrameWriter, FailureStopsTheRendererAndKeepsTheFirstReason) {

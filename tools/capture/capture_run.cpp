@@ -63,8 +63,12 @@ constexpr int32_t DecodeDevice = 0;
 constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 // Expected length of a full run, for the progress line's estimate only.
 constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
-// Frames in flight between the renderer and the writer thread.
-constexpr size_t WriterBuffers = 4;
+// Frames in flight between the renderer and the writer threads. PNG frames
+// are encoded by two writers (each frame its own file, so order does not
+// matter, and encoding costs more than rendering at large sizes); the ffmpeg
+// pipe takes frames in order from one.
+constexpr size_t WriterBuffers = 6;
+constexpr int PngWriterThreads = 2;
 
 using DecodeProc = uint32_t (*)(void* buffer, uint32_t frames);
 using PositionProc = uint32_t (*)();
@@ -349,7 +353,7 @@ int RunCapture(const CaptureOptions& o) {
     FrameWriterStart(&writer, WriterBuffers, frameBytes, [folder, w, h, level](const FrameBuffer& b, std::string* why) {
       return WritePng(FrameFileName(folder, b.frame), b.data.data(), w, h, 4, static_cast<size_t>(w) * 4, true, level,
                       why);
-    });
+    }, PngWriterThreads);
   }
 
   MusicClock clock;

@@ -1,6 +1,7 @@
 // A writer thread for captured frames.
 #include "tools/capture/frame_writer.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -32,14 +33,14 @@ void WriterLoop(FrameWriter* w) {
 
 }  // namespace
 
-void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink) {
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads) {
   w->storage.resize(buffers);
   for (FrameBuffer& b : w->storage) {
     b.data.resize(bytes);
     w->freeBuffers.push_back(&b);
   }
   w->sink = std::move(sink);
-  w->worker = std::thread(WriterLoop, w);
+  for (int i = 0; i < std::max(1, threads); ++i) w->workers.emplace_back(WriterLoop, w);
 }
 
 FrameBuffer* FrameWriterAcquire(FrameWriter* w) {
@@ -63,7 +64,8 @@ bool FrameWriterFinish(FrameWriter* w, std::string* error) {
     w->stopping = true;
     w->changed.notify_all();
   }
-  if (w->worker.joinable()) w->worker.join();
+  for (std::thread& t : w->workers) t.join();
+  w->workers.clear();
   if (w->failed) *error = w->error;
   return !w->failed;
 }

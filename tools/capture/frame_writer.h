@@ -1,6 +1,8 @@
-// A writer thread for captured frames: the main thread reads pixels back and
-// hands the buffer over; the writer encodes it (PNG or the ffmpeg pipe) while
-// the next frame is rendered. A fixed pool of buffers bounds the memory and
+// Writer threads for captured frames: the main thread reads pixels back and
+// hands the buffer over; a writer encodes it (PNG or the ffmpeg pipe) while
+// the next frame is rendered. With one writer, frames are written in the
+// order submitted (the ffmpeg pipe needs that); with more, in any order
+// (each PNG is its own file). A fixed pool of buffers bounds the memory and
 // makes the renderer wait when the writer falls behind.
 #pragma once
 #include <condition_variable>
@@ -27,15 +29,16 @@ struct FrameWriter {
   std::vector<FrameBuffer*> pending;      // waiting for the writer, oldest first
   std::vector<FrameBuffer> storage;
   FrameSink sink;
-  std::thread worker;
+  std::vector<std::thread> workers;
   bool stopping = false;
   bool failed = false;
   std::string error;       // the first failure
-  double busySeconds = 0;  // time spent inside the sink (encode + write)
+  double busySeconds = 0;  // time spent inside the sink (encode + write), all writers
 };
 
-// Starts the writer with `buffers` buffers of `bytes` bytes each.
-void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink);
+// Starts `threads` writers (1 or more) with `buffers` buffers of `bytes`
+// bytes each. The sink may run on several threads at once when threads > 1.
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads = 1);
 // A free buffer for the next frame; waits while all are queued. nullptr once
 // the writer has failed.
 FrameBuffer* FrameWriterAcquire(FrameWriter* w);
