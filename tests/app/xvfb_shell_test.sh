@@ -12,8 +12,19 @@ XPID=""
 DPID=""
 failures=0
 
+# Ends the demo if it still runs: DPID is its `timeout`, so the demo itself
+# is timeout's child and is killed by parent id first.
+kill_demo() {
+  if [ -n "$DPID" ]; then
+    pkill -KILL -P "$DPID" 2>/dev/null
+    kill -KILL "$DPID" 2>/dev/null
+    wait "$DPID" 2>/dev/null
+    DPID=""
+  fi
+}
+
 cleanup() {
-  [ -n "$DPID" ] && kill -KILL "$DPID" 2>/dev/null
+  kill_demo
   [ -n "$XPID" ] && kill "$XPID" 2>/dev/null
   rm -rf "$WORK"
 }
@@ -48,8 +59,7 @@ start_x() {
 }
 
 stop_x() {
-  [ -n "$DPID" ] && kill -KILL "$DPID" 2>/dev/null
-  DPID=""
+  kill_demo
   kill "$XPID" 2>/dev/null
   wait "$XPID" 2>/dev/null
   XPID=""
