@@ -4,8 +4,8 @@
 // it records each operation in a call log, answers from a script, and can be
 // told to make any step fail. Windows, contexts and classes are plain
 // records; GL calls made by the code under test go nowhere (no context is
-// ever current). Not thread-safe except NullPlatformPost-style queueing via
-// PlatformPostMessage.
+// ever current). Main thread only, except PlatformPostMessage, which any
+// thread may call.
 #pragma once
 #include <cstdint>
 #include <functional>
