@@ -1,4 +1,4 @@
-# zephyra_add_test(NAME SOURCES src... LIBS lib... [LABELS l...] [ENV k=v...])
+# zephyra_add_test(NAME SOURCES src... LIBS lib... [LABELS label] [ENV k=v])
 # One GoogleTest executable registered with CTest, test by test.
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -14,6 +14,13 @@ function(zephyra_add_test name)
   # Empty values would vanish from the list and shift the next name into
   # their place (a test labelled "ENVIRONMENT"), so only given ones are set.
   set(props "")
+  # gtest_discover_tests flattens PROPERTIES into one key/value list, so a
+  # list value would be split into keys: one label and one variable only.
+  list(LENGTH T_LABELS nlabels)
+  list(LENGTH T_ENV nenv)
+  if(nlabels GREATER 1 OR nenv GREATER 1)
+    message(FATAL_ERROR "zephyra_add_test(${name}): give at most one LABELS and one ENV value")
+  endif()
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
