@@ -41,7 +41,7 @@ fail() {
 start_x() {
   for _ in 1 2 3; do
     rm -f "$WORK/display"
-    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp -noreset 3>"$WORK/display" 2>/dev/null &
     XPID=$!
     for _ in $(seq 1 100); do
       [ -s "$WORK/display" ] && break

@@ -30,8 +30,10 @@ cleanup() {
 trap cleanup EXIT
 
 # Our own X server on a free display number (Xvfb picks it and reports it).
+# -noreset: the requester is a short-lived client of its own; without it the
+# server resets when that client leaves and can drop the demo's connection.
 exec 3> "$OUT/display.txt"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 XVFB_PID=$!
 exec 3>&-
 for _ in $(seq 100); do [ -s "$OUT/display.txt" ] && break; sleep 0.05; done
