@@ -25,7 +25,7 @@ struct PlatformDCRec {
 };
 
 // A pixel format this backend can set: buffering and depth-buffer bits.
-struct FormatSpec {
+struct FormatChoice {
   bool doubleBuffer;
   int depthBits;
 };
@@ -68,7 +68,7 @@ struct TimerRec {
 
 // Formats by number (index + 1): double-buffered first, deepest depth first.
 // A request is answered with the nearest of these the driver offers.
-constexpr FormatSpec Formats[] = {
+constexpr FormatChoice Formats[] = {
     {true, 32}, {true, 24}, {true, 16}, {false, 32}, {false, 24}, {false, 16},
 };
 constexpr int32_t FormatCount = sizeof(Formats) / sizeof(Formats[0]);
@@ -158,7 +158,7 @@ ClassRec* FindClass(const char* name) {
   return nullptr;
 }
 
-void ApplyFormatAttributes(const FormatSpec& f) {
+void ApplyFormatAttributes(const FormatChoice& f) {
   SDL_GL_ResetAttributes();
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, f.doubleBuffer ? 1 : 0);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, f.depthBits);
@@ -534,8 +534,8 @@ int32_t PlatformChoosePixelFormat(DeviceContextHandle dc, const PIXELFORMATDESCR
   bool wantDouble = (r->dwFlags & PFD_DOUBLEBUFFER) != 0;
   // Nearest depth: the requested one if offered, then each shallower one.
   for (int32_t f = 1; f <= FormatCount; ++f) {
-    const FormatSpec& spec = Formats[f - 1];
-    if (spec.doubleBuffer != wantDouble || spec.depthBits > std::max<int>(r->cDepthBits, 16)) continue;
+    const FormatChoice& choice = Formats[f - 1];
+    if (choice.doubleBuffer != wantDouble || choice.depthBits > std::max<int>(r->cDepthBits, 16)) continue;
     if (f == w->createdFormat || DriverOffers(f)) return f;
   }
   return 0;

@@ -47,7 +47,7 @@ class DecodeTest : public ImageFixture {
 };
 
 TEST_F(DecodeTest, BmDataIsAlwaysABitmapAndNeverReachesTheDecoders) {
-  Bytes bmp = MakeBmpFile(ColourSpec(4, 4, 24, false));
+  Bytes bmp = MakeBmpFile(ColourDib(4, 4, 24, false));
   ASSERT_NE(DecodeImageFromMemory(1, bmp.data(), bmp.size()), 0u);
   bmp[14] = 99;  // an info header size nobody knows: still not for the decoders
   EXPECT_EQ(DecodeImageFromMemory(1, bmp.data(), bmp.size()), 0u);
@@ -57,7 +57,7 @@ TEST_F(DecodeTest, BmDataIsAlwaysABitmapAndNeverReachesTheDecoders) {
 }
 
 TEST_F(DecodeTest, CursorFallsThroughToTheDecodersAndTheJpegDecoderDeclines) {
-  DibSpec s = ColourSpec(4, 4, 24, false);
+  TestDib s = ColourDib(4, 4, 24, false);
   s.heightFieldFactor = 2;
   const std::vector<uint8_t> mask(16, 0);
   const Bytes image = MakeDib(s, &mask);
@@ -83,7 +83,7 @@ TEST_F(DecodeTest, BitmapFiles24And32BitsBottomUpAndTopDown) {
     for (bool topDown : {false, true}) {
       for (int width : {1, 2, 3, 5, 17}) {
         SCOPED_TRACE(testing::Message() << bits << " bits, top-down " << topDown << ", width " << width);
-        const DibSpec s = ColourSpec(width, 6, bits, topDown);
+        const TestDib s = ColourDib(width, 6, bits, topDown);
         ExpectDecodesTo(MakeBmpFile(s), width, 6, s.colours);
       }
     }
@@ -93,13 +93,13 @@ TEST_F(DecodeTest, BitmapFiles24And32BitsBottomUpAndTopDown) {
 TEST_F(DecodeTest, PalettisedBitmapFiles) {
   for (bool topDown : {false, true}) {
     SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
-    const DibSpec s = PaletteSpec(7, 5, topDown);
+    const TestDib s = PaletteDib(7, 5, topDown);
     std::vector<Rgb> expected;
     for (uint8_t i : s.indices) expected.push_back(s.palette[i]);
     ExpectDecodesTo(MakeBmpFile(s), 7, 5, expected);
   }
   // 4 and 1 bits, with a short palette: indices past it read black.
-  DibSpec four;
+  TestDib four;
   four.width = 9;
   four.height = 3;
   four.bits = 4;
@@ -110,7 +110,7 @@ TEST_F(DecodeTest, PalettisedBitmapFiles) {
     expected.push_back(i % 5 < 3 ? four.palette[size_t(i % 5)] : Rgb{0, 0, 0});
   }
   ExpectDecodesTo(MakeBmpFile(four), 9, 3, expected);
-  DibSpec one;
+  TestDib one;
   one.width = 11;
   one.height = 2;
   one.bits = 1;
@@ -125,7 +125,7 @@ TEST_F(DecodeTest, PalettisedBitmapFiles) {
 
 TEST_F(DecodeTest, BitmapFilesWhosePartsLieOutsideTheDataAreDeclined) {
   ASSERT_NE(MakeBlankImage(1, 2, 2), 0u);
-  const Bytes good = MakeBmpFile(PaletteSpec(8, 8, false));
+  const Bytes good = MakeBmpFile(PaletteDib(8, 8, false));
   auto with = [&](size_t at, uint32_t value) {
     Bytes b = good;
     Put32(b, at, value);
@@ -148,14 +148,14 @@ TEST_F(DecodeTest, BitmapFilesWhosePartsLieOutsideTheDataAreDeclined) {
   Put16(bits, 14 + 14, 7);                                  // 7 bits per pixel
   ExpectDeclined(bits);
   // A wide, tall header over a small file: the row size would need far more.
-  Bytes huge = MakeBmpFile(ColourSpec(2, 2, 24, false));
+  Bytes huge = MakeBmpFile(ColourDib(2, 2, 24, false));
   Put32(huge, 18, 16384);
   Put32(huge, 22, 16384);
   ExpectDeclined(huge);
 }
 
 TEST_F(DecodeTest, ThirtyTwoBitIconWithAlpha) {
-  DibSpec s = ColourSpec(6, 5, 32, false);
+  TestDib s = ColourDib(6, 5, 32, false);
   s.heightFieldFactor = 2;
   for (int i = 0; i < 30; ++i) s.alphas.push_back(uint8_t(i * 8));
   const std::vector<uint8_t> mask(30, 0);
@@ -173,7 +173,7 @@ TEST_F(DecodeTest, ThirtyTwoBitIconWithAlpha) {
 }
 
 TEST_F(DecodeTest, EightBitIconWithMask) {
-  DibSpec s = PaletteSpec(9, 4, false);
+  TestDib s = PaletteDib(9, 4, false);
   s.heightFieldFactor = 2;
   std::vector<uint8_t> mask;
   for (int i = 0; i < 36; ++i) mask.push_back(uint8_t(i % 4 == 1));
@@ -202,7 +202,7 @@ TEST_F(DecodeTest, EightBitIconWithMask) {
 }
 
 TEST_F(DecodeTest, AnonymousIconAnswersItsRecord) {
-  DibSpec s = ColourSpec(2, 2, 24, false);
+  TestDib s = ColourDib(2, 2, 24, false);
   s.heightFieldFactor = 2;
   const std::vector<uint8_t> mask(4, 0);
   const Bytes icon = MakeIconFile(MakeDib(s, &mask), 2, 2);
@@ -214,7 +214,7 @@ TEST_F(DecodeTest, AnonymousIconAnswersItsRecord) {
 
 TEST_F(DecodeTest, IconFilesWhosePartsLieOutsideTheDataAreDeclined) {
   ASSERT_NE(MakeBlankImage(1, 2, 2), 0u);
-  DibSpec s = PaletteSpec(8, 8, false);
+  TestDib s = PaletteDib(8, 8, false);
   s.heightFieldFactor = 2;
   const std::vector<uint8_t> mask(64, 0);
   const Bytes good = MakeIconFile(MakeDib(s, &mask), 8, 8);

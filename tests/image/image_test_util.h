@@ -50,7 +50,7 @@ inline Rgb TestColour(int x, int y) {
 // `palette` and the index picture `index(x, y)`; 24 and 32 use `colour(x, y)`
 // (32-bit rows carry alpha(x, y) in the fourth byte). heightField is written
 // as given: negative for top-down rows.
-struct DibSpec {
+struct TestDib {
   int width = 4, height = 3;
   int bits = 24;
   bool topDown = false;
@@ -63,7 +63,7 @@ struct DibSpec {
 
 inline size_t Stride(int width, int bits) { return (size_t(width) * size_t(bits) + 31) / 32 * 4; }
 
-inline Bytes MakeDib(const DibSpec& s, const std::vector<uint8_t>* mask = nullptr) {
+inline Bytes MakeDib(const TestDib& s, const std::vector<uint8_t>* mask = nullptr) {
   const size_t stride = Stride(s.width, s.bits);
   const size_t paletteBytes = s.palette.size() * 4;
   const size_t maskStride = Stride(s.width, 1);
@@ -113,7 +113,7 @@ inline Bytes MakeDib(const DibSpec& s, const std::vector<uint8_t>* mask = nullpt
 }
 
 // A bitmap file: 14-byte file header, then the packed DIB.
-inline Bytes MakeBmpFile(const DibSpec& s) {
+inline Bytes MakeBmpFile(const TestDib& s) {
   const Bytes dib = MakeDib(s);
   Bytes b(14 + dib.size(), 0);
   b[0] = 'B';
@@ -139,8 +139,8 @@ inline Bytes MakeIconFile(const Bytes& image, int width, int height, uint16_t ty
   return b;
 }
 
-inline DibSpec ColourSpec(int width, int height, int bits, bool topDown) {
-  DibSpec s;
+inline TestDib ColourDib(int width, int height, int bits, bool topDown) {
+  TestDib s;
   s.width = width;
   s.height = height;
   s.bits = bits;
@@ -150,8 +150,8 @@ inline DibSpec ColourSpec(int width, int height, int bits, bool topDown) {
   return s;
 }
 
-inline DibSpec PaletteSpec(int width, int height, bool topDown) {
-  DibSpec s;
+inline TestDib PaletteDib(int width, int height, bool topDown) {
+  TestDib s;
   s.width = width;
   s.height = height;
   s.bits = 8;

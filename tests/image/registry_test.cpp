@@ -61,7 +61,7 @@ TEST_F(RegistryTest, ReusingANumberReleasesTheOldImage) {
   const uintptr_t first = MakeBlankImage(1, 4, 4);
   ASSERT_NE(first, 0u);
   EXPECT_EQ(PixelStoreLiveObjects(), before + 1);
-  const Bytes bmp = MakeBmpFile(ColourSpec(3, 2, 24, false));
+  const Bytes bmp = MakeBmpFile(ColourDib(3, 2, 24, false));
   const uintptr_t second = DecodeImageFromMemory(1, bmp.data(), bmp.size());
   ASSERT_NE(second, 0u);
   EXPECT_EQ(PixelStoreLiveObjects(), before + 1);  // one bitmap, not two
@@ -85,7 +85,7 @@ TEST_F(RegistryTest, ReleaseImageEmptiesTheSlotAndMinusOneDoesNothing) {
 
 TEST_F(RegistryTest, AnonymousImagesAreKnownByTheirRecordAddress) {
   const uintptr_t a = MakeBlankImage(-1, 2, 3);
-  const Bytes bmp = MakeBmpFile(ColourSpec(4, 4, 24, true));
+  const Bytes bmp = MakeBmpFile(ColourDib(4, 4, 24, true));
   const uintptr_t b = DecodeImageFromMemory(-1, bmp.data(), bmp.size());
   ASSERT_NE(a, 0u);
   ASSERT_NE(b, 0u);

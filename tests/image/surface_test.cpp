@@ -19,7 +19,7 @@ TEST_F(SurfaceTest, ExtractionSplitsAColourValue) {
 
 TEST_F(SurfaceTest, ReadsGiveMinusOneWithNoSurfaceAndOutsideThePicture) {
   EXPECT_EQ(ReadPixel(0, 0), -1);
-  const Bytes bmp = MakeBmpFile(ColourSpec(3, 2, 24, false));
+  const Bytes bmp = MakeBmpFile(ColourDib(3, 2, 24, false));
   ASSERT_NE(DecodeImageFromMemory(1, bmp.data(), bmp.size()), 0u);
   EXPECT_EQ(ReadPixel(0, 0), -1);  // decoded, but no surface open yet
   ASSERT_NE(OpenDrawingSurface(ImageDrawingTarget()), nullptr);
@@ -103,7 +103,7 @@ TEST_F(SurfaceTest, DefaultsAreASolidBlackBrushAndPen) {
 
 // Every channel value once: red = x, green = 255 - x, blue = (x * 7) mod 256.
 Bytes Ramp() {
-  DibSpec s;
+  TestDib s;
   s.width = 256;
   s.height = 1;
   s.bits = 24;
