@@ -1,66 +1,26 @@
 // Benchmarks of the sound library; prints numbers, asserts nothing.
 //  1. CPU share of playback: decode speed (times real time), and the process's
 //     CPU time over wall time while playing in real time on the dummy driver.
-//  2. Sync timing: with SDL's disk driver, SDL hands every buffer to the output
-//     by writing it to a file with fwrite, then waits one buffer's time. This
-//     program replaces fwrite (exported, so it interposes the C library's for
-//     libSDL2) to timestamp each write and pass it straight to the file. A
-//     sync's sound reaches the output at the write of the buffer holding its
-//     frame plus its place in that buffer; we print callback time minus that
-//     moment (median and worst).
+//  2. Sync timing on SDL's disk driver, measured at the output (see
+//     output_clock.h): we print callback time minus the moment the sync's
+//     sound reached the output (median and worst).
 // Usage: soundlib_bench [seconds]   (default 10; run from build/bin)
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "soundlib/bassmod.h"
 #include "tests/common/xm_builder.h"
+#include "tests/soundlib/output_clock.h"
 
-using Clock = std::chrono::steady_clock;
-
-// Writes the disk driver made: when, and the stream's byte count after each.
-struct OutputWrite {
-  Clock::time_point time;
-  uint64_t bytes;
-};
-std::mutex g_writeLock;
-std::vector<OutputWrite> g_writes;
-uint64_t g_written = 0;
-std::atomic<bool> g_watchWrites{false};
-
-// Unbuffered stand-in for the C library's fwrite: stdio would otherwise hold
-// each buffer back until the next one fills its own buffer.
-extern "C" size_t fwrite(const void* data, size_t size, size_t count, FILE* stream) {
-  if (size == 0 || count == 0) return 0;
-  if (stream == stdout || stream == stderr) fflush(stream);
-  const char* p = static_cast<const char*>(data);
-  size_t left = size * count;
-  while (left > 0) {
-    ssize_t n = write(fileno(stream), p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  size_t done = size * count - left;
-  if (g_watchWrites && stream != stdout && stream != stderr) {
-    std::lock_guard<std::mutex> lock(g_writeLock);
-    // Silence before the music's first buffer (the device was paused) is not music.
-    const char* d = static_cast<const char*>(data);
-    if (g_written == 0 && std::all_of(d, d + done, [](char c) { return c == 0; })) return done / size;
-    g_written += done;
-    g_writes.push_back({Clock::now(), g_written});
-  }
-  return done / size;
-}
+using Clock = OutputClock;
 
 namespace {
 
@@ -90,18 +50,6 @@ double CpuSeconds() {
   getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::mutex g_lock;
-struct SyncTime {
-  uint64_t frame;
-  Clock::time_point time;
-};
-std::vector<SyncTime> g_syncs;
-void OnSync(uint32_t, uint32_t, uint32_t) {
-  SyncTime s{BASSMOD_MusicGetSample(), Clock::now()};
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_syncs.push_back(s);
 }
 
 bool Load(const std::vector<uint8_t>& song) {
@@ -139,47 +87,28 @@ void RealTimeCpu(const std::vector<uint8_t>& song, double seconds) {
 
 void SyncOffsets(double seconds) {
   std::string path = "/tmp/zephyra_bench_" + std::to_string(getpid()) + ".raw";
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
-  // A sync on every row at speed 1, BPM 125: one every 882 frames (20 ms),
-  // so they land at all places within the 1,024-frame buffers.
-  XmSong s;
-  s.speed = 1;
-  s.bpm = 125;
-  AddPattern(s, 64).At(0, 0) = XmCell{XmNoteC4, 1};
-  s.instruments = {XmSquareInstrument()};
-  s.orders = {0};
-  std::vector<uint8_t> song = BuildXm(s);
+  UseDiskOutput(path);
+  // A sync on every row, one every 20 ms, landing at all places in the buffers.
+  std::vector<uint8_t> song = RowEveryTickSong();
   if (BASSMOD_Init(-1, Freq, 0) != 1 || !Load(song)) {
     std::printf("sync offsets: disk driver unavailable (code %d)\n", BASSMOD_ErrorGetCode());
     BASSMOD_Free();
     return;
   }
-  BASSMOD_MusicSetSync(BASS_SYNC_POS, 0xFFFF0000u, OnSync, 0);
+  BASSMOD_MusicSetSync(BASS_SYNC_POS, 0xFFFF0000u, RecordSyncTime, 0);
 
-  g_watchWrites = true;
+  WatchOutputWrites(true);
   BASSMOD_MusicPlay();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   BASSMOD_Free();
-  g_watchWrites = false;
+  WatchOutputWrites(false);
   std::remove(path.c_str());
-  std::vector<OutputWrite> writes;
-  {
-    std::lock_guard<std::mutex> lock(g_writeLock);
-    writes = g_writes;
-  }
+  const std::vector<OutputWrite> writes = OutputWrites();
 
   std::vector<double> offsets;
-  for (const SyncTime& s : g_syncs) {
-    uint64_t byte = s.frame * 4;
-    for (size_t i = 0; i < writes.size(); ++i) {
-      if (writes[i].bytes <= byte) continue;
-      uint64_t bufferStart = (i ? writes[i - 1].bytes : 0) / 4;
-      double heard = std::chrono::duration<double, std::milli>(writes[i].time.time_since_epoch()).count() +
-                     1000.0 * static_cast<double>(s.frame - bufferStart) / Freq;
-      offsets.push_back(std::chrono::duration<double, std::milli>(s.time.time_since_epoch()).count() - heard);
-      break;
-    }
+  for (const SyncTime& s : SyncTimes()) {
+    double heard = 0;
+    if (FrameHeardMs(writes, s.frame, Freq, &heard)) offsets.push_back(Milliseconds(s.time) - heard);
   }
   if (offsets.empty()) {
     std::printf("sync offsets: no data\n");
