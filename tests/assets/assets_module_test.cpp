@@ -153,17 +153,73 @@ TEST(MusicModuleBytes, StructureFillsTheFileExactly) {
 }
 
 // ---------------------------------------------------------------------------
-// libxmp.
+// Following a player: the (order, row) it reports as it renders.
 // ---------------------------------------------------------------------------
-struct XmpTrace {
+struct RowZero {
+  int rows, speed, bpm;
+};
+struct Timing {
   // Start time of each order visit (seconds of audio rendered before it),
   // in visiting order.
   std::vector<std::pair<int, double>> visits;
   // Time of a row within the first visit of an order: (order, row) -> s.
   std::map<std::pair<int, int>, double> rowTimes;
-  std::map<int, int> rowsOf, speedOf, bpmOf;  // at row 0, first visit
-  std::map<int, std::vector<int>> bpmByRow;   // order 4: BPM of each row
-  std::map<int, std::set<int>> instrumentsOf; // order -> instruments triggered, first pass
+  std::map<int, RowZero> rowZero;  // first visit of each order
+  int lastOrder = -1, lastRow = -1;
+};
+
+int Visit(const Timing& tm) { return int(tm.visits.size()) - 1; }
+
+// Takes the position a player reports at `at` seconds. A new visit begins
+// when the order changes or row 0 comes round; the rows of the first ten
+// visits are timed. Answers false when the position is the one last seen.
+bool FollowPosition(Timing* tm, int order, int row, double at) {
+  if (order == tm->lastOrder && row == tm->lastRow) return false;
+  if (row == 0 || order != tm->lastOrder) tm->visits.push_back({order, at});
+  if (Visit(*tm) < 10) tm->rowTimes[{order, row}] = at;
+  tm->lastOrder = order;
+  tm->lastRow = row;
+  return true;
+}
+
+// What both players must show: rows, speed and BPM at row 0 of each order,
+// orders 0-9 then 6-9 looping, each order starting on time, the cue rows on
+// time.
+void ExpectTimingAsTabled(const Timing& tm) {
+  for (int o = 0; o < 10; ++o) {
+    SCOPED_TRACE("order " + std::to_string(o));
+    ASSERT_TRUE(tm.rowZero.count(o));
+    EXPECT_EQ(tm.rowZero.at(o).rows, kOrders[o].rows);
+    EXPECT_EQ(tm.rowZero.at(o).speed, kOrders[o].speed);
+    EXPECT_EQ(tm.rowZero.at(o).bpm, kOrders[o].bpm);
+  }
+  ASSERT_GE(tm.visits.size(), 19u);  // 80 s: orders 0-9, three passes of 6-9, one order more
+  for (size_t i = 0; i < tm.visits.size(); ++i) {
+    const int want = i < 10 ? int(i) : 6 + int(i - 10) % 4;
+    EXPECT_EQ(tm.visits[i].first, want) << "visit " << i;
+  }
+  auto expected = ExpectedVisits(18);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE("visit " + std::to_string(i));
+    EXPECT_NEAR(tm.visits[i].second, expected[i].second, kTolerance);
+    if (i + 1 < expected.size()) {
+      EXPECT_NEAR(tm.visits[i + 1].second - tm.visits[i].second, kOrders[expected[i].first].length, kTolerance);
+    }
+  }
+  EXPECT_NEAR(tm.visits[6].second, 33.8, 0.05);  // the cube scene starts here
+  EXPECT_NEAR(tm.rowTimes.at({0, 9}), 1.61, kTolerance);
+  EXPECT_NEAR(tm.rowTimes.at({0, 11}), 1.96, kTolerance);
+  EXPECT_NEAR(tm.rowTimes.at({5, 9}) - tm.rowTimes.at({5, 0}), 2.25, kTolerance);
+  EXPECT_NEAR(tm.rowTimes.at({5, 11}) - tm.rowTimes.at({5, 0}), 2.75, kTolerance);
+}
+
+// ---------------------------------------------------------------------------
+// libxmp.
+// ---------------------------------------------------------------------------
+struct XmpTrace {
+  Timing timing;
+  std::vector<int> bpmOfOrder4;                 // each row of its first visit
+  std::map<int, std::set<int>> instrumentsOf;  // order -> instruments triggered, first pass
   std::vector<std::map<int, std::set<int>>> instrumentsByPass;  // pass of 6-9 -> order -> set
   bool instrumentWithoutNote = false;
 };
@@ -175,25 +231,13 @@ XmpTrace TraceWithXmp(double seconds) {
   EXPECT_EQ(xmp_start_player(ctx, kRate, 0), 0);
   xmp_frame_info fi;
   double t = 0;
-  int lastPos = -1, lastRow = -1, visit = -1;
   while (t < seconds && xmp_play_frame(ctx) == 0) {
     xmp_get_frame_info(ctx, &fi);
-    if (fi.row != lastRow || fi.pos != lastPos) {
-      if (fi.row == 0 || fi.pos != lastPos) {
-        tr.visits.push_back({fi.pos, t});
-        ++visit;
-      }
-      if (visit < 10) {
-        tr.rowTimes[{fi.pos, fi.row}] = t;
-        if (fi.row == 0) {
-          tr.rowsOf[fi.pos] = fi.num_rows;
-          tr.speedOf[fi.pos] = fi.speed;
-          tr.bpmOf[fi.pos] = fi.bpm;
-        }
-        if (fi.pos == 4) tr.bpmByRow[4].push_back(fi.bpm);
-      }
-      lastPos = fi.pos;
-      lastRow = fi.row;
+    const bool newRow = FollowPosition(&tr.timing, fi.pos, fi.row, t);
+    const int visit = Visit(tr.timing);
+    if (newRow && visit < 10) {
+      if (fi.row == 0) tr.timing.rowZero[fi.pos] = {fi.num_rows, fi.speed, fi.bpm};
+      if (fi.pos == 4) tr.bpmOfOrder4.push_back(fi.bpm);
     }
     if (fi.frame == 0) {
       for (int c = 0; c < 2; ++c) {
@@ -243,40 +287,14 @@ TEST(MusicModuleXmp, ModuleInfoMatchesTheHeader) {
   xmp_free_context(ctx);
 }
 
-TEST(MusicModuleXmp, RowsSpeedAndBpmPerOrder) {
-  const XmpTrace& tr = Xmp();
-  for (int o = 0; o < 10; ++o) {
-    SCOPED_TRACE("order " + std::to_string(o));
-    EXPECT_EQ(tr.rowsOf.at(o), kOrders[o].rows);
-    EXPECT_EQ(tr.speedOf.at(o), kOrders[o].speed);
-    EXPECT_EQ(tr.bpmOf.at(o), kOrders[o].bpm);
-  }
-  // Order 4: 255 to row 80, then a strictly falling step per row to 80 at
-  // row 92, 80 to the end.
-  const std::vector<int>& bpm = tr.bpmByRow.at(4);
+// Order 4: 255 to row 80, then a strictly falling step per row to 80 at
+// row 92, 80 to the end.
+TEST(MusicModuleXmp, Order4BpmRamp) {
+  const std::vector<int>& bpm = Xmp().bpmOfOrder4;
   ASSERT_EQ(bpm.size(), 96u);
   for (int r = 0; r <= 80; ++r) EXPECT_EQ(bpm[r], 255) << "row " << r;
   for (int r = 81; r <= 92; ++r) EXPECT_LT(bpm[r], bpm[r - 1]) << "row " << r;
   for (int r = 92; r < 96; ++r) EXPECT_EQ(bpm[r], 80) << "row " << r;
-}
-
-TEST(MusicModuleXmp, OrderStartsAndCueRowsOnTime) {
-  const XmpTrace& tr = Xmp();
-  auto expected = ExpectedVisits(18);
-  ASSERT_GE(tr.visits.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    SCOPED_TRACE("visit " + std::to_string(i));
-    EXPECT_EQ(tr.visits[i].first, expected[i].first);
-    EXPECT_NEAR(tr.visits[i].second, expected[i].second, kTolerance);
-    if (i + 1 < expected.size()) {
-      EXPECT_NEAR(tr.visits[i + 1].second - tr.visits[i].second, kOrders[expected[i].first].length, kTolerance);
-    }
-  }
-  EXPECT_NEAR(tr.visits[6].second, 33.8, 0.05);  // the cube scene starts here
-  EXPECT_NEAR(tr.rowTimes.at({0, 9}), 1.61, kTolerance);
-  EXPECT_NEAR(tr.rowTimes.at({0, 11}), 1.96, kTolerance);
-  EXPECT_NEAR(tr.rowTimes.at({5, 9}) - tr.rowTimes.at({5, 0}), 2.25, kTolerance);
-  EXPECT_NEAR(tr.rowTimes.at({5, 11}) - tr.rowTimes.at({5, 0}), 2.75, kTolerance);
 }
 
 TEST(MusicModuleXmp, InstrumentsFourAndFiveExactlyWhereTabled) {
@@ -301,28 +319,11 @@ TEST(MusicModuleXmp, InstrumentsFourAndFiveExactlyWhereTabled) {
   }
 }
 
-TEST(MusicModuleXmp, LoopsOrdersSixToNineAndNeverReturnsEarlier) {
-  const XmpTrace& tr = Xmp();
-  std::vector<int> seq;
-  for (auto& v : tr.visits) seq.push_back(v.first);
-  ASSERT_GE(seq.size(), 19u);  // 80 s: orders 0-9, three passes of 6-9, one order more
-  for (size_t i = 0; i < seq.size(); ++i) {
-    int want = i < 10 ? int(i) : 6 + int(i - 10) % 4;
-    EXPECT_EQ(seq[i], want) << "visit " << i;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // libopenmpt.
 // ---------------------------------------------------------------------------
-struct MptTrace {
-  std::vector<std::pair<int, double>> visits;
-  std::map<std::pair<int, int>, double> rowTimes;  // first visit of an order
-  std::map<int, std::pair<int, int>> speedBpmAtRow0;
-};
-
-MptTrace TraceWithOpenmpt(double seconds) {
-  MptTrace tr;
+Timing TraceWithOpenmpt(double seconds) {
+  Timing tr;
   int error = 0;
   openmpt_module* mod = openmpt_module_create_from_memory2(MusicModule, MusicModuleSize, nullptr, nullptr,
                                                            nullptr, nullptr, &error, nullptr, nullptr);
@@ -334,24 +335,15 @@ MptTrace TraceWithOpenmpt(double seconds) {
   // within that block; its start is taken as the block's start.
   constexpr int kBlock = 8;
   int16_t buf[kBlock];
-  int lastOrder = -1, lastRow = -1, visit = -1;
   long frames = 0;
   while (frames < long(seconds * kRate)) {
     size_t got = openmpt_module_read_mono(mod, kRate, kBlock, buf);
     if (got == 0) break;
-    int order = openmpt_module_get_current_order(mod);
-    int row = openmpt_module_get_current_row(mod);
-    if (order != lastOrder || row != lastRow) {
-      double at = double(frames) / kRate;
-      if (row == 0 || order != lastOrder) {
-        ++visit;
-        tr.visits.push_back({order, at});
-        if (visit < 10 && row == 0)
-          tr.speedBpmAtRow0[order] = {openmpt_module_get_current_speed(mod), openmpt_module_get_current_tempo(mod)};
-      }
-      if (visit < 10) tr.rowTimes[{order, row}] = at;
-      lastOrder = order;
-      lastRow = row;
+    const int order = openmpt_module_get_current_order(mod);
+    const int row = openmpt_module_get_current_row(mod);
+    if (FollowPosition(&tr, order, row, double(frames) / kRate) && Visit(tr) < 10 && row == 0) {
+      tr.rowZero[order] = {openmpt_module_get_pattern_num_rows(mod, openmpt_module_get_current_pattern(mod)),
+                           openmpt_module_get_current_speed(mod), openmpt_module_get_current_tempo(mod)};
     }
     frames += long(got);
   }
@@ -359,8 +351,8 @@ MptTrace TraceWithOpenmpt(double seconds) {
   return tr;
 }
 
-const MptTrace& Mpt() {
-  static const MptTrace tr = TraceWithOpenmpt(80.0);
+const Timing& Mpt() {
+  static const Timing tr = TraceWithOpenmpt(80.0);
   return tr;
 }
 
@@ -411,37 +403,24 @@ TEST(MusicModuleOpenmpt, HeaderFactsAndOrderTable) {
   openmpt_module_destroy(mod);
 }
 
-TEST(MusicModuleOpenmpt, SpeedAndBpmAtRowZero) {
-  const MptTrace& tr = Mpt();
-  for (int o = 0; o < 10; ++o) {
-    ASSERT_TRUE(tr.speedBpmAtRow0.count(o)) << "order " << o;
-    EXPECT_EQ(tr.speedBpmAtRow0.at(o).first, kOrders[o].speed) << "order " << o;
-    EXPECT_EQ(tr.speedBpmAtRow0.at(o).second, kOrders[o].bpm) << "order " << o;
+// ---------------------------------------------------------------------------
+// Both players.
+// ---------------------------------------------------------------------------
+TEST(MusicModulePlayers, OrdersLoopAndCueRowsOnTime) {
+  {
+    SCOPED_TRACE("libxmp");
+    ExpectTimingAsTabled(Xmp().timing);
   }
-}
-
-TEST(MusicModuleOpenmpt, OrderStartsCueRowsAndLoopOnTime) {
-  const MptTrace& tr = Mpt();
-  auto expected = ExpectedVisits(18);
-  ASSERT_GE(tr.visits.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    SCOPED_TRACE("visit " + std::to_string(i));
-    EXPECT_EQ(tr.visits[i].first, expected[i].first);
-    EXPECT_NEAR(tr.visits[i].second, expected[i].second, kTolerance);
-    if (i + 1 < expected.size()) {
-      EXPECT_NEAR(tr.visits[i + 1].second - tr.visits[i].second, kOrders[expected[i].first].length, kTolerance);
-    }
+  {
+    SCOPED_TRACE("libopenmpt");
+    ExpectTimingAsTabled(Mpt());
   }
-  EXPECT_NEAR(tr.rowTimes.at({0, 9}), 1.61, kTolerance);
-  EXPECT_NEAR(tr.rowTimes.at({0, 11}), 1.96, kTolerance);
-  EXPECT_NEAR(tr.rowTimes.at({5, 9}) - tr.rowTimes.at({5, 0}), 2.25, kTolerance);
-  EXPECT_NEAR(tr.rowTimes.at({5, 11}) - tr.rowTimes.at({5, 0}), 2.75, kTolerance);
 }
 
 // Both players agree on every order start to the millisecond.
 TEST(MusicModulePlayers, AgreeOnOrderStarts) {
-  const XmpTrace& a = Xmp();
-  const MptTrace& b = Mpt();
+  const Timing& a = Xmp().timing;
+  const Timing& b = Mpt();
   size_t n = std::min(a.visits.size(), b.visits.size());
   ASSERT_GE(n, 18u);
   for (size_t i = 0; i < 18; ++i) {
