@@ -1,41 +1,21 @@
 // Shared set-up of the render tests that need GL: an offscreen compatibility
-// context of 640 x 480, the fixed GL state the window set-up establishes
-// (projection, clear values, blending, texturing, then the depth test), and
-// the arrays start-up allocates in DemoGlobals.
+// context of 640 x 480, the GL state the window set-up establishes, the
+// depth test of start-up, and the arrays start-up allocates in DemoGlobals.
 #pragma once
 #include <GL/gl.h>
-#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "app/demo_globals.h"
+#include "app/shell.h"
 #include "platform/offscreen_gl.h"
 
 namespace render_test {
 
 constexpr int32_t kWidth = 640;
 constexpr int32_t kHeight = 480;
-
-// The viewport and perspective projection of a 640 x 480 client area, and
-// the GL state the window set-up leaves, then the depth test of start-up.
-inline void SetDemoGLState(int32_t width, int32_t height) {
-  glViewport(0, 0, width, height);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  const float aspect = static_cast<float>(width) / static_cast<float>(height);
-  gluPerspective(45.0, aspect, static_cast<double>(0.1f), static_cast<double>(1000.0f));
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glShadeModel(GL_SMOOTH);
-  glClearColor(0, 0, 0, 0);
-  glClearDepth(1.0);
-  glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
-  glEnable(GL_TEXTURE_2D);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-}
 
 inline void EnableStartupDepthTest() {
   glEnable(GL_DEPTH_TEST);
@@ -58,7 +38,10 @@ class GLFixture : public ::testing::Test {
     DemoGlobals.ObjectTextures = objectTextures_.data();
     DemoGlobals.TexturePixelBuffer = pixelBuffer_.data();
     DemoGlobals.KeyState = keys_.data();
-    SetDemoGLState(kWidth, kHeight);
+    // The viewport, projection and fixed GL state exactly as the window
+    // set-up leaves them: the shell's own procedures, on the null platform.
+    ResizeViewport(kWidth, kHeight);
+    InitGLState();
   }
   void TearDown() override {
     DestroyOffscreenGL(gl_);
