@@ -18,14 +18,7 @@ namespace {
 class Concurrency : public render_test::GLFixture {};
 
 TEST_F(Concurrency, FramesSurviveFieldsChangingUnderThem) {
-  BuildMorphLists();
-  BuildCubeLists();
-  glGenTextures(1, &DemoGlobals.CaptionTextureA);
-  glGenTextures(1, &DemoGlobals.CaptionTextureB);
-  glGenTextures(1, &DemoGlobals.FloorTexture);
-  glGenTextures(7, DemoGlobals.ObjectTextures);
-  BuildFloorList();
-  render_test::EnableStartupDepthTest();
+  render_test::BuildSceneWithoutPictures();
 
   std::atomic<bool> stop{false};
   std::atomic<int> writes{0};

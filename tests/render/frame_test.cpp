@@ -25,18 +25,11 @@ class Frame : public render_test::GLFixture {
   void SetUp() override {
     GLFixture::SetUp();
     if (HasFatalFailure()) return;
-    BuildMorphLists();
-    BuildCubeLists();
-    glGenTextures(1, &DemoGlobals.CaptionTextureA);
-    glGenTextures(1, &DemoGlobals.CaptionTextureB);
-    glGenTextures(1, &DemoGlobals.FloorTexture);
-    glGenTextures(7, DemoGlobals.ObjectTextures);
+    render_test::BuildSceneWithoutPictures();
     for (int k = 0; k < 7; ++k) SolidTexture(DemoGlobals.ObjectTextures[k], kObjectColours[k]);
     SolidTexture(DemoGlobals.FloorTexture, {255, 255, 255});
     UploadCaption(DemoGlobals.CaptionTextureA, [](int, int) { return uint8_t{255}; });
     UploadCaption(DemoGlobals.CaptionTextureB, [](int, int) { return uint8_t{255}; });
-    BuildFloorList();
-    render_test::EnableStartupDepthTest();
     // Start-up's initial values that matter to the frames.
     DemoGlobals.FloorDepth = -30.0f;
   }

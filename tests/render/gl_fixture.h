@@ -11,6 +11,8 @@
 #include "app/demo_globals.h"
 #include "app/shell.h"
 #include "platform/offscreen_gl.h"
+#include "render/geometry.h"
+#include "render/render.h"
 
 namespace render_test {
 
@@ -20,6 +22,19 @@ constexpr int32_t kHeight = 480;
 inline void EnableStartupDepthTest() {
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
+}
+
+// Start-up's lists, texture names and floor list, then its depth test; the
+// textures stay empty for the test to fill (or not).
+inline void BuildSceneWithoutPictures() {
+  BuildMorphLists();
+  BuildCubeLists();
+  glGenTextures(1, &DemoGlobals.CaptionTextureA);
+  glGenTextures(1, &DemoGlobals.CaptionTextureB);
+  glGenTextures(1, &DemoGlobals.FloorTexture);
+  glGenTextures(ObjectTextureCount, DemoGlobals.ObjectTextures);
+  BuildFloorList();
+  EnableStartupDepthTest();
 }
 
 // Owns the context and the storage start-up would allocate.
