@@ -45,6 +45,18 @@ bool Parse(std::vector<const char*> args, CaptureOptions* o, std::string* error)
   return ParseCaptureOptions(static_cast<int>(args.size()), args.data(), o, error);
 }
 
+// Hands frames 0 .. count-1 to the writer, each buffer's first byte holding
+// its frame number (mod 256) so the write callback can tell a reused buffer.
+void SubmitNumberedFrames(FrameWriter* w, int64_t count) {
+  for (int64_t k = 0; k < count; ++k) {
+    FrameBuffer* b = FrameWriterAcquire(w);
+    ASSERT_NE(b, nullptr) << "frame " << k;
+    b->frame = k;
+    b->data[0] = static_cast<uint8_t>(k);
+    FrameWriterSubmit(w, b);
+  }
+}
+
 }  // namespace
 
 TEST(FrameClock, FrameSamplesAreExactForFractionalRates) {
@@ -214,13 +226,7 @@ TEST(FrameWriter, WritesEveryFrameInOrderOnItsThread) {
     seen.push_back(b.frame);
     return b.data[0] == static_cast<uint8_t>(b.frame);
   });
-  for (int64_t k = 0; k < 50; ++k) {
-    FrameBuffer* b = FrameWriterAcquire(&w);
-    ASSERT_NE(b, nullptr);
-    b->frame = k;
-    b->data[0] = static_cast<uint8_t>(k);
-    FrameWriterSubmit(&w, b);
-  }
+  SubmitNumberedFrames(&w, 50);
   std::string error;
   EXPECT_TRUE(FrameWriterFinish(&w, &error));
   ASSERT_EQ(seen.size(), 50u);
@@ -236,13 +242,7 @@ TEST(FrameWriter, SeveralWritersWriteEachFrameOnce) {
     ++count[static_cast<size_t>(b.frame)];
     return b.data[0] == static_cast<uint8_t>(b.frame);  // the buffer is not reused while being written
   }, 3);
-  for (int64_t k = 0; k < 200; ++k) {
-    FrameBuffer* b = FrameWriterAcquire(&w);
-    ASSERT_NE(b, nullptr);
-    b->frame = k;
-    b->data[0] = static_cast<uint8_t>(k);
-    FrameWriterSubmit(&w, b);
-  }
+  SubmitNumberedFrames(&w, 200);
   std::string error;
   EXPECT_TRUE(FrameWriterFinish(&w, &error)) << error;
   for (int c : count) EXPECT_EQ(c, 1);
