@@ -20,6 +20,7 @@ struct RandomState {
   int32_t P1;              // pair the next step rewrites, 0..16
   int32_t P2;              // lagged pair the next step adds, 0..16
   bool Seeded;             // false until the first seeding
+  bool operator==(const RandomState&) const = default;
 };
 RandomState RandomGetState();
 void RandomSetState(const RandomState& state);

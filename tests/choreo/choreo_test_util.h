@@ -1,8 +1,6 @@
 // Shared set-up for the choreography tests: the global record as start-up
-// leaves it, and a comparison of whole generator states.
+// leaves it, and seeds with chosen first draws.
 #pragma once
-#include <cstring>
-
 #include "app/demo_globals.h"
 #include "support/random.h"
 
@@ -15,11 +13,6 @@ inline void ResetDemoForChoreo(int8_t mode) {
   DemoGlobals.FloorDepth.store(-20.0f);
   DemoGlobals.FloorDepthStep.store(0.3f);
   DemoGlobals.SceneMode.store(mode);
-}
-
-inline bool SameRandomState(const RandomState& a, const RandomState& b) {
-  return std::memcmp(a.Buffer, b.Buffer, sizeof a.Buffer) == 0 && a.P1 == b.P1 &&
-         a.P2 == b.P2 && a.Seeded == b.Seeded;
 }
 
 // A seed whose next two Random(100) draws satisfy pred(first, second).

@@ -120,7 +120,7 @@ TEST_F(Director, MorphNoteDrawsThreeComponentsThenFrame) {
   const RandomState fourSteps = RandomGetState();
   RandomSeed(9);
   OnMusicSync(0, 0, 3);
-  EXPECT_TRUE(SameRandomState(RandomGetState(), fourSteps));
+  EXPECT_EQ(RandomGetState(), fourSteps);
 }
 
 TEST_F(Director, SecondCaptionStartsTransparent) {
@@ -205,7 +205,7 @@ TEST_F(Director, UnknownUserValuesChangeNothing) {
   EXPECT_EQ(DemoGlobals.CueCount.load(), 0);
   EXPECT_EQ(DemoGlobals.DemoDone.load(), 0);
   EXPECT_EQ(fake_.RegistrationCalls(), 0);
-  EXPECT_TRUE(SameRandomState(RandomGetState(), before));
+  EXPECT_EQ(RandomGetState(), before);
 }
 
 TEST_F(Director, RefusedRegistrationsAreNotRetriedAndTheSceneGoesOn) {

@@ -224,7 +224,7 @@ TEST_F(Tick, TwoDrawsOnEveryCubeTickAndNoneInOtherModes) {
     RandomSeed(55);
     const RandomState before = RandomGetState();
     for (int i = 0; i < 120; ++i) TickAnimation();
-    EXPECT_TRUE(SameRandomState(RandomGetState(), before)) << "mode " << int(mode);
+    EXPECT_EQ(RandomGetState(), before) << "mode " << int(mode);
   }
   ResetDemoForChoreo(16);
   RandomSeed(55);
@@ -232,7 +232,7 @@ TEST_F(Tick, TwoDrawsOnEveryCubeTickAndNoneInOtherModes) {
   const RandomState expected = RandomGetState();
   RandomSeed(55);
   for (int i = 0; i < 50; ++i) TickAnimation();
-  EXPECT_TRUE(SameRandomState(RandomGetState(), expected));
+  EXPECT_EQ(RandomGetState(), expected);
 }
 
 TEST_F(Tick, UnknownModeChangesNothingButTheWrap) {

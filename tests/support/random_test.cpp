@@ -13,11 +13,6 @@
 
 namespace {
 
-bool SameState(const RandomState& a, const RandomState& b) {
-  return std::memcmp(a.Buffer, b.Buffer, sizeof a.Buffer) == 0 && a.P1 == b.P1 &&
-         a.P2 == b.P2 && a.Seeded == b.Seeded;
-}
-
 RandomState StateAfterSeed(uint32_t seed, int steps) {
   RandomSeed(seed);
   for (int i = 0; i < steps; ++i) RandomStep();
@@ -93,14 +88,14 @@ TEST(Random, ZeroAndNegativeBoundsStillAdvance) {
   const RandomState oneStep = StateAfterSeed(4242, 1);
   RandomSeed(4242);
   EXPECT_EQ(Random(0), 0);
-  EXPECT_TRUE(SameState(RandomGetState(), oneStep));
+  EXPECT_EQ(RandomGetState(), oneStep);
 
   RandomSeed(4242);
   EXPECT_EQ(Random(-1), INT32_MIN);
-  EXPECT_TRUE(SameState(RandomGetState(), oneStep));
+  EXPECT_EQ(RandomGetState(), oneStep);
   RandomSeed(4242);
   EXPECT_EQ(Random(INT32_MIN), INT32_MIN);
-  EXPECT_TRUE(SameState(RandomGetState(), oneStep));
+  EXPECT_EQ(RandomGetState(), oneStep);
 }
 
 TEST(Random, ResultIsExactHighPartOfProduct) {
@@ -167,7 +162,7 @@ TEST(Random, FirstDrawSeedsFromTickCountEvenWhenNegative) {
     }
     bool matched = false;
     for (uint32_t t = t0; t != t1 + 1u && !matched; ++t)
-      matched = SameState(StateAfterSeed(t, 1), drawn);
+      matched = StateAfterSeed(t, 1) == drawn;
     EXPECT_TRUE(matched) << "state is not tick-count seed + one step, max " << max;
   }
   // Once seeded, a draw does not seed again.
@@ -176,7 +171,7 @@ TEST(Random, FirstDrawSeedsFromTickCountEvenWhenNegative) {
   RandomSeed(5);
   Random(3);
   Random(-7);
-  EXPECT_TRUE(SameState(RandomGetState(), twoSteps));
+  EXPECT_EQ(RandomGetState(), twoSteps);
 }
 
 // Two threads step the generator at once. Serialised steps mean each thread's
@@ -211,7 +206,7 @@ TEST(RandomThreads, StepsFromTwoThreadsNeverInterleave) {
       ASSERT_EQ(seen[it->second]++, 0);
     }
   }
-  EXPECT_TRUE(SameState(RandomGetState(), endState));
+  EXPECT_EQ(RandomGetState(), endState);
 }
 
 // The program's own use: two threads making first draws on an unseeded
@@ -234,7 +229,7 @@ TEST(RandomThreads, RacingFirstDrawsSeedOnceAndStepOnceEach) {
   const RandomState got = RandomGetState();
   bool matched = false;
   for (uint32_t t = t0; t != t1 + 1u && !matched; ++t)
-    matched = SameState(StateAfterSeed(t, 2 * PerThread), got);
+    matched = StateAfterSeed(t, 2 * PerThread) == got;
   EXPECT_TRUE(matched);
 }
 
