@@ -47,38 +47,37 @@ constexpr uint32_t AnimationTimerPeriodMs = 40;  // 25 ticks per second
   TerminateProgram(ExitCodeOpenFailed);
 }
 
+// count elements of T from MainHeap, or nullptr.
 template <typename T>
 T* AllocateArray(size_t count) {
-  void* block = PlatformHeapAlloc(DemoGlobals.MainHeap, count * sizeof(T));
-  if (!block) FailOutOfMemory();
-  return static_cast<T*>(block);
+  return static_cast<T*>(PlatformHeapAlloc(DemoGlobals.MainHeap, count * sizeof(T)));
 }
 
 }  // namespace
 
-void AppMain(ModuleHandle /*instance*/, ModuleHandle /*previous*/, const char* /*commandLine*/,
-             int /*showCommand*/) {
+bool SetUpRuntime() {
   DemoGlobalsRecord& g = DemoGlobals;
-
-  // Runtime set-up.
   ClearDemoGlobals();
   g.MainHeap = PlatformHeapCreate(MainHeapInitialSize);
-  if (!g.MainHeap) FailOutOfMemory();
+  if (!g.MainHeap) return false;
   CreateDrawingDefaults();
   ResetImageDecoders();
   ObjectListHeap = PlatformHeapCreate(ObjectListHeapInitialSize);
-  if (!ObjectListHeap) FailOutOfMemory();
+  if (!ObjectListHeap) return false;
   InitImageRegistry();
   CreateDynLibTable();
   PlatformInitCommonControls();
   if (!TextScratchBuffer) TextScratchBuffer = AllocateArray<char>(TextScratchBufferSize);
+  if (!TextScratchBuffer) return false;
   RegisterJpegDecoder();
-  g.TexturePixelBuffer = AllocateArray<uint8_t>(TexturePixelBufferSize);
-  g.KeyState = AllocateArray<uint8_t>(KeyStateSize);
-  g.MorphLists = AllocateArray<uint32_t>(MorphListCount);
-  g.ObjectTextures = AllocateArray<uint32_t>(ObjectTextureCount);
+  return (g.TexturePixelBuffer = AllocateArray<uint8_t>(TexturePixelBufferSize)) &&
+         (g.KeyState = AllocateArray<uint8_t>(KeyStateSize)) &&
+         (g.MorphLists = AllocateArray<uint32_t>(MorphListCount)) &&
+         (g.ObjectTextures = AllocateArray<uint32_t>(ObjectTextureCount));
+}
 
-  // Question and window. The first draw seeds the generator from the clock.
+void SetSceneStartValues() {
+  DemoGlobalsRecord& g = DemoGlobals;
   g.WindowActive = 1;
   g.ObjectTextureIndex = static_cast<int8_t>(Random(6));
   g.MorphRed = 1.0f;
@@ -87,6 +86,15 @@ void AppMain(ModuleHandle /*instance*/, ModuleHandle /*previous*/, const char* /
   g.FloorDepth = -20.0f;
   g.FloorSpinStep = 8.0f;
   g.FloorDepthStep = 0.3f;
+}
+
+void AppMain(ModuleHandle /*instance*/, ModuleHandle /*previous*/, const char* /*commandLine*/,
+             int /*showCommand*/) {
+  DemoGlobalsRecord& g = DemoGlobals;
+  if (!SetUpRuntime()) FailOutOfMemory();
+
+  // Question and window. The first draw seeds the generator from the clock.
+  SetSceneStartValues();
   if (ShowMessageRequester(DemoTitle, "Fullscreen?", MB_YESNO) == IDYES) g.FullscreenMode = 1;
   OpenDemoWindow(DemoTitle, 640, 480, 16, g.FullscreenMode);  // ends the process on failure
 
@@ -138,7 +146,7 @@ uint32_t RunMainLoop() {
   return g.LoopMessage.message == WM_QUIT ? static_cast<uint32_t>(g.LoopMessage.wParam) : 0;
 }
 
-void TerminateProgram(uint32_t exitCode) {
+void ReleaseRuntime() {
   DemoGlobalsRecord& g = DemoGlobals;
   DynLibCloseAll();
   ReleaseAllImages();
@@ -152,5 +160,9 @@ void TerminateProgram(uint32_t exitCode) {
   g.KeyState = nullptr;
   g.MorphLists = nullptr;
   g.ObjectTextures = nullptr;
+}
+
+void TerminateProgram(uint32_t exitCode) {
+  ReleaseRuntime();
   PlatformExitProcess(exitCode);
 }

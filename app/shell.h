@@ -15,13 +15,27 @@
 [[noreturn]] void AppMain(ModuleHandle instance, ModuleHandle previous, const char* commandLine,
                           int showCommand);
 
+// The start-up's runtime set-up, in its order: clears the global record,
+// creates MainHeap and ObjectListHeap, the drawing defaults, image registry
+// and decoders, the library table, and allocates the text scratch buffer and
+// the global arrays from MainHeap. Answers false at the first heap or array
+// that is not granted (AppMain then reports "Out of memory" and ends).
+bool SetUpRuntime();
+
+// The scene values in force before the first frame: WindowActive 1, a random
+// cube texture (Random(6)), the morph colour and the floor's depth and steps.
+void SetSceneStartValues();
+
 // Runs the message and render loop until DemoDone is 1 (tested after each
 // pass) and answers the exit code: LoopMessage.wParam when the loop ended on
 // taking WM_QUIT, 0 otherwise. Used by AppMain; separate for the tests.
 uint32_t RunMainLoop();
 
-// The orderly end: unloads every library, releases every image, destroys
-// ObjectListHeap and MainHeap, ends the process with exitCode.
+// Unloads every library, releases every image, destroys ObjectListHeap and
+// MainHeap and forgets everything that lived in them (SetUpRuntime undone).
+void ReleaseRuntime();
+
+// The orderly end: ReleaseRuntime, then ends the process with exitCode.
 [[noreturn]] void TerminateProgram(uint32_t exitCode);
 
 // Process exit code when the window or its GL context cannot be opened.

@@ -24,9 +24,7 @@ class AppMainTest : public ShellTest {
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.c_str()), 0);
     // AppMain makes its own heaps and arrays from a cleared record.
-    PlatformHeapDestroy(ObjectListHeap);
-    ObjectListHeap = nullptr;
-    PlatformHeapDestroy(DemoGlobals.MainHeap);
+    ReleaseRuntime();
     ClearDemoGlobals();
   }
   void TearDown() override {

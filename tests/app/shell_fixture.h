@@ -1,6 +1,6 @@
-// Common set-up of the shell tests on the null platform: a cleared global
-// record with its heaps and arrays, as the start-up leaves them before the
-// question is asked.
+// Common set-up of the shell tests on the null platform: the global record
+// with its heaps and arrays, as the start-up leaves them before the question
+// is asked.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -16,24 +16,16 @@
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    NullPlatformReset();
-    ClearDemoGlobals();
     DisabledWindowList = nullptr;
-    DemoGlobalsRecord& g = DemoGlobals;
-    g.MainHeap = PlatformHeapCreate(4000);
-    ObjectListHeap = PlatformHeapCreate(1024);
-    g.TexturePixelBuffer = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256 * 256 * 3));
-    g.KeyState = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256));
-    g.MorphLists = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 50 * 4));
-    g.ObjectTextures = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 7 * 4));
-    g.WindowActive = 1;
+    ASSERT_TRUE(SetUpRuntime());
+    DemoGlobals.WindowActive = 1;
+    NullPlatformReset();  // the calls log starts empty
   }
 
   void TearDown() override {
-    // A test that ended the "process" has destroyed the heaps already.
-    PlatformHeapDestroy(ObjectListHeap);
-    ObjectListHeap = nullptr;
-    PlatformHeapDestroy(DemoGlobals.MainHeap);
+    // A test that ended the "process" has released the runtime already
+    // (its tables are gone with MainHeap: no second release).
+    if (DemoGlobals.MainHeap) ReleaseRuntime();
     ClearDemoGlobals();
     NullPlatformReset();
   }
