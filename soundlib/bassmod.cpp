@@ -258,14 +258,13 @@ size_t Render(Library& L, int16_t* out, size_t frames, std::vector<MusicEvent>& 
 
 // ---- Delivering events -------------------------------------------------------
 
+// Position syncs match row starts, instrument syncs notes (SetSync admits no
+// other type); the high half 0xFFFF matches any row or note.
 bool Matches(const Sync& s, const MusicEvent& e) {
+  if ((s.type == BASS_SYNC_POS) != (e.kind == EventKind::Row)) return false;
   uint32_t low = s.param & 0xFFFF;
   uint32_t high = s.param >> 16;
-  if (s.type == BASS_SYNC_POS && e.kind == EventKind::Row)
-    return low == e.first && (high == 0xFFFF || high == e.second);
-  if (s.type == BASS_SYNC_MUSICINST && e.kind == EventKind::Note)
-    return low == e.first && (high == 0xFFFF || high == e.second);
-  return false;
+  return low == e.first && (high == 0xFFFF || high == e.second);
 }
 
 // Calls every sync the event triggers. Syncs registered while this row's
