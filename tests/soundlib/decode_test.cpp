@@ -88,14 +88,14 @@ TEST_F(Decode, PositionSyncRefiresOnEachPassAfterTheJumpAndOrderZeroNeverReturns
   uint64_t end = 0;
   std::vector<ExpectedEvent> expected = TimingSongEvents(Freq, 7, &end);
   uint32_t order1 = BASSMOD_MusicSetSync(BASS_SYNC_POS, Pos(1, 0), Record, 1);
-  uint32_t order0row9 = BASSMOD_MusicSetSync(BASS_SYNC_POS, Pos(0, 2), Record, 2);
+  uint32_t order0row2 = BASSMOD_MusicSetSync(BASS_SYNC_POS, Pos(0, 2), Record, 2);
   uint32_t order2row3 = BASSMOD_MusicSetSync(BASS_SYNC_POS, Pos(2, 3), Record, 3);
   DecodeFrames(end, 4096);
   std::vector<Fired> want;
   for (const ExpectedEvent& e : expected) {
     if (!e.row) continue;
     if (e.first == 1 && e.second == 0) want.push_back({order1, Pos(1, 0), 1, e.frame});
-    if (e.first == 0 && e.second == 2) want.push_back({order0row9, Pos(0, 2), 2, e.frame});
+    if (e.first == 0 && e.second == 2) want.push_back({order0row2, Pos(0, 2), 2, e.frame});
     if (e.first == 2 && e.second == 3) want.push_back({order2row3, Pos(2, 3), 3, e.frame});
   }
   EXPECT_EQ(g_fired, want);
