@@ -19,11 +19,6 @@ const char* const FakeNoPlay = "./fake_soundlib_noplay.so";
 std::vector<int32_t> g_unloaded;
 void OnUnload(int32_t id) { g_unloaded.push_back(id); }
 
-FakeState* State(int32_t slot) {
-  void* f = DynLibFindFunction(slot, "FakeGetState");
-  return f ? reinterpret_cast<FakeGetStateFn>(f)() : nullptr;
-}
-
 // Opens path into slot and arranges to hear of its unloading.
 ModuleHandle OpenWatched(int32_t slot, const char* path) {
   ModuleHandle h = DynLibOpen(slot, path);
@@ -47,8 +42,8 @@ TEST_F(Binding, TableStartsWithTenEmptySlotsAndGrowsToSlotPlusThirty) {
   EXPECT_EQ(DynLibTable.size(), 10u);
   ASSERT_NE(DynLibOpen(10, FakeB), nullptr);
   EXPECT_EQ(DynLibTable.size(), 40u);
-  EXPECT_EQ(State(10)->id, 2);
-  EXPECT_EQ(State(9)->id, 1);
+  EXPECT_EQ(FakeStateIn(10)->id, 2);
+  EXPECT_EQ(FakeStateIn(9)->id, 1);
   // Growth comes first, even when the load then fails.
   EXPECT_EQ(DynLibOpen(57, "./no_such_library.so"), nullptr);
   EXPECT_EQ(DynLibTable.size(), 87u);
@@ -66,16 +61,16 @@ TEST_F(Binding, EmptyPathOrNegativeSlotOpensNothing) {
 TEST_F(Binding, CallByNamePassesArgumentsInOrderAndYieldsTheResult) {
   ASSERT_NE(DynLibOpen(1, FakeA), nullptr);
   EXPECT_EQ(DynLibCallByName(1, "FakeMix", 1u, 2u, 3u, 4u, 5u, 6u), 123456u);
-  State(1)->initResult = 0xCAFEF00D;
+  FakeStateIn(1)->initResult = 0xCAFEF00D;
   EXPECT_EQ(DynLibCallByName(1, "BASSMOD_Init", int32_t{-1}, 44100u, 7u), 0xCAFEF00Du);
-  EXPECT_EQ(State(1)->initDevice, -1);
-  EXPECT_EQ(State(1)->initFreq, 44100u);
-  EXPECT_EQ(State(1)->initFlags, 7u);
+  EXPECT_EQ(FakeStateIn(1)->initDevice, -1);
+  EXPECT_EQ(FakeStateIn(1)->initFreq, 44100u);
+  EXPECT_EQ(FakeStateIn(1)->initFlags, 7u);
 }
 
 TEST_F(Binding, MissingFunctionEmptySlotOrEmptyNameYieldZeroWithoutACall) {
   ASSERT_NE(DynLibOpen(1, FakeNoPlay), nullptr);
-  FakeState* s = State(1);
+  FakeState* s = FakeStateIn(1);
   EXPECT_EQ(DynLibCallByName(1, "BASSMOD_MusicPlay"), 0u);
   EXPECT_EQ(DynLibCallByName(1, ""), 0u);
   EXPECT_EQ(DynLibCallByName(1, nullptr), 0u);
@@ -93,15 +88,15 @@ TEST_F(Binding, ReopeningASlotFreesTheOldLibraryAndCallsReachTheNewOne) {
   EXPECT_EQ(DynLibCallByName(1, "BASSMOD_ErrorGetCode"), 0u);
   ASSERT_NE(OpenWatched(1, FakeB), nullptr);
   EXPECT_EQ(g_unloaded, std::vector<int32_t>{1});  // A freed, by the time B is in
-  State(1)->errorCode = 77;
+  FakeStateIn(1)->errorCode = 77;
   EXPECT_EQ(DynLibCallByName(1, "BASSMOD_ErrorGetCode"), 77u);
-  EXPECT_EQ(State(1)->id, 2);
+  EXPECT_EQ(FakeStateIn(1)->id, 2);
 }
 
 TEST_F(Binding, AFailedOpenKeepsTheLibraryInTheSlot) {
   ModuleHandle a = OpenWatched(1, FakeA);
   ASSERT_NE(a, nullptr);
-  State(1)->errorCode = 5;
+  FakeStateIn(1)->errorCode = 5;
   EXPECT_EQ(DynLibOpen(1, "./no_such_library.so"), nullptr);
   EXPECT_EQ(DynLibTable[1], a);
   EXPECT_TRUE(g_unloaded.empty());

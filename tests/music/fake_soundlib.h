@@ -33,5 +33,13 @@ typedef void (*FakeSetUnloadHookFn)(void (*hook)(int32_t)); /* "FakeSetUnloadHoo
 
 #ifdef __cplusplus
 }
+
+#include "music/music.h"
+
+/* The state of the fake open in slot; null when the slot holds none. */
+inline FakeState* FakeStateIn(int32_t slot) {
+  void* f = DynLibFindFunction(slot, "FakeGetState");
+  return f ? reinterpret_cast<FakeGetStateFn>(f)() : nullptr;
+}
 #endif
 #endif

@@ -11,11 +11,6 @@
 
 namespace {
 
-FakeState* State(int32_t slot) {
-  void* f = DynLibFindFunction(slot, "FakeGetState");
-  return f ? reinterpret_cast<FakeGetStateFn>(f)() : nullptr;
-}
-
 void NoSync(uint32_t, uint32_t, uint32_t) {}
 
 class MusicOps : public ::testing::Test {
@@ -26,7 +21,7 @@ class MusicOps : public ::testing::Test {
 
 TEST_F(MusicOps, InitOpensTheLibraryAndPassesItsArguments) {
   EXPECT_EQ(MusicInit(1, "./fake_soundlib_a.so", -1, 44100, 0), 1u);
-  FakeState* s = State(1);
+  FakeState* s = FakeStateIn(1);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->initCalls, 1);
   EXPECT_EQ(s->initDevice, -1);
@@ -35,8 +30,8 @@ TEST_F(MusicOps, InitOpensTheLibraryAndPassesItsArguments) {
   // The library's refusal is passed on; the library stays loaded.
   s->initResult = 0;
   EXPECT_EQ(MusicInit(1, "./fake_soundlib_a.so", 3, 22050, 9), 0u);
-  EXPECT_EQ(State(1)->initCalls, 2);
-  EXPECT_EQ(State(1)->initDevice, 3);
+  EXPECT_EQ(FakeStateIn(1)->initCalls, 2);
+  EXPECT_EQ(FakeStateIn(1)->initDevice, 3);
 }
 
 TEST_F(MusicOps, InitWithoutALibraryCallsNothingAndLaterCallsYieldZero) {
@@ -52,7 +47,7 @@ TEST_F(MusicOps, InitWithoutALibraryCallsNothingAndLaterCallsYieldZero) {
 
 TEST_F(MusicOps, LoadPassesItsFiveValuesAndFetchesTheErrorOnlyOnFailure) {
   ASSERT_EQ(MusicInit(1, "./fake_soundlib_a.so", -1, 44100, 0), 1u);
-  FakeState* s = State(1);
+  FakeState* s = FakeStateIn(1);
   static const uint8_t module[32] = {1, 2, 3};
   EXPECT_EQ(MusicLoad(1, 1, module, 4, 28, 516), 1u);
   EXPECT_EQ(s->loadMem, 1u);
@@ -69,7 +64,7 @@ TEST_F(MusicOps, LoadPassesItsFiveValuesAndFetchesTheErrorOnlyOnFailure) {
 
 TEST_F(MusicOps, SetSyncPassesCallbackAndUserValueAndFetchesTheErrorOnFailure) {
   ASSERT_EQ(MusicInit(1, "./fake_soundlib_b.so", -1, 44100, 0), 1u);
-  FakeState* s = State(1);
+  FakeState* s = FakeStateIn(1);
   s->setSyncResult = 42;
   EXPECT_EQ(MusicSetSync(1, 0x80000000u, MusicPos(6, 0), NoSync, 5), 42u);
   EXPECT_EQ(s->syncType, 0x80000000u);
@@ -85,13 +80,13 @@ TEST_F(MusicOps, SetSyncPassesCallbackAndUserValueAndFetchesTheErrorOnFailure) {
 
 TEST_F(MusicOps, PlayReachesTheLibraryUnlessItLacksTheFunction) {
   ASSERT_EQ(MusicInit(1, "./fake_soundlib_a.so", -1, 44100, 0), 1u);
-  State(1)->playResult = 9;
+  FakeStateIn(1)->playResult = 9;
   EXPECT_EQ(MusicPlay(1), 9u);
-  EXPECT_EQ(State(1)->playCalls, 1);
+  EXPECT_EQ(FakeStateIn(1)->playCalls, 1);
   ASSERT_EQ(MusicInit(1, "./fake_soundlib_noplay.so", -1, 44100, 0), 1u);
-  EXPECT_EQ(State(1)->id, 4);
+  EXPECT_EQ(FakeStateIn(1)->id, 4);
   EXPECT_EQ(MusicPlay(1), 0u);
-  EXPECT_EQ(State(1)->playCalls, 0);
+  EXPECT_EQ(FakeStateIn(1)->playCalls, 0);
 }
 
 TEST_F(MusicOps, ErrorTextFollowsTheTableWordForWord) {
@@ -123,7 +118,7 @@ TEST_F(MusicOps, ErrorTextFollowsTheTableWordForWord) {
       {-2, "Some Other Mystery Error with no code"},
   };
   for (const auto& row : table) {
-    State(1)->errorCode = row.code;
+    FakeStateIn(1)->errorCode = row.code;
     EXPECT_STREQ(MusicErrorText(1), row.text) << row.code;
   }
   // An empty slot yields code 0.
