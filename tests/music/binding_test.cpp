@@ -129,6 +129,4 @@ TEST(MusicPos, PacksOrderLowAndRowHigh) {
   EXPECT_EQ(MusicPos(0x12345, 0x10002), 0x00022345u);  // each half keeps 16 bits
 }
 
-TEST(MusicLibraryPath, IsTheLibraryInTheCurrentDirectory) { EXPECT_STREQ(MusicLibraryPath, "./bassmod.so"); }
-
 }  // namespace
