@@ -10,12 +10,13 @@
 
 namespace {
 
+using render_test::Enabled;
+using render_test::Float;
+using render_test::Integer;
 using render_test::kHeight;
 using render_test::kWidth;
-
-struct Rgb {
-  int r, g, b;
-};
+using render_test::Rgb;
+using render_test::TexParameter;
 
 // Scene data built as start-up would, except that the textures are made here
 // from known pictures: object slot k is a solid colour, the floor white, and
@@ -79,20 +80,6 @@ class Frame : public render_test::GLFixture {
                                             {255, 0, 255}, {0, 255, 255}, {128, 64, 32}};
 };
 
-bool Enabled(GLenum cap) { return glIsEnabled(cap) == GL_TRUE; }
-
-GLint Integer(GLenum what) {
-  GLint v = 0;
-  glGetIntegerv(what, &v);
-  return v;
-}
-
-float Float(GLenum what) {
-  GLfloat v = 0;
-  glGetFloatv(what, &v);
-  return v;
-}
-
 void ExpectCurrentColour(float r, float g, float b, float a) {
   GLfloat c[4];
   glGetFloatv(GL_CURRENT_COLOR, c);
@@ -100,15 +87,6 @@ void ExpectCurrentColour(float r, float g, float b, float a) {
   EXPECT_NEAR(c[1], g, 1e-6);
   EXPECT_NEAR(c[2], b, 1e-6);
   EXPECT_NEAR(c[3], a, 1e-6);
-}
-
-GLint Wrap(GLuint texture, GLenum which) {
-  const GLint previous = Integer(GL_TEXTURE_BINDING_2D);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  GLint value = 0;
-  glGetTexParameteriv(GL_TEXTURE_2D, which, &value);
-  glBindTexture(GL_TEXTURE_2D, previous);
-  return value;
 }
 
 // The first and last row and column holding a pixel brighter than `level`
@@ -153,7 +131,7 @@ TEST_F(Frame, FirstFrameIsBlack) {
   EXPECT_TRUE(AllBlack(Render()));
   // The pass ran all the same: caption A bound, caption B clamped.
   EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(DemoGlobals.CaptionTextureA));
-  EXPECT_EQ(Wrap(DemoGlobals.CaptionTextureB, GL_TEXTURE_WRAP_S), GL_CLAMP);
+  EXPECT_EQ(TexParameter(DemoGlobals.CaptionTextureB, GL_TEXTURE_WRAP_S), GL_CLAMP);
 }
 
 TEST_F(Frame, CaptionBandSitsAroundTheCentreWithCaptionAShiftedRight) {
@@ -229,9 +207,9 @@ TEST_F(Frame, CaptionPassState) {
   EXPECT_TRUE(Enabled(GL_TEXTURE_2D));
   EXPECT_TRUE(Enabled(GL_DEPTH_TEST));  // unchanged from the cube pass
   EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(DemoGlobals.CaptionTextureB));
-  EXPECT_EQ(Wrap(cube, GL_TEXTURE_WRAP_S), GL_CLAMP);
-  EXPECT_EQ(Wrap(cube, GL_TEXTURE_WRAP_T), GL_CLAMP);
-  EXPECT_EQ(Wrap(DemoGlobals.CaptionTextureB, GL_TEXTURE_WRAP_S), GL_REPEAT);
+  EXPECT_EQ(TexParameter(cube, GL_TEXTURE_WRAP_S), GL_CLAMP);
+  EXPECT_EQ(TexParameter(cube, GL_TEXTURE_WRAP_T), GL_CLAMP);
+  EXPECT_EQ(TexParameter(DemoGlobals.CaptionTextureB, GL_TEXTURE_WRAP_S), GL_REPEAT);
   EXPECT_FLOAT_EQ(Float(GL_LINE_WIDTH), 5.5f);
   ExpectCurrentColour(1, 1, 1, 0.75f);
 }
@@ -332,8 +310,8 @@ TEST_F(Frame, CubePassShowsTexturedCubeWithBlackEdgesOverTintedFloor) {
   EXPECT_EQ(Integer(GL_DEPTH_FUNC), GL_LEQUAL);
   EXPECT_TRUE(Enabled(GL_TEXTURE_2D));
   EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(DemoGlobals.ObjectTextures[2]));
-  EXPECT_EQ(Wrap(DemoGlobals.ObjectTextures[2], GL_TEXTURE_WRAP_S), GL_REPEAT);
-  EXPECT_EQ(Wrap(DemoGlobals.ObjectTextures[2], GL_TEXTURE_WRAP_T), GL_REPEAT);
+  EXPECT_EQ(TexParameter(DemoGlobals.ObjectTextures[2], GL_TEXTURE_WRAP_S), GL_REPEAT);
+  EXPECT_EQ(TexParameter(DemoGlobals.ObjectTextures[2], GL_TEXTURE_WRAP_T), GL_REPEAT);
   EXPECT_FLOAT_EQ(Float(GL_LINE_WIDTH), 5.5f);
   ExpectCurrentColour(1, 1, 1, 2.8f / 54.0f);
   // The modelview is that of the ninth trail copy: translate, then three turns.
@@ -404,7 +382,7 @@ TEST_F(Frame, ObjectTextureIndexOutOfRangeDrawsFloorOnly) {
     EXPECT_NEAR(centre.g, 77, 2) << "slot " << int(slot);
     // The floor still binds its texture; nothing else was bound.
     EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(DemoGlobals.FloorTexture));
-    EXPECT_EQ(Wrap(boundBefore, GL_TEXTURE_WRAP_S), GL_REPEAT);
+    EXPECT_EQ(TexParameter(boundBefore, GL_TEXTURE_WRAP_S), GL_REPEAT);
     EXPECT_TRUE(Enabled(GL_DEPTH_TEST));
   }
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "app/demo_globals.h"
@@ -36,6 +37,38 @@ inline void BuildSceneWithoutPictures() {
   BuildFloorList();
   EnableStartupDepthTest();
 }
+
+// Read-backs of GL state.
+inline bool Enabled(GLenum cap) { return glIsEnabled(cap) == GL_TRUE; }
+
+inline GLint Integer(GLenum what) {
+  GLint v = 0;
+  glGetIntegerv(what, &v);
+  return v;
+}
+
+inline float Float(GLenum what) {
+  GLfloat v = 0;
+  glGetFloatv(what, &v);
+  return v;
+}
+
+// A parameter of `texture`; the bound texture stays as it was.
+inline GLint TexParameter(GLuint texture, GLenum which) {
+  const GLint previous = Integer(GL_TEXTURE_BINDING_2D);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  GLint value = 0;
+  glGetTexParameteriv(GL_TEXTURE_2D, which, &value);
+  glBindTexture(GL_TEXTURE_2D, previous);
+  return value;
+}
+
+// A colour read back from a frame or a texture, 0..255 a channel.
+struct Rgb {
+  int r, g, b;
+  bool operator==(const Rgb&) const = default;
+};
+inline void PrintTo(const Rgb& c, std::ostream* os) { *os << "(" << c.r << ", " << c.g << ", " << c.b << ")"; }
 
 // Owns the context and the storage start-up would allocate.
 class GLFixture : public ::testing::Test {

@@ -15,6 +15,9 @@ namespace {
 using render_test::CaptureFeedback;
 using render_test::FeedbackPrimitive;
 using render_test::FeedbackVertex;
+using render_test::Float;
+using render_test::Integer;
+using render_test::TexParameter;
 
 struct Expected {
   float s, t, x, y, z;
@@ -83,27 +86,6 @@ void ExpectColour(const FeedbackVertex& v, float r, float g, float b, float a) {
   EXPECT_NEAR(v.a, a, 1e-6);
 }
 
-float LineWidth() {
-  GLfloat width = 0;
-  glGetFloatv(GL_LINE_WIDTH, &width);
-  return width;
-}
-
-GLint BoundTexture() {
-  GLint name = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-  return name;
-}
-
-GLint Wrap(GLuint texture, GLenum which) {
-  GLint previous = BoundTexture();
-  glBindTexture(GL_TEXTURE_2D, texture);
-  GLint value = 0;
-  glGetTexParameteriv(GL_TEXTURE_2D, which, &value);
-  glBindTexture(GL_TEXTURE_2D, previous);
-  return value;
-}
-
 class Lists : public render_test::GLFixture {};
 
 TEST_F(Lists, CubeListDrawsTheFaceTableInOrder) {
@@ -130,9 +112,9 @@ TEST_F(Lists, CubeEdgeListDrawsTwelveSegmentsAndSetsLineWidth) {
   ASSERT_NE(DemoGlobals.CubeEdgeList, 0u);
   EXPECT_NE(DemoGlobals.CubeEdgeList, DemoGlobals.CubeList);
   // Compiling does not execute: the line width changes only when called.
-  EXPECT_FLOAT_EQ(LineWidth(), 1.0f);
+  EXPECT_FLOAT_EQ(Float(GL_LINE_WIDTH), 1.0f);
   const auto prims = CaptureFeedback([] { glCallList(DemoGlobals.CubeEdgeList); });
-  EXPECT_FLOAT_EQ(LineWidth(), 5.5f);
+  EXPECT_FLOAT_EQ(Float(GL_LINE_WIDTH), 5.5f);
 
   const float d = 1.001f;
   const float ends[12][2][3] = {
@@ -154,7 +136,7 @@ TEST_F(Lists, CubeEdgeListDrawsTwelveSegmentsAndSetsLineWidth) {
   // Another width set by the caller is overridden on every call.
   glLineWidth(2.0f);
   glCallList(DemoGlobals.CubeEdgeList);
-  EXPECT_FLOAT_EQ(LineWidth(), 5.5f);
+  EXPECT_FLOAT_EQ(Float(GL_LINE_WIDTH), 5.5f);
 }
 
 bool Near(const FeedbackVertex& v, const ShapePoint& p) {
@@ -268,16 +250,16 @@ TEST_F(Lists, FloorListWrapsTheBoundTextureThenBindsTheFloor) {
   BuildFloorList();
   ASSERT_NE(DemoGlobals.FloorList, 0u);
   // Compiling executes nothing.
-  EXPECT_EQ(BoundTexture(), static_cast<GLint>(before));
-  EXPECT_EQ(Wrap(before, GL_TEXTURE_WRAP_S), GL_CLAMP);
+  EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(before));
+  EXPECT_EQ(TexParameter(before, GL_TEXTURE_WRAP_S), GL_CLAMP);
 
   glColor4f(0.4f, 0.3f, 0.3f, 1.0f);
   const auto prims = CaptureFeedback([] { glCallList(DemoGlobals.FloorList); });
-  EXPECT_EQ(BoundTexture(), static_cast<GLint>(DemoGlobals.FloorTexture));
-  EXPECT_EQ(Wrap(before, GL_TEXTURE_WRAP_S), GL_REPEAT);
-  EXPECT_EQ(Wrap(before, GL_TEXTURE_WRAP_T), GL_REPEAT);
-  EXPECT_EQ(Wrap(DemoGlobals.FloorTexture, GL_TEXTURE_WRAP_S), GL_CLAMP);
-  EXPECT_EQ(Wrap(DemoGlobals.FloorTexture, GL_TEXTURE_WRAP_T), GL_CLAMP);
+  EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(DemoGlobals.FloorTexture));
+  EXPECT_EQ(TexParameter(before, GL_TEXTURE_WRAP_S), GL_REPEAT);
+  EXPECT_EQ(TexParameter(before, GL_TEXTURE_WRAP_T), GL_REPEAT);
+  EXPECT_EQ(TexParameter(DemoGlobals.FloorTexture, GL_TEXTURE_WRAP_S), GL_CLAMP);
+  EXPECT_EQ(TexParameter(DemoGlobals.FloorTexture, GL_TEXTURE_WRAP_T), GL_CLAMP);
 
   const auto quads = Quads(prims);
   ASSERT_EQ(quads.size(), 1u);

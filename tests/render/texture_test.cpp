@@ -18,6 +18,9 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using render_test::Integer;
+using render_test::Rgb;
+using render_test::TexParameter;
 
 // Decodes a JPEG with djpeg (libjpeg's reference front end, integer DCT) into
 // tightly packed RGB, top row first. Empty when djpeg is not there.
@@ -70,10 +73,6 @@ Bytes BitmapFile(int width, int height, Colour colour) {
   return b;
 }
 
-struct Rgb {
-  int r, g, b;
-};
-
 // GL context plus the image layer set up as start-up does it.
 class Textures : public render_test::GLFixture {
  protected:
@@ -111,21 +110,12 @@ class Textures : public render_test::GLFixture {
     const uint8_t* p = &t[(static_cast<size_t>(y) * width + x) * 3];
     return {p[0], p[1], p[2]};
   }
-
-  static GLint Parameter(GLuint texture, GLenum which) {
-    glBindTexture(GL_TEXTURE_2D, texture);
-    GLint v = 0;
-    glGetTexParameteriv(GL_TEXTURE_2D, which, &v);
-    return v;
-  }
 };
 
 TEST_F(Textures, BuildTextureSetMakesTenTexturesInOrder) {
   BuildTextureSet();
   // Bound last: caption B (the floor list's bind is only recorded).
-  GLint bound = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ(bound, static_cast<GLint>(DemoGlobals.CaptionTextureB));
+  EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), static_cast<GLint>(DemoGlobals.CaptionTextureB));
 
   // Names generated A, B, floor, then the seven objects.
   std::vector<uint32_t> names = {DemoGlobals.CaptionTextureA, DemoGlobals.CaptionTextureB,
@@ -136,10 +126,10 @@ TEST_F(Textures, BuildTextureSetMakesTenTexturesInOrder) {
     if (k > 0) {
       EXPECT_GT(names[k], names[k - 1]) << "name " << k;
     }
-    EXPECT_EQ(Parameter(names[k], GL_TEXTURE_WRAP_S), GL_REPEAT);
-    EXPECT_EQ(Parameter(names[k], GL_TEXTURE_WRAP_T), GL_REPEAT);
-    EXPECT_EQ(Parameter(names[k], GL_TEXTURE_MIN_FILTER), GL_LINEAR);
-    EXPECT_EQ(Parameter(names[k], GL_TEXTURE_MAG_FILTER), GL_LINEAR);
+    EXPECT_EQ(TexParameter(names[k], GL_TEXTURE_WRAP_S), GL_REPEAT);
+    EXPECT_EQ(TexParameter(names[k], GL_TEXTURE_WRAP_T), GL_REPEAT);
+    EXPECT_EQ(TexParameter(names[k], GL_TEXTURE_MIN_FILTER), GL_LINEAR);
+    EXPECT_EQ(TexParameter(names[k], GL_TEXTURE_MAG_FILTER), GL_LINEAR);
   }
   EXPECT_NE(DemoGlobals.FloorList, 0u);
   // Image 1 was released after each upload.
