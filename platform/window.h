@@ -180,7 +180,11 @@ uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs)
 // timer. One message per call. False when none waits; *message is then untouched.
 bool PlatformPeekMessage(MSG* message, uint32_t removeFlags);
 // Key messages produce no character messages here; answers true for them.
-bool PlatformTranslateMessage(const MSG* message);
+// The same for every backend.
+inline bool PlatformTranslateMessage(const MSG* message) {
+  uint32_t m = message->message;
+  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
+}
 // Calls the window procedure of message->hwnd's class; answers its result.
 // Messages for no window (WM_QUIT) or a destroyed one are not dispatched (0).
 intptr_t PlatformDispatchMessage(const MSG* message);

@@ -449,11 +449,6 @@ bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
   return false;
 }
 
-bool PlatformTranslateMessage(const MSG* message) {
-  uint32_t m = message->message;
-  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
-}
-
 intptr_t PlatformDispatchMessage(const MSG* message) {
   PlatformWindowRec* w = Live(message->hwnd);
   if (!w) return 0;
