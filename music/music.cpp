@@ -18,6 +18,12 @@ constexpr std::size_t DynLibGrowth = 30;  // slots added beyond the one being op
 
 bool SlotInTable(int32_t slot) { return slot >= 0 && static_cast<std::size_t>(slot) < DynLibTable.size(); }
 
+// On a failed call (result 0) the library's error text is fetched and dropped.
+uint32_t DropErrorTextOnFailure(int32_t slot, uint32_t result) {
+  if (result == 0) (void)MusicErrorText(slot);
+  return result;
+}
+
 }  // namespace
 
 void CreateDynLibTable() {
@@ -62,12 +68,7 @@ uint32_t MusicInit(int32_t slot, const char* path, int32_t device, uint32_t freq
 // Loads a module (mem 1: from data + offset, length bytes). On failure the
 // library's error text is fetched and dropped.
 uint32_t MusicLoad(int32_t slot, uint32_t mem, const void* data, uint32_t offset, uint32_t length, uint32_t flags) {
-  uint32_t result = DynLibCallByName(slot, "BASSMOD_MusicLoad", mem, data, offset, length, flags);
-  if (result == 0) {
-    const char* dropped = MusicErrorText(slot);
-    (void)dropped;
-  }
-  return result;
+  return DropErrorTextOnFailure(slot, DynLibCallByName(slot, "BASSMOD_MusicLoad", mem, data, offset, length, flags));
 }
 
 uint32_t MusicPlay(int32_t slot) { return DynLibCallByName(slot, "BASSMOD_MusicPlay"); }
@@ -75,12 +76,7 @@ uint32_t MusicPlay(int32_t slot) { return DynLibCallByName(slot, "BASSMOD_MusicP
 // Registers proc to be called with user at the sync's event; the handle, or 0
 // (the error text is then fetched and dropped). Called on the music thread too.
 uint32_t MusicSetSync(int32_t slot, uint32_t type, uint32_t param, SYNCPROC proc, uint32_t user) {
-  uint32_t handle = DynLibCallByName(slot, "BASSMOD_MusicSetSync", type, param, proc, user);
-  if (handle == 0) {
-    const char* dropped = MusicErrorText(slot);
-    (void)dropped;
-  }
-  return handle;
+  return DropErrorTextOnFailure(slot, DynLibCallByName(slot, "BASSMOD_MusicSetSync", type, param, proc, user));
 }
 
 // The text for the library's last error code, tested in this order.
