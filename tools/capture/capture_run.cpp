@@ -212,23 +212,23 @@ struct MusicClock {
   int64_t decoded = 0;            // samples decoded
   int64_t heldStart = 0;          // first sample in `held`
   std::vector<int16_t> held;      // decoded, not yet written (stereo pairs)
-  std::vector<int16_t> block;
   int64_t audioStart = 0;         // first sample that goes into the WAV
   WavWriter* wav = nullptr;
 };
 
-// Decodes until every sample before `target` is decoded; syncs due on the
-// way fire inside the decode calls.
+// Decodes until every sample before `target` is decoded, straight onto the
+// end of the held audio; syncs due on the way fire inside the decode calls.
 bool DecodeUntil(MusicClock* c, int64_t target, std::string* error) {
   while (c->decoded < target) {
     const auto frames = static_cast<uint32_t>(std::min<int64_t>(DecodeBlockFrames, target - c->decoded));
-    c->block.resize(static_cast<size_t>(frames) * 2);
-    const uint32_t got = c->decoder->decode(c->block.data(), frames);
+    const size_t at = c->held.size();
+    c->held.resize(at + static_cast<size_t>(frames) * 2);
+    const uint32_t got = c->decoder->decode(c->held.data() + at, frames);
+    c->held.resize(at + static_cast<size_t>(got) * 2);
     if (got == 0) {
       *error = "the sound library stopped decoding at sample " + std::to_string(c->decoded);
       return false;
     }
-    c->held.insert(c->held.end(), c->block.begin(), c->block.begin() + static_cast<ptrdiff_t>(got) * 2);
     c->decoded += got;
   }
   return true;
