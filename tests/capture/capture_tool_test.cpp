@@ -242,11 +242,10 @@ TEST(CaptureTool, SameSeedGivesIdenticalFramesAndAudio) {
   }
   int frames = 0, differentFromOtherSeed = 0;
   for (int64_t k = 33 * 25; k < 36 * 25; ++k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame_%06lld.png", static_cast<long long>(k));
-    const std::string a = ReadFile(dirs[0] + name), b = ReadFile(dirs[1] + name), c = ReadFile(dirs[2] + name);
-    ASSERT_FALSE(a.empty()) << name;
-    EXPECT_EQ(a, b) << name;
+    const std::string a = ReadFile(FrameFileName(dirs[0], k)), b = ReadFile(FrameFileName(dirs[1], k)),
+                      c = ReadFile(FrameFileName(dirs[2], k));
+    ASSERT_FALSE(a.empty()) << "frame " << k;
+    EXPECT_EQ(a, b) << "frame " << k;
     differentFromOtherSeed += a != c;
     ++frames;
   }
@@ -413,11 +412,9 @@ TEST(CaptureTool, GoldenFramesMatchReferences) {
     Rational time;
     ASSERT_TRUE(ParseMusicTime(s.time, &time));
     const int64_t k = FirstFrameAtOrAfter(time, Rational{25, 1});
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame_%06lld.png", static_cast<long long>(k));
     RgbImage frame;
     std::string error;
-    ASSERT_TRUE(ReadPng(dir + name, &frame, &error)) << error;
+    ASSERT_TRUE(ReadPng(FrameFileName(dir, k), &frame, &error)) << error;
     // Reduce 2 x 2 (the thumbnail code averages; it wants bottom-up RGBA).
     std::vector<uint8_t> rgba(static_cast<size_t>(frame.width) * frame.height * 4);
     for (int32_t y = 0; y < frame.height; ++y)

@@ -92,12 +92,6 @@ bool MakeFolder(const std::string& path) {
   return false;
 }
 
-std::string FrameFileName(const std::string& folder, int64_t frame) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame_%06lld.png", static_cast<long long>(frame));
-  return folder + name;
-}
-
 // The scene as the contact sheet names it.
 std::string SceneName(int32_t mode, int32_t captionB) {
   switch (mode) {

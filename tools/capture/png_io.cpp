@@ -81,6 +81,12 @@ bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int
   return true;
 }
 
+std::string FrameFileName(const std::string& folder, int64_t frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame_%06lld.png", static_cast<long long>(frame));
+  return folder + name;
+}
+
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error) {
   return WritePng(path, image.pixels.data(), image.width, image.height, 3, static_cast<size_t>(image.width) * 3,
                   false, 6, error);

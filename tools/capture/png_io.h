@@ -20,6 +20,8 @@ struct RgbImage {
 bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
               int32_t channels, size_t stride, bool bottomUp, int level, std::string* error);
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error);
+// The file of captured frame `frame` in `folder`: folder/frame_000123.png.
+std::string FrameFileName(const std::string& folder, int64_t frame);
 // Reads any 8- or 16-bit PNG, converted to 8-bit RGB (alpha dropped, grey and
 // palette expanded).
 bool ReadPng(const std::string& path, RgbImage* out, std::string* error);
