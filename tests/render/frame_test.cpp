@@ -171,12 +171,7 @@ TEST_F(Frame, CaptionAtFullFadeIsWhiteBandOfTheDemoWidth) {
   const auto f = Render();
   // The band is wider than the view: the whole row at the centre is white,
   // the rows well above and below are black.
-  for (int x = 0; x < kWidth; x += 7) {
-    const Rgb c = Pixel(f, x, 240);
-    EXPECT_EQ(c.r, 255);
-    EXPECT_EQ(c.g, 255);
-    EXPECT_EQ(c.b, 255);
-  }
+  for (int x = 0; x < kWidth; x += 7) EXPECT_EQ(Pixel(f, x, 240), (Rgb{255, 255, 255})) << "x " << x;
   const Box box = Bright(f, 0);
   EXPECT_EQ(box.left, 0);
   EXPECT_EQ(box.right, kWidth - 1);
@@ -288,10 +283,7 @@ TEST_F(Frame, CubePassShowsTexturedCubeWithBlackEdgesOverTintedFloor) {
   const auto f = Render();
 
   // The front face at depth 6 spans about 97 px either side of the centre.
-  const Rgb centre = Pixel(f, 320, 240);
-  EXPECT_EQ(centre.r, 0);
-  EXPECT_EQ(centre.g, 0);
-  EXPECT_EQ(centre.b, 255);
+  EXPECT_EQ(Pixel(f, 320, 240), (Rgb{0, 0, 255}));
   const double half = 1.0 / (6.0 * std::tan(22.5 * M_PI / 180.0)) * 240.0;
   // Black edge lines, 5.5 px wide, at the face's left and right borders.
   for (int x : {int(std::lround(320 - half)), int(std::lround(320 + half))}) {
@@ -359,10 +351,7 @@ TEST_F(Frame, CubeAfterMorphIsUntexturedWhite) {
   DemoGlobals.ObjectTextureIndex = 0;  // red, but texturing is off
   DemoGlobals.CubeSpin = 0.0f;
   const auto f = Render();
-  const Rgb centre = Pixel(f, 320, 240);
-  EXPECT_EQ(centre.r, 255);
-  EXPECT_EQ(centre.g, 255);
-  EXPECT_EQ(centre.b, 255);
+  EXPECT_EQ(Pixel(f, 320, 240), (Rgb{255, 255, 255}));
   const Rgb corner = Pixel(f, 3, 3);
   EXPECT_NEAR(corner.r, 102, 2);
   EXPECT_NEAR(corner.g, 77, 2);

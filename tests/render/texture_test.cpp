@@ -216,10 +216,7 @@ TEST_F(Textures, SmallImagesArePaddedWhiteAndLargeOnesCropped) {
   Bytes t = TexelsOf(texture);
   for (auto [x, y] : {std::pair{0, 0}, std::pair{39, 0}, std::pair{0, 19}, std::pair{17, 11}}) {
     const auto [r, g, b] = colour(x, y);
-    const Rgb got = Texel(t, 256, x, y);
-    EXPECT_EQ(got.r, r);
-    EXPECT_EQ(got.g, g);
-    EXPECT_EQ(got.b, b);
+    EXPECT_EQ(Texel(t, 256, x, y), (Rgb{r, g, b})) << x << "," << y;
   }
   for (auto [x, y] : {std::pair{40, 0}, std::pair{0, 20}, std::pair{255, 255}}) {
     const Rgb got = Texel(t, 256, x, y);
@@ -232,10 +229,7 @@ TEST_F(Textures, SmallImagesArePaddedWhiteAndLargeOnesCropped) {
   t = TexelsOf(texture);
   for (auto [x, y] : {std::pair{0, 0}, std::pair{255, 0}, std::pair{0, 255}, std::pair{255, 255}}) {
     const auto [r, g, b] = colour(x, y);
-    const Rgb got = Texel(t, 256, x, y);
-    EXPECT_EQ(got.r, r) << x << "," << y;
-    EXPECT_EQ(got.g, g) << x << "," << y;
-    EXPECT_EQ(got.b, b) << x << "," << y;
+    EXPECT_EQ(Texel(t, 256, x, y), (Rgb{r, g, b})) << x << "," << y;
   }
   const ImageRecord* scratch = LookupImage(1);
   EXPECT_TRUE(scratch == nullptr || scratch->handle == nullptr);
@@ -248,10 +242,7 @@ TEST_F(Textures, SixteenBitDisplayBandsTheTexels) {
   ASSERT_TRUE(PixelStoreSetDisplayDepth(16));
   MakeTextureFromImage(picture.data(), picture.size(), texture);
   // 5-6-5: blue 7 loses all its bits; red and green survive these values.
-  const Rgb got = Texel(TexelsOf(texture), 256, 100, 100);
-  EXPECT_EQ(got.r, 255);
-  EXPECT_EQ(got.g, 130);
-  EXPECT_EQ(got.b, 0);
+  EXPECT_EQ(Texel(TexelsOf(texture), 256, 100, 100), (Rgb{255, 130, 0}));
 }
 
 // The caption band with the real lettering: each screen pixel inside the
