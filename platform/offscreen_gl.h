@@ -25,13 +25,6 @@ struct OffscreenGL;
 // receives a short static description.
 OffscreenGL* CreateOffscreenGL(int32_t width, int32_t height, const char** whyNot = nullptr);
 
-// Makes the context current on the calling thread (and binds its framebuffer).
-// Returns 1 on success, 0 on failure.
-int32_t MakeOffscreenGLCurrent(OffscreenGL* gl);
-
-int32_t OffscreenGLWidth(const OffscreenGL* gl);
-int32_t OffscreenGLHeight(const OffscreenGL* gl);
-
 // Finishes drawing and copies the framebuffer into `rgba`: width * height * 4
 // bytes, R G B A per pixel, the TOP row first (unlike glReadPixels' bottom-up
 // order). The context must be current.

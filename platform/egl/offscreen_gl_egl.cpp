@@ -158,19 +158,6 @@ OffscreenGL* CreateOffscreenGL(int32_t width, int32_t height, const char** whyNo
   return gl;
 }
 
-int32_t MakeOffscreenGLCurrent(OffscreenGL* gl) {
-  if (gl == nullptr) return 0;
-  if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) return 0;
-  if (eglMakeCurrent(gl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, gl->context) != EGL_TRUE) return 0;
-  FramebufferCalls fb;
-  if (!FetchFramebufferCalls(fb)) return 0;
-  fb.BindFramebuffer(GL_FRAMEBUFFER, gl->framebuffer);
-  return 1;
-}
-
-int32_t OffscreenGLWidth(const OffscreenGL* gl) { return gl != nullptr ? gl->width : 0; }
-int32_t OffscreenGLHeight(const OffscreenGL* gl) { return gl != nullptr ? gl->height : 0; }
-
 void ReadOffscreenPixels(OffscreenGL* gl, uint8_t* rgba) {
   if (gl == nullptr || rgba == nullptr) return;
   glFinish();
