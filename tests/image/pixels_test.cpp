@@ -21,6 +21,17 @@ class PixelStoreTest : public ::testing::Test {
   size_t live_ = 0;
 };
 
+// A 40-byte info header with one plane and no compression.
+BITMAPINFOHEADER Header(int32_t width, int32_t height, uint16_t bits) {
+  BITMAPINFOHEADER h{};
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = bits;
+  return h;
+}
+
 TEST_F(PixelStoreTest, NewBitmapIsBlackAndReadsNeedASelection) {
   GdiDC dc = CreateCompatibleDC(nullptr);
   GdiHandle bmp = CreateCompatibleBitmap(nullptr, 3, 2);
@@ -86,12 +97,7 @@ TEST_F(PixelStoreTest, BrushAndPenSelectionAnswersThePreviousOne) {
 
 TEST_F(PixelStoreTest, SetDIBitsFromBottomUpAndTopDownRows) {
   // 2 x 2, 24 bits: rows of 8 bytes (6 + 2 padding).
-  BITMAPINFOHEADER h{};
-  h.biSize = 40;
-  h.biWidth = 2;
-  h.biHeight = 2;
-  h.biPlanes = 1;
-  h.biBitCount = 24;
+  BITMAPINFOHEADER h = Header(2, 2, 24);
   const uint8_t rows[16] = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};  // blue, green, red
   GdiDC dc = CreateCompatibleDC(nullptr);
   GdiHandle bmp = CreateCompatibleBitmap(dc, 2, 2);
@@ -132,12 +138,7 @@ TEST_F(PixelStoreTest, SixteenBitBitmapsWidenOnRead) {
 
 TEST_F(PixelStoreTest, DibDescribeChecksEveryPartAgainstTheSize) {
   std::vector<uint8_t> info(40 + 16 * 4, 0);
-  BITMAPINFOHEADER h{};
-  h.biSize = 40;
-  h.biWidth = 5;
-  h.biHeight = -3;
-  h.biPlanes = 1;
-  h.biBitCount = 4;
+  BITMAPINFOHEADER h = Header(5, -3, 4);
   std::memcpy(info.data(), &h, 40);
   DibLayout d{};
   ASSERT_TRUE(DibDescribe(info.data(), info.size(), &d));
@@ -175,12 +176,7 @@ TEST_F(PixelStoreTest, DibDescribeChecksEveryPartAgainstTheSize) {
 TEST_F(PixelStoreTest, IconsKeepColourMaskAndAlpha) {
   // 2 x 1, 32 bits, no mask rows: alpha decides transparency.
   std::vector<uint8_t> image(40 + 8, 0);
-  BITMAPINFOHEADER h{};
-  h.biSize = 40;
-  h.biWidth = 2;
-  h.biHeight = 2;
-  h.biPlanes = 1;
-  h.biBitCount = 32;
+  BITMAPINFOHEADER h = Header(2, 2, 32);
   std::memcpy(image.data(), &h, 40);
   const uint8_t px[8] = {0x10, 0x20, 0x30, 0x00, 0x40, 0x50, 0x60, 0xFF};
   std::memcpy(image.data() + 40, px, 8);
