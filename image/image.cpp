@@ -130,19 +130,16 @@ bool SideAcceptable(int64_t side) { return side >= 1 && side <= ImageSideLimit; 
 uintptr_t DecodeBitmapFile(intptr_t number, const uint8_t* bytes, size_t length) {
   if (length < 14 + 40) return 0;
   const uint32_t bitsOffset = ReadU32(bytes + 10);
-  const int32_t width = ReadI32(bytes + 18);
-  const int32_t height = ReadI32(bytes + 22);
+  // The layout's height is the magnitude: top-down files carry a negative one.
   DibLayout dib;
   if (!DibDescribe(bytes + 14, length - 14, &dib)) return 0;
-  if (!SideAcceptable(width) || !SideAcceptable(dib.height)) return 0;
+  if (!SideAcceptable(dib.width) || !SideAcceptable(dib.height)) return 0;
   if (bitsOffset < 14 || bitsOffset > length || dib.imageBytes > length - bitsOffset) return 0;
 
-  // Top-down files carry a negative height; the image has its magnitude.
-  const int32_t rows = height < 0 ? -height : height;
-  const uintptr_t result = MakeBlankImage(number, width, rows);
+  const uintptr_t result = MakeBlankImage(number, dib.width, dib.height);
   if (!result) return 0;
   GdiDC dc = CreateCompatibleDC(nullptr);
-  SetDIBits(dc, CurrentImage->handle, 0, uint32_t(rows), bytes + bitsOffset, length - bitsOffset,
+  SetDIBits(dc, CurrentImage->handle, 0, uint32_t(dib.height), bytes + bitsOffset, length - bitsOffset,
             bytes + 14, length - 14, DIB_RGB_COLORS);
   DeleteDC(dc);
   return result;
