@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
-#include <vector>
 
 struct OffscreenGL {
   EGLDisplay display = EGL_NO_DISPLAY;
@@ -165,14 +164,14 @@ void ReadOffscreenPixels(OffscreenGL* gl, uint8_t* rgba) {
   GLint packAlignment = 4;
   glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  const size_t rowBytes = static_cast<size_t>(gl->width) * 4;
-  std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(gl->height));
-  glReadPixels(0, 0, gl->width, gl->height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+  glReadPixels(0, 0, gl->width, gl->height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   glPixelStorei(GL_PACK_ALIGNMENT, packAlignment);
-  // GL's row 0 is the bottom row; hand the top row over first.
-  for (int32_t y = 0; y < gl->height; ++y) {
-    const uint8_t* from = bottomUp.data() + static_cast<size_t>(gl->height - 1 - y) * rowBytes;
-    std::copy(from, from + rowBytes, rgba + static_cast<size_t>(y) * rowBytes);
+  // GL's row 0 is the bottom row; turn the rows over in place so the top
+  // row comes first (no second frame-sized buffer).
+  const size_t rowBytes = static_cast<size_t>(gl->width) * 4;
+  for (int32_t top = 0, bottom = gl->height - 1; top < bottom; ++top, --bottom) {
+    uint8_t* upper = rgba + static_cast<size_t>(top) * rowBytes;
+    std::swap_ranges(upper, upper + rowBytes, rgba + static_cast<size_t>(bottom) * rowBytes);
   }
 }
 
