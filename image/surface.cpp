@@ -11,16 +11,12 @@ namespace {
 
 DrawingTarget ImageTarget{};
 
-// Surface state: the open DC (nullptr when closed), the target's kind and
-// release routine, what the DC held before, the front colour and the
-// drawing-mode flags.
+// Surface state: the open DC (nullptr when closed), the target's release
+// routine, and the brush and pen the DC held before.
 GdiDC SurfaceDC = nullptr;
-int32_t SurfaceKind = 0;
 void (*SurfaceRelease)() = nullptr;
 GdiHandle KeptBrush = nullptr;
 GdiHandle KeptPen = nullptr;
-COLORREF FrontColour = 0;
-uint32_t DrawingModeFlags = 0;
 
 }  // namespace
 
@@ -41,15 +37,12 @@ DrawingTarget* ImageDrawingTarget() {
 void* OpenDrawingSurface(DrawingTarget* target) {
   CloseDrawingSurface();
   if (!target) return SurfaceDC;
-  SurfaceKind = target->kind;
   SurfaceRelease = target->release;
-  DrawingModeFlags = 0;
   SurfaceDC = target->dc;
   if (SurfaceDC) {
     SetTextAlign(SurfaceDC, TA_UPDATECP);
     KeptBrush = SelectObject(SurfaceDC, DefaultBrush);
     KeptPen = SelectObject(SurfaceDC, DefaultPen);
-    FrontColour = 0;
     SetTextColor(SurfaceDC, 0);
   }
   return SurfaceDC;
@@ -64,7 +57,6 @@ void CloseDrawingSurface() {
   if (SurfaceRelease) SurfaceRelease();
   SurfaceDC = nullptr;
   SurfaceRelease = nullptr;
-  SurfaceKind = 0;
 }
 
 int32_t ReadPixel(int32_t x, int32_t y) {
