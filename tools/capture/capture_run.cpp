@@ -35,11 +35,7 @@
 #include "assets/assets.h"
 #include "choreo/director.h"
 #include "choreo/tick.h"
-#include "image/image.h"
-#include "image/jpeg_decoder.h"
-#include "image/surface.h"
 #include "music/music.h"
-#include "platform/heap.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
 #include "render/render.h"
@@ -108,41 +104,19 @@ std::string SceneName(int32_t mode, int32_t captionB) {
   }
 }
 
-// The demo's start-up up to its GL state, in the demo's order, with the window
-// replaced by the offscreen context.
+// The demo's start-up up to its GL state, in the demo's order (the shell's
+// own set-up steps), with the window replaced by the offscreen context.
 // The question "Fullscreen?" is answered by the options.
 bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
-  ClearDemoGlobals();
-  DemoGlobalsRecord& g = DemoGlobals;
-  g.MainHeap = PlatformHeapCreate(4000);
-  CreateDrawingDefaults();
-  ResetImageDecoders();
-  ObjectListHeap = PlatformHeapCreate(1024);
-  InitImageRegistry();
-  CreateDynLibTable();
-  if (!TextScratchBuffer) TextScratchBuffer = static_cast<char*>(PlatformHeapAlloc(g.MainHeap, TextScratchBufferSize));
-  RegisterJpegDecoder();
-  g.TexturePixelBuffer = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256 * 256 * 3));
-  g.KeyState = static_cast<uint8_t*>(PlatformHeapAlloc(g.MainHeap, 256));
-  g.MorphLists = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 50 * sizeof(uint32_t)));
-  g.ObjectTextures = static_cast<uint32_t*>(PlatformHeapAlloc(g.MainHeap, 7 * sizeof(uint32_t)));
-  if (!g.MainHeap || !ObjectListHeap || !TextScratchBuffer || !g.TexturePixelBuffer || !g.KeyState ||
-      !g.MorphLists || !g.ObjectTextures) {
+  if (!SetUpRuntime()) {
     *error = "out of memory";
     return false;
   }
-  g.WindowActive = 1;
   // The demo seeds from the clock at its first draw; the capture seeds first,
   // so that the same seed gives the same run.
   RandomSeed(o.seed);
-  g.ObjectTextureIndex.store(static_cast<int8_t>(Random(6)));
-  g.MorphRed.store(1.0f);
-  g.MorphGreen.store(0.4f);
-  g.MorphBlue.store(1.0f);
-  g.FloorDepth.store(-20.0f);
-  g.FloorSpinStep.store(8.0f);
-  g.FloorDepthStep.store(0.3f);
-  g.FullscreenMode = o.fullscreenLook ? 1 : 0;
+  SetSceneStartValues();
+  DemoGlobals.FullscreenMode = o.fullscreenLook ? 1 : 0;
   // Full screen runs the display at 16 bits per pixel, and the decoded
   // pictures (hence the texels) take that depth.
   PixelStoreSetDisplayDepth(o.fullscreenLook ? 16 : 32);
@@ -188,15 +162,9 @@ bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
 
 void StopDemo(OffscreenGL* gl, MusicDecoder* m) {
   DestroyOffscreenGL(gl);
-  DynLibCloseAll();
+  ReleaseRuntime();  // unloads the sound library too
   m->decode = nullptr;
   m->position = nullptr;
-  ReleaseAllImages();
-  PlatformHeapDestroy(ObjectListHeap);
-  ObjectListHeap = nullptr;
-  PlatformHeapDestroy(DemoGlobals.MainHeap);
-  DemoGlobals.MainHeap = nullptr;
-  TextScratchBuffer = nullptr;
 }
 
 // The music clock: samples decoded so far, and the audio that is kept back
