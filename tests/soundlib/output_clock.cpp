@@ -10,7 +10,6 @@
 #include <mutex>
 
 #include "soundlib/bassmod.h"
-#include "tests/common/xm_builder.h"
 
 namespace {
 std::mutex g_writeLock;
@@ -66,16 +65,6 @@ bool FrameHeardMs(const std::vector<OutputWrite>& writes, uint64_t frame, uint32
   const uint64_t bufferStart = (w == writes.begin() ? 0 : (w - 1)->bytes) / 4;
   *ms = Milliseconds(w->time) + 1000.0 * static_cast<double>(frame - bufferStart) / freq;
   return true;
-}
-
-std::vector<uint8_t> RowEveryTickSong() {
-  XmSong s;
-  s.speed = 1;
-  s.bpm = 125;
-  AddPattern(s, 64).At(0, 0) = XmCell{XmNoteC4, 1};
-  s.instruments = {XmSquareInstrument()};
-  s.orders = {0};
-  return BuildXm(s);
 }
 
 void RecordSyncTime(uint32_t, uint32_t, uint32_t) {

@@ -31,10 +31,6 @@ std::vector<OutputWrite> OutputWrites();
 // false when no write carried it (stopped before its buffer went out).
 bool FrameHeardMs(const std::vector<OutputWrite>& writes, uint64_t frame, uint32_t freq, double* ms);
 
-// A one-pattern song with a row every tick at speed 1, BPM 125: 882 frames
-// (20 ms) at 44,100 Hz, so row syncs fall at every place in 1,024-frame buffers.
-std::vector<uint8_t> RowEveryTickSong();
-
 // Sync callbacks recorded by RecordSyncTime: the music's frame and the time.
 struct SyncTime {
   uint64_t frame;

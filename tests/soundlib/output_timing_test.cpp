@@ -12,6 +12,7 @@
 
 #include "soundlib/bassmod.h"
 #include "tests/soundlib/output_clock.h"
+#include "tests/soundlib/song_fixture.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-// A small song with speed and BPM changes, notes of three instruments, a
-// retrigger, a note delay, a key off and a jump back, plus its expected
-// timeline worked out by hand from the XM rules (not from the player).
+// Test songs: a row on every tick, and a small song with speed and BPM
+// changes, notes of three instruments, a retrigger, a note delay, a key off
+// and a jump back, plus its expected timeline worked out by hand from the XM
+// rules (not from the player).
 #pragma once
 #include <cstdint>
 #include <numeric>
@@ -41,6 +42,19 @@ inline XmSong TimingSong() {
   s.instruments = {XmSquareInstrument(32), XmSquareInstrument(16), XmEmptyInstrument()};
   s.orders = {0, 1, 2};
   return s;
+}
+
+// One 64-row pattern with a row every tick (speed 1, BPM 125): 882 frames,
+// 20 ms, at 44,100 Hz, so row syncs keep coming and fall at every place in
+// 1,024-frame output buffers. A C-4 of a square instrument on row 0.
+inline std::vector<uint8_t> RowEveryTickSong() {
+  XmSong s;
+  s.speed = 1;
+  s.bpm = 125;
+  AddPattern(s, 64).At(0, 0) = XmCell{XmNoteC4, 1};
+  s.instruments = {XmSquareInstrument()};
+  s.orders = {0};
+  return BuildXm(s);
 }
 
 struct ExpectedEvent {

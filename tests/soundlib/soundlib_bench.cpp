@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "soundlib/bassmod.h"
-#include "tests/common/xm_builder.h"
 #include "tests/soundlib/output_clock.h"
+#include "tests/soundlib/song_fixture.h"
 
 using Clock = OutputClock;
 

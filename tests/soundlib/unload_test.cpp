@@ -12,7 +12,7 @@
 
 #include "platform/dynlib.h"
 #include "soundlib/bassmod.h"
-#include "tests/common/xm_builder.h"
+#include "tests/soundlib/song_fixture.h"
 
 namespace {
 
@@ -25,12 +25,7 @@ F Get(ModuleHandle lib, const char* name) {
 }
 
 void PlayAndUnload(int rounds, bool silent) {
-  XmSong s;
-  s.speed = 1;  // a row every tick: syncs keep coming while we unload
-  AddPattern(s, 64).At(0, 0) = XmCell{XmNoteC4, 1};
-  s.instruments = {XmSquareInstrument()};
-  s.orders = {0};
-  std::vector<uint8_t> song = BuildXm(s);
+  std::vector<uint8_t> song = RowEveryTickSong();  // syncs keep coming while we unload
   setenv("SDL_AUDIODRIVER", silent ? "no-such-driver" : "dummy", 1);
 
   for (int round = 0; round < rounds; ++round) {
