@@ -8,6 +8,17 @@
 
 namespace {
 
+// Cube mode as start-up leaves it, seeded so that the next tick's two draws
+// satisfy pred(first, second); returns the seed.
+template <typename Pred>
+uint32_t StartCubeWithDraws(Pred pred) {
+  const uint32_t seed = FindSeed(pred);
+  ResetDemoForChoreo(16);
+  RandomSeed(seed);
+  return seed;
+}
+constexpr auto NoFlip = [](int a, int b) { return a != 20 && b != 20; };
+
 class Tick : public ::testing::Test {
  protected:
   void SetUp() override { RandomSeed(1); }
@@ -159,9 +170,7 @@ TEST_F(Tick, BeatZoomDecaysByOneAndAQuarterPerTick) {
 }
 
 TEST_F(Tick, CubeAndFloorStepWithoutFlips) {
-  const uint32_t seed = FindSeed([](int a, int b) { return a != 20 && b != 20; });
-  ResetDemoForChoreo(16);
-  RandomSeed(seed);
+  StartCubeWithDraws(NoFlip);
   TickAnimation();
   EXPECT_EQ(DemoGlobals.CubeSpin.load(), 6.0f);
   EXPECT_EQ(DemoGlobals.FloorSpin.load(), 8.0f);
@@ -172,9 +181,7 @@ TEST_F(Tick, CubeAndFloorStepWithoutFlips) {
 }
 
 TEST_F(Tick, FloorTurnsBackAfterPassingFarBound) {
-  const uint32_t seed = FindSeed([](int a, int b) { return a != 20 && b != 20; });
-  ResetDemoForChoreo(16);
-  RandomSeed(seed);
+  StartCubeWithDraws(NoFlip);
   DemoGlobals.FloorDepth.store(-49.9f);
   DemoGlobals.FloorDepthStep.store(-0.3f);
   TickAnimation();
@@ -183,9 +190,7 @@ TEST_F(Tick, FloorTurnsBackAfterPassingFarBound) {
 }
 
 TEST_F(Tick, FloorTurnsBackAfterPassingNearBound) {
-  const uint32_t seed = FindSeed([](int a, int b) { return a != 20 && b != 20; });
-  ResetDemoForChoreo(16);
-  RandomSeed(seed);
+  const uint32_t seed = StartCubeWithDraws(NoFlip);
   DemoGlobals.FloorDepth.store(-10.1f);
   TickAnimation();
   EXPECT_GT(DemoGlobals.FloorDepth.load(), -10.0f);
@@ -200,18 +205,14 @@ TEST_F(Tick, FloorTurnsBackAfterPassingNearBound) {
 
 TEST_F(Tick, DrawOfTwentyFlipsTheMatchingStep) {
   // First draw 20: the spin step turns before it is added.
-  uint32_t seed = FindSeed([](int a, int b) { return a == 20 && b != 20; });
-  ResetDemoForChoreo(16);
-  RandomSeed(seed);
+  StartCubeWithDraws([](int a, int b) { return a == 20 && b != 20; });
   TickAnimation();
   EXPECT_EQ(DemoGlobals.FloorSpinStep.load(), -8.0f);
   EXPECT_EQ(DemoGlobals.FloorSpin.load(), -8.0f);
   EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), 0.3f);
 
   // Second draw 20: the depth step turns before it is added.
-  seed = FindSeed([](int a, int b) { return a != 20 && b == 20; });
-  ResetDemoForChoreo(16);
-  RandomSeed(seed);
+  StartCubeWithDraws([](int a, int b) { return a != 20 && b == 20; });
   TickAnimation();
   EXPECT_EQ(DemoGlobals.FloorSpinStep.load(), 8.0f);
   EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), -0.3f);
