@@ -27,10 +27,6 @@ function(zephyra_add_test name)
   if(T_ENV)
     list(APPEND props ENVIRONMENT "${T_ENV}")
   endif()
-  if(props)
-    gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-      PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
-  else()
-    gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin DISCOVERY_TIMEOUT 60)
-  endif()
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+    PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
 endfunction()
