@@ -54,20 +54,27 @@ ShapeGrid GenerateShapeGrid(int32_t lonFrom, int32_t lonTo, const SuperFormulaSe
   // Row i is latitude latFrom + 4i, column j longitude lonFrom + 4j; both walk
   // while the degree does not pass the end value. A span in -3..-1 gives one
   // row (or column) by the count rule but no step: that row stays zero.
+  // The longitude terms are the same in every row: worked out once per column.
+  struct Column {
+    double r1, cosTheta, sinTheta;
+  };
+  std::vector<Column> columns;
+  for (int32_t j = 0; j < grid.columns && lonFrom + 4 * j <= lonTo; ++j) {
+    const float theta = DegToRad(static_cast<float>(lonFrom + 4 * j));
+    columns.push_back({SuperFormula(theta, lon.a, lon.b, lon.m, lon.n1, lon.n2, lon.n3),
+                       std::cos(static_cast<double>(theta)), std::sin(static_cast<double>(theta))});
+  }
   for (int32_t i = 0; i < grid.rows && latFrom + 4 * i <= latTo; ++i) {
     const float phi = DegToRad(static_cast<float>(latFrom + 4 * i));
     const float r2 = SuperFormula(phi, lat.a, lat.b, lat.m, lat.n1, lat.n2, lat.n3);
     const double cosPhi = std::cos(static_cast<double>(phi));
     const double sinPhi = std::sin(static_cast<double>(phi));
-    for (int32_t j = 0; j < grid.columns && lonFrom + 4 * j <= lonTo; ++j) {
-      const float theta = DegToRad(static_cast<float>(lonFrom + 4 * j));
-      const float r1 = SuperFormula(theta, lon.a, lon.b, lon.m, lon.n1, lon.n2, lon.n3);
-      const double cosTheta = std::cos(static_cast<double>(theta));
-      const double sinTheta = std::sin(static_cast<double>(theta));
+    for (size_t j = 0; j < columns.size(); ++j) {
+      const Column& c = columns[j];
       ShapePoint& point = grid.points[static_cast<size_t>(i) * grid.columns + j];
       // Products left to right in double precision, each coordinate stored as float.
-      point.x = static_cast<float>(static_cast<double>(r1) * cosTheta * r2 * cosPhi);
-      point.y = static_cast<float>(static_cast<double>(r1) * sinTheta * r2 * cosPhi);
+      point.x = static_cast<float>(c.r1 * c.cosTheta * r2 * cosPhi);
+      point.y = static_cast<float>(c.r1 * c.sinTheta * r2 * cosPhi);
       point.z = static_cast<float>(static_cast<double>(r2) * sinPhi);
     }
   }
