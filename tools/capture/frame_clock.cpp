@@ -18,8 +18,6 @@ bool RationalLess(Rational a, Rational b) {
   return static_cast<__int128>(a.num) * b.den < static_cast<__int128>(b.num) * a.den;
 }
 
-double RationalToDouble(Rational r) { return static_cast<double>(r.num) / static_cast<double>(r.den); }
-
 namespace {
 
 constexpr int64_t kMaxTerm = 1000000000;  // 10^9: keeps every product below 2^127
@@ -90,10 +88,6 @@ int64_t FirstFrameAtOrAfter(Rational time, Rational fps) {
   const __int128 n = static_cast<__int128>(time.num) * fps.num;
   const __int128 d = static_cast<__int128>(time.den) * fps.den;
   return static_cast<int64_t>((n + d - 1) / d);
-}
-
-int64_t TimeToSample(Rational time) {
-  return static_cast<int64_t>(static_cast<__int128>(time.num) * CaptureSampleRate / time.den);
 }
 
 std::string FormatSampleTime(int64_t sample) {

@@ -18,7 +18,6 @@ struct Rational {
 
 Rational MakeRational(int64_t num, int64_t den);  // reduces; den must be > 0
 bool RationalLess(Rational a, Rational b);
-double RationalToDouble(Rational r);
 
 // Parses a frame rate: "60", "60000/1001" or a decimal such as "29.97".
 // False (and leaves *out alone) when the text is not a positive rate of at
@@ -34,7 +33,5 @@ bool ParseMusicTime(const std::string& text, Rational* out);
 int64_t FrameSample(int64_t frame, Rational fps);
 // The first frame whose time is at or after `time` (ceil(time * fps)).
 int64_t FirstFrameAtOrAfter(Rational time, Rational fps);
-// Sample position of time, rounded down.
-int64_t TimeToSample(Rational time);
 // "m:ss.mmm" for a sample position, for labels and the progress line.
 std::string FormatSampleTime(int64_t sample);
