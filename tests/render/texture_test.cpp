@@ -13,6 +13,7 @@
 #include "image/surface.h"
 #include "platform/pixels.h"
 #include "render/render.h"
+#include "tests/image/image_test_util.h"
 #include "tests/render/gl_fixture.h"
 
 namespace {
@@ -22,55 +23,32 @@ using render_test::Integer;
 using render_test::Rgb;
 using render_test::TexParameter;
 
-// Decodes a JPEG with djpeg (libjpeg's reference front end, integer DCT) into
-// tightly packed RGB, top row first. Empty when djpeg is not there.
-Bytes Djpeg(const uint8_t* data, size_t length, int* width, int* height) {
+// djpeg's decoding (libjpeg's reference front end, integer DCT) of JPEG
+// bytes in memory, through a temporary file. Empty when djpeg is not there.
+imagetest::Picture Djpeg(const uint8_t* data, size_t length) {
   char path[] = "/tmp/zephyra_render_XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
   FILE* out = fdopen(fd, "wb");
   fwrite(data, 1, length, out);
   fclose(out);
-  const std::string command = std::string("djpeg -dct int -ppm ") + path + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  Bytes rgb;
-  int maxValue = 0;
-  if (pipe && std::fscanf(pipe, "P6 %d %d %d", width, height, &maxValue) == 3) {
-    std::fgetc(pipe);
-    rgb.resize(static_cast<size_t>(*width) * *height * 3);
-    if (std::fread(rgb.data(), 1, rgb.size(), pipe) != rgb.size()) rgb.clear();
-  }
-  if (pipe) pclose(pipe);
+  imagetest::Picture picture = imagetest::DjpegDecode(path);
   std::remove(path);
-  return rgb;
+  return picture;
 }
 
 // A 24-bit bottom-up bitmap file of width x height pixels coloured by colour(x, y).
 template <typename Colour>
 Bytes BitmapFile(int width, int height, Colour colour) {
-  const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-  Bytes b(54 + stride * height, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(2, static_cast<uint32_t>(b.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  b[26] = 1;
-  b[28] = 24;
+  imagetest::TestDib dib;
+  dib.width = width;
+  dib.height = height;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      const auto [r, g, bl] = colour(x, y);
-      uint8_t* p = &b[54 + static_cast<size_t>(height - 1 - y) * stride + x * 3];
-      p[0] = uint8_t(bl);
-      p[1] = uint8_t(g);
-      p[2] = uint8_t(r);
+      const auto [r, g, b] = colour(x, y);
+      dib.colours.push_back({uint8_t(r), uint8_t(g), uint8_t(b)});
     }
-  return b;
+  return imagetest::MakeBmpFile(dib);
 }
 
 // GL context plus the image layer set up as start-up does it.
@@ -150,11 +128,11 @@ TEST_F(Textures, ObjectAndFloorTexelsAreTheDecodedPictures) {
     const Bytes texels = TexelsOf(texture, &w, &h);
     ASSERT_EQ(w, 256);
     ASSERT_EQ(h, 256);
-    int dw = 0, dh = 0;
-    const Bytes reference = Djpeg(images[k], sizes[k], &dw, &dh);
-    ASSERT_FALSE(reference.empty()) << "djpeg could not decode the asset";
-    ASSERT_EQ(dw, 256);
-    ASSERT_EQ(dh, 256);
+    const imagetest::Picture picture = Djpeg(images[k], sizes[k]);
+    ASSERT_FALSE(picture.pixels.empty()) << "djpeg could not decode the asset";
+    ASSERT_EQ(picture.width, 256);
+    ASSERT_EQ(picture.height, 256);
+    const uint8_t* reference = &picture.pixels[0].r;  // packed RGB, top row first
     // Same library, same integer transform: equal up to upsampling rounding.
     double sum = 0;
     int worst = 0;
