@@ -275,9 +275,9 @@ TEST(MusicModuleXmp, ModuleInfoMatchesTheHeader) {
   EXPECT_EQ(mod->len, 10);
   EXPECT_EQ(mod->rst, 0);
   EXPECT_EQ(mod->chn, 2);
-  // libxmp appends one blank pattern of its own after the file's 16.
+  // libxmp appends one blank pattern of its own after the file's 16. (Rows
+  // per order are checked as played, with both players.)
   EXPECT_GE(mod->pat, 16);
-  for (int p = 0; p < 10; ++p) EXPECT_EQ(mod->xxp[kOrderTable[p]]->rows, kOrders[p].rows) << "order " << p;
   EXPECT_EQ(mod->ins, 7);
   EXPECT_EQ(mod->spd, 4);
   EXPECT_EQ(mod->bpm, 145);
@@ -366,10 +366,7 @@ TEST(MusicModuleOpenmpt, HeaderFactsAndOrderTable) {
   EXPECT_EQ(openmpt_module_get_num_patterns(mod), 16);
   EXPECT_EQ(openmpt_module_get_num_instruments(mod), 7);
   EXPECT_EQ(openmpt_module_get_num_samples(mod), 6);
-  for (int o = 0; o < 10; ++o) {
-    EXPECT_EQ(openmpt_module_get_order_pattern(mod, o), kOrderTable[o]);
-    EXPECT_EQ(openmpt_module_get_pattern_num_rows(mod, kOrderTable[o]), kOrders[o].rows);
-  }
+  for (int o = 0; o < 10; ++o) EXPECT_EQ(openmpt_module_get_order_pattern(mod, o), kOrderTable[o]);
   // Instruments 4 and 5 in the pattern data of each order, and the jump:
   // row 63 of order 9's pattern carries Bxx = 6 (the only position jump).
   int jumps = 0;
