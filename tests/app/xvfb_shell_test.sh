@@ -70,6 +70,13 @@ start_demo() {
   DPID=$!
 }
 
+# A case: its name, a fresh server with the given screen (WxHxD), the demo.
+begin_case() {
+  CASE=$1
+  start_x "$2"
+  start_demo
+}
+
 # Exit code of the demo, or 124 when it has not ended within $1 seconds.
 demo_exit() {
   for _ in $(seq 1 $(($1 * 20))); do
@@ -144,9 +151,7 @@ cursor_hidden() {
 }
 
 # --- No: a 640 x 480 client window titled "Zephyra (Party)"; Escape ends it.
-CASE=windowed
-start_x 1024x768x24
-start_demo
+begin_case windowed 1024x768x24
 if answer_question Escape && expect_window_640x480_at_origin; then
   sleep 0.5
   [ "$(cursor_pixels)" -gt 0 ] || fail "cursor hidden in a window"
@@ -156,9 +161,7 @@ fi
 stop_x
 
 # --- Yes on a 640 x 480 screen: full screen, cursor hidden, no error.
-CASE=fullscreen
-start_x 640x480x24
-start_demo
+begin_case fullscreen 640x480x24
 if answer_question Return && expect_window_640x480_at_origin; then
   cursor_hidden || fail "cursor visible in full screen"
   [ -n "$(xwininfo -root -tree | grep -F "$ERRORBOX")" ] && fail "error box in full screen"
@@ -169,9 +172,7 @@ stop_x
 # --- Yes where 640 x 480 is not offered: an Error box (the only one after
 # which the demo goes on is "Could not init Fullscreen"), then a borderless
 # window at the origin, cursor hidden.
-CASE=refused
-start_x 1024x768x24
-start_demo
+begin_case refused 1024x768x24
 if answer_question Return; then
   ERR=$(find_window "$ERRORBOX")
   if [ -z "$ERR" ]; then
@@ -187,31 +188,23 @@ if answer_question Return; then
 fi
 stop_x
 
-# --- Closing the window ends the demo (the close button's request).
-CASE=close
-start_x 1024x768x24
-start_demo
-if answer_question Escape && expect_window_640x480_at_origin; then
-  sleep 0.3
-  "$PROBE" close "$(window_id "$DEMOLINE")"
-  demo_exit 30
-  rc=$?
-  [ $rc -eq 0 ] || fail "exit code after close: $rc"
-fi
-stop_x
-
-# --- Alt+F4 closes it through the default handling.
-CASE=alt-f4
-start_x 1024x768x24
-start_demo
-if answer_question Escape && expect_window_640x480_at_origin; then
-  sleep 0.3
-  xdotool windowfocus --sync "$(window_id "$DEMOLINE")" key alt+F4
-  demo_exit 30
-  rc=$?
-  [ $rc -eq 0 ] || fail "exit code after Alt+F4: $rc"
-fi
-stop_x
+# --- Closing the window ends the demo: the close button's request, and
+# Alt+F4 through the default handling. $2... is the closing command; the
+# window id is added to it.
+close_case() {
+  begin_case "$1" 1024x768x24
+  if answer_question Escape && expect_window_640x480_at_origin; then
+    sleep 0.3
+    "${@:2}" "$(window_id "$DEMOLINE")"
+    demo_exit 30
+    local rc=$?
+    [ $rc -eq 0 ] || fail "exit code after $1: $rc"
+  fi
+  stop_x
+}
+alt_f4() { xdotool windowfocus --sync "$1" key alt+F4; }
+close_case close "$PROBE" close
+close_case alt-f4 alt_f4
 
 # --- No display: the texts reach standard error and the exit code says failure.
 CASE=no-display
