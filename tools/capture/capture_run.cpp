@@ -257,12 +257,20 @@ int RunCapture(const CaptureOptions& o) {
 
   OffscreenGL* gl = nullptr;
   MusicDecoder decoder;
-  std::string error;
-  if (!StartDemo(o, &gl, &error) || !StartMusic(o, &decoder, &error)) {
-    Fail(error);
+  WavWriter wav;
+  FILE* timeline = nullptr;
+  FILE* frameLog = nullptr;
+  // A failure before the first frame: closes what is open, stops the demo.
+  auto abandon = [&](const std::string& why) {
+    Fail(why);
+    if (wav.file) WavClose(&wav);
+    if (timeline) std::fclose(timeline);
+    if (frameLog) std::fclose(frameLog);
     StopDemo(gl, &decoder);
     return CaptureExitFailed;
-  }
+  };
+  std::string error;
+  if (!StartDemo(o, &gl, &error) || !StartMusic(o, &decoder, &error)) return abandon(error);
   // The rest of the demo's start-up: syncs, display lists and textures, the
   // depth test, then the first scene. The music is decoded, never played, so
   // there is no MusicPlay and no timer: both clocks are the decoded samples.
@@ -277,17 +285,10 @@ int RunCapture(const CaptureOptions& o) {
   // Outputs.
   const std::string wavPath = video ? o.videoPath + ".audio.wav" : o.outDir + "/audio.wav";
   const std::string videoOnlyPath = o.videoPath + ".video.mkv";
-  WavWriter wav;
-  FILE* timeline = std::fopen(o.timelinePath.c_str(), "w");
-  FILE* frameLog = std::fopen(o.frameLogPath.c_str(), "w");
-  if (!WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate)) || !timeline || !frameLog) {
-    Fail("cannot create the output files (" + wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")");
-    if (wav.file) WavClose(&wav);
-    if (timeline) std::fclose(timeline);
-    if (frameLog) std::fclose(frameLog);
-    StopDemo(gl, &decoder);
-    return CaptureExitFailed;
-  }
+  timeline = std::fopen(o.timelinePath.c_str(), "w");
+  frameLog = std::fopen(o.frameLogPath.c_str(), "w");
+  if (!WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate)) || !timeline || !frameLog)
+    return abandon("cannot create the output files (" + wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")");
   std::fprintf(timeline, "%s\n", TimelineHeader);
   std::fprintf(frameLog, "%s\n", FrameLogHeader);
 
@@ -295,14 +296,7 @@ int RunCapture(const CaptureOptions& o) {
   VideoPipe pipe;
   FrameWriter writer;
   if (video) {
-    if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, &error)) {
-      Fail(error);
-      WavClose(&wav);
-      std::fclose(timeline);
-      std::fclose(frameLog);
-      StopDemo(gl, &decoder);
-      return CaptureExitFailed;
-    }
+    if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, &error)) return abandon(error);
     FrameWriterStart(&writer, WriterBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
       if (VideoPipeWrite(&pipe, b.data.data(), b.data.size())) return true;
       *why = "ffmpeg stopped taking frames";
