@@ -26,13 +26,7 @@ TEST_F(JpegTest, ColourPicturesEqualLibjpegsOwnDecoding) {
     ASSERT_NE(DecodeImageFromMemory(1, jpeg.data(), jpeg.size()), 0u);
     EXPECT_EQ(LookupImage(1)->width, 256);
     EXPECT_EQ(LookupImage(1)->height, 256);
-    const Picture want = DjpegDecode(DataPath(name));
-    const Picture got = ReadBack(256, 256);
-    // The corners the texture builder relies on first, then every pixel.
-    ASSERT_EQ(want.pixels.size(), 65536u) << "djpeg gave no picture";
-    EXPECT_EQ(got.At(0, 0), want.At(0, 0));
-    for (int x = 0; x < 256; ++x) EXPECT_EQ(got.At(x, 255), want.At(x, 255)) << x;
-    ExpectSamePicture(got, want);
+    ExpectSamePicture(ReadBack(256, 256), DjpegDecode(DataPath(name)));
     ReleaseImage(1);
   }
 }
