@@ -470,22 +470,15 @@ WindowHandle PlatformCreateWindowEx(uint32_t /*exStyle*/, const char* className,
 bool PlatformDestroyWindow(WindowHandle window) {
   PlatformWindowRec* w = Live(window);
   if (!w) return false;
-  for (auto it = timers.begin(); it != timers.end();)
-    it = it->window == w ? timers.erase(it) : it + 1;
+  std::erase_if(timers, [w](const TimerRec& t) { return t.window == w; });
   for (auto& c : contexts)
     if (c->window == w) c->window = nullptr;  // the context outlives its window, unusable
   SDL_DestroyWindow(w->sdl);
   {
     std::lock_guard guard(queueLock);
-    for (auto it = queue.begin(); it != queue.end();)
-      it = it->hwnd == w ? queue.erase(it) : it + 1;
+    std::erase_if(queue, [w](const MSG& m) { return m.hwnd == w; });
   }
-  for (auto it = windows.begin(); it != windows.end(); ++it) {
-    if (it->get() == w) {
-      windows.erase(it);
-      break;
-    }
-  }
+  std::erase_if(windows, [w](const auto& each) { return each.get() == w; });
   return true;
 }
 
@@ -587,12 +580,7 @@ bool PlatformDeleteContext(RenderContextHandle rc) {
   if (!c) return false;
   if (SDL_GL_GetCurrentContext() == c->context) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
   SDL_GL_DeleteContext(c->context);
-  for (auto it = contexts.begin(); it != contexts.end(); ++it) {
-    if (it->get() == c) {
-      contexts.erase(it);
-      break;
-    }
-  }
+  std::erase_if(contexts, [c](const auto& each) { return each.get() == c; });
   return true;
 }
 
