@@ -194,6 +194,7 @@ bool DriverOffers(int32_t format) {
   return true;
 }
 
+// Appends a message to the queue (any thread).
 void Queue(PlatformWindowRec* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   std::lock_guard guard(queueLock);
   queue.push_back(MSG{w, message, wParam, lParam});
@@ -634,8 +635,7 @@ intptr_t PlatformDispatchMessage(const MSG* message) {
 }
 
 bool PlatformPostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard guard(queueLock);
-  queue.push_back(MSG{window, message, wParam, lParam});
+  Queue(window, message, wParam, lParam);
   return true;
 }
 
