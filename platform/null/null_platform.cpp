@@ -61,7 +61,6 @@ struct NullState {
   std::function<void(uint64_t)> idle;
   uint64_t emptyPasses = 0;
   uint64_t peeks = 0;
-  uint64_t passLimit = 100000;
   int32_t cursor = 0;
   bool fullscreen = false;
   PlatformWindowRec* foreground = nullptr;
@@ -69,6 +68,7 @@ struct NullState {
 };
 
 NullState state;
+constexpr uint64_t PassLimit = 100000;  // PlatformPeekMessage calls before NullPlatformPassLimit
 std::mutex postLock;  // PlatformPostMessage may come from another thread
 
 bool Failing(NullStep step) { return state.fail[static_cast<size_t>(step)]; }
@@ -175,7 +175,6 @@ void NullPlatformScriptMessage(uint32_t message, uintptr_t wParam, intptr_t lPar
 }
 
 void NullPlatformOnIdle(std::function<void(uint64_t)> hook) { state.idle = std::move(hook); }
-void NullPlatformSetPassLimit(uint64_t calls) { state.passLimit = calls; }
 uint64_t NullPlatformPeekCount() { return state.peeks; }
 
 std::vector<MSG> NullPlatformPendingMessages() {
@@ -188,23 +187,11 @@ std::vector<MSG> NullPlatformPendingMessages() {
   return out;
 }
 
-WindowHandle NullPlatformWindow(int number) {
-  for (auto& w : state.windows)
-    if (w->number == number) return w.get();
-  return nullptr;
-}
-
-std::string NullPlatformWindowName(WindowHandle window) { return Name(window); }
-
 void NullPlatformSetWindowOwner(WindowHandle window, uint32_t thread, uint32_t process) {
   if (auto* w = Live(window)) {
     w->thread = thread;
     w->process = process;
   }
-}
-
-void NullPlatformSetVisible(WindowHandle window, bool visible) {
-  if (auto* w = Live(window)) w->visible = visible;
 }
 
 void NullPlatformSetForeground(WindowHandle window) { state.foreground = Live(window); }
@@ -440,7 +427,7 @@ uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs)
 }
 
 bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
-  if (++state.peeks > state.passLimit) throw NullPlatformPassLimit{};
+  if (++state.peeks > PassLimit) throw NullPlatformPassLimit{};
   if (TakeMessage(message, removeFlags)) return true;
   if (state.idle) {
     state.idle(++state.emptyPasses);

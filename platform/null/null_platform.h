@@ -39,8 +39,8 @@ enum class NullStep {
 struct NullPlatformExit {
   uint32_t code;
 };
-// Thrown by PlatformPeekMessage when the pass limit is reached (a loop
-// under test did not end).
+// Thrown by PlatformPeekMessage on its 100,001st call since the last reset,
+// so a loop under test that never ends fails its test instead of hanging.
 struct NullPlatformPassLimit {};
 
 // Forgets everything: windows, classes, contexts, queue, script, failures,
@@ -69,18 +69,12 @@ void NullPlatformScriptMessage(uint32_t message, uintptr_t wParam = 0, intptr_t 
 // empty pass (1, 2, ...); it may script messages, which the same call then
 // delivers.
 void NullPlatformOnIdle(std::function<void(uint64_t emptyPass)> hook);
-// PlatformPeekMessage throws NullPlatformPassLimit after this many calls
-// (default 100,000) so a loop that never ends fails its test instead.
-void NullPlatformSetPassLimit(uint64_t calls);
 uint64_t NullPlatformPeekCount();
 // Messages still waiting (posted and scripted), oldest first.
 std::vector<MSG> NullPlatformPendingMessages();
 
-// Window names and properties for requester tests.
-WindowHandle NullPlatformWindow(int number);  // w<number>, or nullptr
-std::string NullPlatformWindowName(WindowHandle window);
+// Window properties for requester tests.
 void NullPlatformSetWindowOwner(WindowHandle window, uint32_t thread, uint32_t process);
-void NullPlatformSetVisible(WindowHandle window, bool visible);
 void NullPlatformSetForeground(WindowHandle window);  // nullptr: no foreground window
 // The thread id PlatformGetCurrentThreadId answers (0: the real one).
 void NullPlatformSetCurrentThread(uint32_t thread);
