@@ -97,62 +97,37 @@ TEST(Geometry, DegenerateRangesYieldNoRealRows) {
   EXPECT_TRUE(none.points.empty());
 }
 
-TEST(Geometry, MorphGridShape) {
-  const ShapeGrid g = MorphGrid(7);
-  EXPECT_EQ(g.rows, 46);
-  EXPECT_EQ(g.columns, 91);
-  EXPECT_EQ(g.points.size(), 4186u);
-}
-
-TEST(Geometry, ListZeroIsUnitSphere) {
-  const ShapeGrid g = MorphGrid(0);
-  for (const ShapePoint& p : g.points) ASSERT_NEAR(Length(p), 1.0, 2e-7);
-}
-
-TEST(Geometry, EveryMorphVertexBetweenHalfAndOne) {
+// Every morph list's grid: 46 x 91 points, radii between 0.5 and 1 (list 0
+// the unit sphere, the folded lists well inside it somewhere), the seam
+// column equal to the first, and the poles on the z axis.
+TEST(Geometry, EveryMorphGrid) {
   for (int32_t i = 0; i < 50; ++i) {
+    SCOPED_TRACE(testing::Message() << "list " << i);
     const ShapeGrid g = MorphGrid(i);
+    ASSERT_EQ(g.rows, 46);
+    ASSERT_EQ(g.columns, 91);
+    ASSERT_EQ(g.points.size(), 4186u);
     double lo = 2, hi = 0;
     for (const ShapePoint& p : g.points) {
       lo = std::min(lo, Length(p));
       hi = std::max(hi, Length(p));
     }
-    EXPECT_GE(lo, 0.5 - 1e-6) << "list " << i;
-    EXPECT_LE(hi, 1.0 + 1e-6) << "list " << i;
-    // The folded shapes really fold: well inside the sphere somewhere.
-    if (i >= 5 && i <= 45) {
-      EXPECT_LT(lo, 0.75) << "list " << i;
+    EXPECT_GE(lo, 0.5 - 1e-6);
+    EXPECT_LE(hi, 1.0 + 1e-6);
+    if (i == 0) {
+      EXPECT_NEAR(lo, 1.0, 2e-7);
+      EXPECT_NEAR(hi, 1.0, 2e-7);
     }
-  }
-}
+    if (i >= 5 && i <= 45) EXPECT_LT(lo, 0.75);
 
-TEST(Geometry, EquatorialRadiusBetweenInverseRootTwoAndOne) {
-  for (int32_t i = 0; i < 50; ++i) {
-    const float m = MorphSymmetry(i);
-    for (int d = -180; d <= 180; d += 4) {
-      const float r = SuperFormula(DegToRad(float(d)), 1, 1, m, 1, 1, 1);
-      ASSERT_GE(r, 1.0f / std::sqrt(2.0f) - 1e-6f);
-      ASSERT_LE(r, 1.0f + 1e-6f);
-    }
-  }
-}
-
-TEST(Geometry, SeamCloses) {
-  for (int32_t i = 0; i < 50; ++i) {
-    const ShapeGrid g = MorphGrid(i);
     for (int32_t row = 0; row < g.rows; ++row) {
       const ShapePoint& first = At(g, row, 0);
       const ShapePoint& last = At(g, row, g.columns - 1);
-      ASSERT_NEAR(first.x, last.x, 2e-6) << "list " << i << " row " << row;
-      ASSERT_NEAR(first.y, last.y, 2e-6) << "list " << i << " row " << row;
-      ASSERT_NEAR(first.z, last.z, 2e-6) << "list " << i << " row " << row;
+      ASSERT_NEAR(first.x, last.x, 2e-6) << "row " << row;
+      ASSERT_NEAR(first.y, last.y, 2e-6) << "row " << row;
+      ASSERT_NEAR(first.z, last.z, 2e-6) << "row " << row;
     }
-  }
-}
 
-TEST(Geometry, PolesCollapseOnZAxis) {
-  for (int32_t i = 0; i < 50; ++i) {
-    const ShapeGrid g = MorphGrid(i);
     const float m = MorphSymmetry(i);
     const float r = SuperFormula(DegToRad(90.0f), 1, 1, m, 1, 1, 1);
     const float rSouth = SuperFormula(DegToRad(-90.0f), 1, 1, m, 1, 1, 1);
@@ -165,6 +140,17 @@ TEST(Geometry, PolesCollapseOnZAxis) {
       ASSERT_NEAR(north.x, 0.0f, 1e-7);
       ASSERT_NEAR(north.y, 0.0f, 1e-7);
       ASSERT_NEAR(north.z, r, 1e-7);
+    }
+  }
+}
+
+TEST(Geometry, EquatorialRadiusBetweenInverseRootTwoAndOne) {
+  for (int32_t i = 0; i < 50; ++i) {
+    const float m = MorphSymmetry(i);
+    for (int d = -180; d <= 180; d += 4) {
+      const float r = SuperFormula(DegToRad(float(d)), 1, 1, m, 1, 1, 1);
+      ASSERT_GE(r, 1.0f / std::sqrt(2.0f) - 1e-6f);
+      ASSERT_LE(r, 1.0f + 1e-6f);
     }
   }
 }
