@@ -118,7 +118,9 @@ TEST(Geometry, EveryMorphGrid) {
       EXPECT_NEAR(lo, 1.0, 2e-7);
       EXPECT_NEAR(hi, 1.0, 2e-7);
     }
-    if (i >= 5 && i <= 45) EXPECT_LT(lo, 0.75);
+    if (i >= 5 && i <= 45) {
+      EXPECT_LT(lo, 0.75);
+    }
 
     for (int32_t row = 0; row < g.rows; ++row) {
       const ShapePoint& first = At(g, row, 0);
