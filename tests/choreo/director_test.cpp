@@ -32,11 +32,10 @@ class Director : public ::testing::Test {
   std::vector<Reg> Registrations() {
     std::vector<Reg> regs;
     for (int32_t i = 0; i < fake_.SyncCount(); ++i) {
-      uint32_t v[3];
-      SYNCPROC proc = nullptr;
-      fake_.GetSync(i, v, &proc);
-      EXPECT_EQ(proc, &OnMusicSync) << "registration " << i + 1;
-      regs.emplace_back(v[0], v[1], v[2]);
+      FakeSync sync{};
+      fake_.GetSync(i, &sync);
+      EXPECT_EQ(sync.proc, &OnMusicSync) << "registration " << i + 1;
+      regs.emplace_back(sync.type, sync.param, sync.user);
     }
     return regs;
   }
@@ -209,7 +208,7 @@ TEST_F(Director, UnknownUserValuesChangeNothing) {
 }
 
 TEST_F(Director, RefusedRegistrationsAreNotRetriedAndTheSceneGoesOn) {
-  fake_.Reset(0);
+  fake_.State->setSyncResult = 0;
   RegisterMusicSyncs();
   EXPECT_EQ(fake_.RegistrationCalls(), 8);
   EXPECT_EQ(fake_.SyncCount(), 0);

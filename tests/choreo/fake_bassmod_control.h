@@ -1,4 +1,4 @@
-// Test-side controls of the fake sound library (fake_bassmod.cpp), reached
+// Test-side controls of the fake sound library (tests/music/fake_soundlib.c),
 // found by name in the music slot, where the binding opened it.
 #pragma once
 #include <cstdint>
@@ -6,39 +6,32 @@
 #include <vector>
 
 #include "music/music.h"
+#include "tests/music/fake_soundlib.h"
 
 struct FakeBassmod {
-  ModuleHandle Module = nullptr;
-  void (*Reset)(uint32_t syncResult) = nullptr;
-  int32_t (*RegistrationCalls)() = nullptr;
-  int32_t (*SyncCount)() = nullptr;
-  int32_t (*GetSync)(int32_t i, uint32_t* out3, SYNCPROC* proc) = nullptr;
-  void (*Position)(uint32_t order, uint32_t row) = nullptr;
-  void (*Note)(uint32_t instrument, uint32_t note) = nullptr;
+  FakeState* State = nullptr;  // setSyncResult 0 makes every registration fail
+  FakeSyncCountFn SyncCount = nullptr;
+  FakeGetSyncFn GetSync = nullptr;
+  FakeEventFn Position = nullptr;  // order, row
+  FakeEventFn Note = nullptr;      // instrument, note
+  int32_t RegistrationCalls() const { return State->setSyncCalls; }
 };
 
 // Opens the fake in the music slot (as start-up does) and binds its controls.
-// syncResult 0 makes every registration fail.
-inline bool OpenFakeBassmod(FakeBassmod* fake, uint32_t syncResult = 1) {
+inline bool OpenFakeBassmod(FakeBassmod* fake) {
   CreateDynLibTable();
   MusicInit(MusicLibrarySlot, FAKE_BASSMOD_PATH, -1, 44100, 0);
-  fake->Module = DynLibTable.size() > size_t(MusicLibrarySlot) ? DynLibTable[MusicLibrarySlot] : nullptr;
-  if (fake->Module == nullptr) return false;
-  auto get = [&](auto& fn, const char* name) {
+  auto get = [](auto& fn, const char* name) {
     fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(DynLibFindFunction(MusicLibrarySlot, name));
     return fn != nullptr;
   };
-  const bool ok = get(fake->Reset, "FakeBassmod_Reset") &&
-                  get(fake->RegistrationCalls, "FakeBassmod_RegistrationCalls") &&
-                  get(fake->SyncCount, "FakeBassmod_SyncCount") &&
-                  get(fake->GetSync, "FakeBassmod_GetSync") &&
-                  get(fake->Position, "FakeBassmod_Position") && get(fake->Note, "FakeBassmod_Note");
-  if (ok) fake->Reset(syncResult);
-  return ok;
+  fake->State = FakeStateIn(MusicLibrarySlot);
+  return fake->State != nullptr && get(fake->SyncCount, "FakeSyncCount") && get(fake->GetSync, "FakeGetSync") &&
+         get(fake->Position, "FakePosition") && get(fake->Note, "FakeNote");
 }
 
 inline void CloseFakeBassmod(FakeBassmod* fake) {
-  fake->Module = nullptr;
+  *fake = FakeBassmod{};
   DynLibCloseAll();
 }
 

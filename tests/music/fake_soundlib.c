@@ -1,7 +1,19 @@
 /* See fake_soundlib.h. */
 #include "fake_soundlib.h"
 
+#include <pthread.h>
+
 #define EXPORT __attribute__((visibility("default")))
+#define FAKE_MAX_SYNCS 64
+#define FAKE_SYNC_MUSICINST 1u
+#define FAKE_SYNC_ONETIME 0x80000000u
+#define FAKE_ANY 0xFFFFu
+
+/* Registrations may come from the thread that fires events (a callback
+   registering more), so the list and the call records are under syncLock. */
+static pthread_mutex_t syncLock = PTHREAD_MUTEX_INITIALIZER;
+static FakeSync syncs[FAKE_MAX_SYNCS];
+static int32_t syncCount = 0;
 
 static FakeState state = {FAKE_ID, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 static void (*unloadHook)(int32_t) = 0;
@@ -39,13 +51,60 @@ EXPORT uint32_t BASSMOD_MusicPlay(void) {
 #endif
 
 EXPORT uint32_t BASSMOD_MusicSetSync(uint32_t type, uint32_t param, FakeSyncProc proc, uint32_t user) {
+  uint32_t result;
+  pthread_mutex_lock(&syncLock);
   ++state.setSyncCalls;
   state.syncType = type;
   state.syncParam = param;
   state.syncProc = proc;
   state.syncUser = user;
-  return state.setSyncResult;
+  result = state.setSyncResult;
+  if (result != 0 && proc != 0 && syncCount < FAKE_MAX_SYNCS) {
+    FakeSync kept = {type, param, user, proc, 1};
+    syncs[syncCount++] = kept;
+  }
+  pthread_mutex_unlock(&syncLock);
+  return result;
 }
+
+EXPORT int32_t FakeSyncCount(void) {
+  int32_t n;
+  pthread_mutex_lock(&syncLock);
+  n = syncCount;
+  pthread_mutex_unlock(&syncLock);
+  return n;
+}
+
+EXPORT int32_t FakeGetSync(int32_t i, FakeSync* out) {
+  int32_t ok;
+  pthread_mutex_lock(&syncLock);
+  ok = i >= 0 && i < syncCount;
+  if (ok) *out = syncs[i];
+  pthread_mutex_unlock(&syncLock);
+  return ok;
+}
+
+/* A sync matches when it is live, of the event's kind, its low half equals
+   first and its high half is second or FAKE_ANY. */
+static void Fire(int instrument, uint32_t first, uint32_t second) {
+  FakeSync due[FAKE_MAX_SYNCS];
+  int32_t n = 0, i;
+  pthread_mutex_lock(&syncLock);
+  for (i = 0; i < syncCount; ++i) {
+    FakeSync* s = &syncs[i];
+    uint32_t high = s->param >> 16;
+    int isInstrument = (s->type & ~FAKE_SYNC_ONETIME) == FAKE_SYNC_MUSICINST;
+    if (!s->live || isInstrument != instrument || (s->param & 0xFFFFu) != first) continue;
+    if (high != FAKE_ANY && high != second) continue;
+    if (s->type & FAKE_SYNC_ONETIME) s->live = 0;
+    due[n++] = *s;
+  }
+  pthread_mutex_unlock(&syncLock);
+  for (i = 0; i < n; ++i) due[i].proc(1, 0, due[i].user);
+}
+
+EXPORT void FakePosition(uint32_t order, uint32_t row) { Fire(0, order, row); }
+EXPORT void FakeNote(uint32_t instrument, uint32_t note) { Fire(1, instrument, note); }
 
 EXPORT int32_t BASSMOD_ErrorGetCode(void) {
   ++state.errorCalls;

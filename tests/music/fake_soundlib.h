@@ -1,6 +1,9 @@
-/* A stand-in sound library for the binding's tests: records the calls it
-   receives and answers what the test tells it to. Built several times with
-   different FAKE_ID values (and once without BASSMOD_MusicPlay). */
+/* A stand-in sound library for the binding's and the director's tests:
+   records the calls it receives, answers what the test tells it to, and keeps
+   the registered syncs so that a test can announce music events (a position
+   reached, an instrument played) and have the matching ones fire on the
+   announcing thread, as the library would on its own. Built several times
+   with different FAKE_ID values (and once without BASSMOD_MusicPlay). */
 #ifndef ZEPHYRA_TESTS_FAKE_SOUNDLIB_H
 #define ZEPHYRA_TESTS_FAKE_SOUNDLIB_H
 #include <stdint.h>
@@ -27,9 +30,22 @@ typedef struct FakeState {
   FakeSyncProc syncProc;
 } FakeState;
 
+/* A registration the fake keeps (those the fake answered with 0 are not kept). */
+typedef struct FakeSync {
+  uint32_t type, param, user;
+  FakeSyncProc proc;
+  int32_t live; /* 0 once a once-only sync has fired */
+} FakeSync;
+
 /* Exported besides the BASSMOD_* functions. */
 typedef FakeState* (*FakeGetStateFn)(void);                /* "FakeGetState" */
 typedef void (*FakeSetUnloadHookFn)(void (*hook)(int32_t)); /* "FakeSetUnloadHook": called with id on unload */
+typedef int32_t (*FakeSyncCountFn)(void);                  /* "FakeSyncCount": registrations kept */
+typedef int32_t (*FakeGetSyncFn)(int32_t i, FakeSync* out); /* "FakeGetSync": kept registration i (from 0) */
+/* "FakePosition" (order, row) and "FakeNote" (instrument, note): fire the
+   matching live syncs, in registration order, on the calling thread. Syncs
+   registered by their callbacks do not fire for the same event. */
+typedef void (*FakeEventFn)(uint32_t first, uint32_t second);
 
 #ifdef __cplusplus
 }
