@@ -53,27 +53,29 @@ demo_windows() {
     sed -E 's/^ *(0x[0-9a-f]+) .* ([0-9]+x[0-9]+)\+.*$/\1 \2/'
 }
 
+# Polls up to $2 times, $3 s apart, for a demo window whose size passes the
+# awk test $1 and sets FOUND to its id; fails with "demo ended before $4"
+# or "no $5".
+await_window() {
+  FOUND=""
+  for _ in $(seq "$2"); do
+    FOUND=$(demo_windows | awk "\$2 $1 {print \$1; exit}")
+    [ -n "$FOUND" ] && return
+    kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before $4"
+    sleep "$3"
+  done
+  fail "no $5"
+}
+
 # The requester comes first: answer it with Escape (= No).
-BOX=""
-for _ in $(seq 200); do
-  BOX=$(demo_windows | awk '$2 != "640x480" {print $1; exit}')
-  [ -n "$BOX" ] && break
-  kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before asking"
-  sleep 0.05
-done
-[ -n "$BOX" ] || fail "no Fullscreen? requester"
+await_window '!= "640x480"' 200 0.05 "asking" "Fullscreen? requester"
+BOX=$FOUND
 sleep 0.3
 xdotool windowfocus --sync "$BOX" key Escape 2>/dev/null || fail "could not answer the requester"
 
 # Then the 640 x 480 demo window.
-WIN=""
-for _ in $(seq 400); do
-  WIN=$(demo_windows | awk '$2 == "640x480" {print $1; exit}')
-  [ -n "$WIN" ] && break
-  kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before its window appeared"
-  sleep 0.025
-done
-[ -n "$WIN" ] || fail "no 640x480 demo window"
+await_window '== "640x480"' 400 0.025 "its window appeared" "640x480 demo window"
+WIN=$FOUND
 SHOWN=$(now)
 echo "startup_seconds=$(echo "$SHOWN - $LAUNCH" | bc -l)" >> "$OUT/result.txt"
 echo "window=$WIN" >> "$OUT/result.txt"
