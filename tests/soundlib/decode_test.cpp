@@ -199,62 +199,52 @@ TEST_F(Decode, AudioIsTheMusicNotSilence) {
   EXPECT_GT(loud, audio.size() / 10);
 }
 
+// A call that fails (result 0) and leaves `code` as the error code.
+#define EXPECT_FAILS_WITH(call, code)      \
+  do {                                     \
+    EXPECT_EQ((call), 0u);                 \
+    EXPECT_EQ(BASSMOD_ErrorGetCode(), (code)); \
+  } while (0)
+
 TEST(DecodeErrors, EveryCallReportsItsErrorCode) {
   BASSMOD_Free();
   std::vector<uint8_t> song = BuildXm(TimingSong());
   int16_t buf[64];
-  EXPECT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_INIT);
-  EXPECT_EQ(BASSMOD_MusicPlay(), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_INIT);
-  EXPECT_EQ(BASSMOD_MusicDecode(buf, 16), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_INIT);
-  EXPECT_EQ(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, Record, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_INIT);
-  EXPECT_EQ(BASSMOD_Init(5, Freq, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_DEVICE);
-  EXPECT_EQ(BASSMOD_Init(-2, Freq, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_DEVICE);
-  EXPECT_EQ(BASSMOD_Init(0, 100, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+  EXPECT_FAILS_WITH(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), BASS_ERROR_INIT);
+  EXPECT_FAILS_WITH(BASSMOD_MusicPlay(), BASS_ERROR_INIT);
+  EXPECT_FAILS_WITH(BASSMOD_MusicDecode(buf, 16), BASS_ERROR_INIT);
+  EXPECT_FAILS_WITH(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, Record, 0), BASS_ERROR_INIT);
+  EXPECT_FAILS_WITH(BASSMOD_Init(5, Freq, 0), BASS_ERROR_DEVICE);
+  EXPECT_FAILS_WITH(BASSMOD_Init(-2, Freq, 0), BASS_ERROR_DEVICE);
+  EXPECT_FAILS_WITH(BASSMOD_Init(0, 100, 0), BASS_ERROR_ILLPARAM);
 
   ASSERT_EQ(BASSMOD_Init(0, Freq, 0), 1u);
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_OK);
-  EXPECT_EQ(BASSMOD_Init(0, Freq, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ALREADY);
-  EXPECT_EQ(BASSMOD_MusicPlay(), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_NOMUSIC);
-  EXPECT_EQ(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, Record, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_NOMUSIC);
-  EXPECT_EQ(BASSMOD_MusicDecode(buf, 16), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_NOMUSIC);
+  EXPECT_FAILS_WITH(BASSMOD_Init(0, Freq, 0), BASS_ERROR_ALREADY);
+  EXPECT_FAILS_WITH(BASSMOD_MusicPlay(), BASS_ERROR_NOMUSIC);
+  EXPECT_FAILS_WITH(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, Record, 0), BASS_ERROR_NOMUSIC);
+  EXPECT_FAILS_WITH(BASSMOD_MusicDecode(buf, 16), BASS_ERROR_NOMUSIC);
   EXPECT_EQ(BASSMOD_MusicGetPosition(), 0xFFFFFFFFu);
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_NOMUSIC);
 
   ASSERT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 516), 1u);
-  EXPECT_EQ(BASSMOD_MusicSetSync(2, 0, Record, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ILLTYPE);
-  EXPECT_EQ(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, nullptr, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ILLPARAM);
-  EXPECT_EQ(BASSMOD_MusicSetSync(BASS_SYNC_MUSICINST, Pos(0, 0xFFFF), Record, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+  EXPECT_FAILS_WITH(BASSMOD_MusicSetSync(2, 0, Record, 0), BASS_ERROR_ILLTYPE);
+  EXPECT_FAILS_WITH(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, nullptr, 0), BASS_ERROR_ILLPARAM);
+  EXPECT_FAILS_WITH(BASSMOD_MusicSetSync(BASS_SYNC_MUSICINST, Pos(0, 0xFFFF), Record, 0), BASS_ERROR_ILLPARAM);
   uint32_t a = BASSMOD_MusicSetSync(BASS_SYNC_POS, 0, Record, 0);
   uint32_t b = BASSMOD_MusicSetSync(BASS_SYNC_MUSICINST | BASS_SYNC_ONETIME, Pos(1, 0xFFFF), Record, 0);
   EXPECT_NE(a, 0u);
   EXPECT_NE(b, 0u);
   EXPECT_NE(a, b);
   EXPECT_EQ(BASSMOD_MusicPlay(), 1u);  // nothing to start in decode mode
-  EXPECT_EQ(BASSMOD_MusicDecode(nullptr, 16), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+  EXPECT_FAILS_WITH(BASSMOD_MusicDecode(nullptr, 16), BASS_ERROR_ILLPARAM);
   EXPECT_EQ(BASSMOD_MusicDecode(buf, 16), 16u);
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_OK);
 
   EXPECT_EQ(BASSMOD_Free(), 1u);
-  EXPECT_EQ(BASSMOD_Free(), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_INIT);
+  EXPECT_FAILS_WITH(BASSMOD_Free(), BASS_ERROR_INIT);
   ASSERT_EQ(BASSMOD_Init(0, Freq, 0), 1u);  // can start over
-  EXPECT_EQ(BASSMOD_MusicDecode(buf, 16), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_NOMUSIC);  // the old music went with Free
+  EXPECT_FAILS_WITH(BASSMOD_MusicDecode(buf, 16), BASS_ERROR_NOMUSIC);  // the old music went with Free
   BASSMOD_Free();
 }
 
@@ -277,8 +267,8 @@ TEST_F(Decode, LoadsFromAFileAndAnOffsetIntoMemory) {
   std::vector<uint8_t> padded(100 + song_.size(), 0xEE);
   std::copy(song_.begin(), song_.end(), padded.begin() + 100);
   EXPECT_EQ(BASSMOD_MusicLoad(1, padded.data(), 100, static_cast<uint32_t>(song_.size()), 0), 1u);
-  EXPECT_EQ(BASSMOD_MusicLoad(1, padded.data(), 99, static_cast<uint32_t>(song_.size()), 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_FORMAT);
+  EXPECT_FAILS_WITH(BASSMOD_MusicLoad(1, padded.data(), 99, static_cast<uint32_t>(song_.size()), 0),
+                    BASS_ERROR_FORMAT);
 
   std::string path = testing::TempDir() + "decode_test_song.xm";
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -286,11 +276,10 @@ TEST_F(Decode, LoadsFromAFileAndAnOffsetIntoMemory) {
   std::fwrite(padded.data(), 1, padded.size(), f);
   std::fclose(f);
   EXPECT_EQ(BASSMOD_MusicLoad(0, path.c_str(), 100, 0, 0), 1u);
-  EXPECT_EQ(BASSMOD_MusicLoad(0, path.c_str(), 100, static_cast<uint32_t>(song_.size()) - 1, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_FORMAT);
+  EXPECT_FAILS_WITH(BASSMOD_MusicLoad(0, path.c_str(), 100, static_cast<uint32_t>(song_.size()) - 1, 0),
+                    BASS_ERROR_FORMAT);
   std::remove(path.c_str());
-  EXPECT_EQ(BASSMOD_MusicLoad(0, path.c_str(), 0, 0, 0), 0u);
-  EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_FILEOPEN);
+  EXPECT_FAILS_WITH(BASSMOD_MusicLoad(0, path.c_str(), 0, 0, 0), BASS_ERROR_FILEOPEN);
 }
 
 }  // namespace
