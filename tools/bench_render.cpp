@@ -6,18 +6,14 @@
 //  3. the process's peak resident memory afterwards.
 // Usage: bench_render [seconds per measurement, default 2]
 #include <GL/gl.h>
-#include <GL/glu.h>
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "app/demo_globals.h"
-#include "image/image.h"
-#include "image/jpeg_decoder.h"
-#include "image/surface.h"
+#include "app/shell.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
 #include "render/render.h"
@@ -48,22 +44,6 @@ double FramesPerSecond(double seconds, Body body) {
   return frames / elapsed;
 }
 
-void SetDemoGLState() {
-  glViewport(0, 0, 640, 480);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(45.0, double(640.0f / 480.0f), double(0.1f), double(1000.0f));
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glShadeModel(GL_SMOOTH);
-  glClearColor(0, 0, 0, 0);
-  glClearDepth(1.0);
-  glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
-  glEnable(GL_TEXTURE_2D);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-}
-
 long PeakResidentKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -82,18 +62,15 @@ int main(int argc, char** argv) {
   }
   std::printf("GL: %s / %s\n", glGetString(GL_VERSION), glGetString(GL_RENDERER));
 
-  // Start-up as the shell does it: the arrays, the image layer, the GL state.
-  ClearDemoGlobals();
-  std::vector<uint32_t> morphLists(50), objectTextures(7);
-  std::vector<uint8_t> staging(256 * 256 * 3);
-  DemoGlobals.MorphLists = morphLists.data();
-  DemoGlobals.ObjectTextures = objectTextures.data();
-  DemoGlobals.TexturePixelBuffer = staging.data();
+  // Start-up as the shell does it: the runtime (arrays, image layer), then
+  // the viewport and fixed GL state.
   PixelStoreSetDisplayDepth(32);
-  CreateDrawingDefaults();
-  InitImageRegistry();
-  RegisterJpegDecoder();
-  SetDemoGLState();
+  if (!SetUpRuntime()) {
+    std::fprintf(stderr, "bench_render: out of memory\n");
+    return 1;
+  }
+  ResizeViewport(640, 480);
+  InitGLState();
 
   auto start = Clock::now();
   BuildMorphLists();
@@ -184,7 +161,7 @@ int main(int argc, char** argv) {
   std::printf("%-8s %12.1f\n", "clear", clearOnly);
 
   std::printf("peak resident memory of this benchmark: %ld KiB\n", PeakResidentKiB());
-  ReleaseAllImages();
+  ReleaseRuntime();
   DestroyOffscreenGL(gl);
   return 0;
 }
