@@ -29,13 +29,10 @@ constexpr size_t ObjectTextureCount = 7;
 constexpr size_t MainHeapInitialSize = 4000;
 constexpr size_t ObjectListHeapInitialSize = 1024;
 
-// Music: default output device, output rate in Hz, load from memory, and
-// the load flags the module was always loaded with (0x204; the library
-// itself ignores them).
+// Music: default output device, output rate in Hz, load from memory.
 constexpr int32_t MusicDefaultDevice = -1;
 constexpr uint32_t MusicRate = 44100;
 constexpr uint32_t MusicLoadFromMemory = 1;
-constexpr uint32_t MusicLoadFlags = 0x204;
 
 constexpr uintptr_t AnimationTimerId = 1;
 constexpr uint32_t AnimationTimerPeriodMs = 40;  // 25 ticks per second

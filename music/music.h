@@ -8,6 +8,9 @@
 #include "soundlib/bassmod.h"
 
 constexpr int32_t MusicLibrarySlot = 1;
+// Flags the embedded module is loaded with, whoever plays it (the library
+// we ship ignores them; they are passed as the module was always loaded).
+constexpr uint32_t MusicLoadFlags = 0x204;
 
 // The table of loaded libraries, indexed by slot: a module handle, or nullptr
 // for an empty slot. Written on the main thread only, at start-up and at the

@@ -53,8 +53,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The demo's module load flags and the no-output device of the sound library.
-constexpr uint32_t MusicLoadFlags = 0x204;
+// The no-output device of the sound library (decode mode).
 constexpr int32_t DecodeDevice = 0;
 constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 // Expected length of a full run, for the progress line's estimate only.
