@@ -5,6 +5,7 @@
 
 #define EXPORT __attribute__((visibility("default")))
 #define FAKE_MAX_SYNCS 64
+#define FAKE_MAX_CALLS 256
 #define FAKE_SYNC_MUSICINST 1u
 #define FAKE_SYNC_ONETIME 0x80000000u
 #define FAKE_ANY 0xFFFFu
@@ -14,6 +15,41 @@
 static pthread_mutex_t syncLock = PTHREAD_MUTEX_INITIALIZER;
 static FakeSync syncs[FAKE_MAX_SYNCS];
 static int32_t syncCount = 0;
+
+/* The call log, under syncLock too; calls beyond FAKE_MAX_CALLS are counted
+   in the state but not logged. */
+static FakeCall calls[FAKE_MAX_CALLS];
+static int32_t callCount = 0;
+static void (*playHook)(void) = 0;
+
+static void LogCall(int32_t kind, uint32_t a, uint32_t b, uint32_t c, uint32_t d, const void* data,
+                    FakeSyncProc proc) {
+  pthread_mutex_lock(&syncLock);
+  if (callCount < FAKE_MAX_CALLS) {
+    FakeCall call = {kind, a, b, c, d, data, proc};
+    calls[callCount++] = call;
+  }
+  pthread_mutex_unlock(&syncLock);
+}
+
+EXPORT int32_t FakeCallCount(void) {
+  int32_t n;
+  pthread_mutex_lock(&syncLock);
+  n = callCount;
+  pthread_mutex_unlock(&syncLock);
+  return n;
+}
+
+EXPORT int32_t FakeGetCall(int32_t i, FakeCall* out) {
+  int32_t ok;
+  pthread_mutex_lock(&syncLock);
+  ok = i >= 0 && i < callCount;
+  if (ok) *out = calls[i];
+  pthread_mutex_unlock(&syncLock);
+  return ok;
+}
+
+EXPORT void FakeSetPlayHook(void (*hook)(void)) { playHook = hook; }
 
 static FakeState state = {FAKE_ID, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 static void (*unloadHook)(int32_t) = 0;
@@ -27,6 +63,7 @@ __attribute__((destructor)) static void FakeUnload(void) {
 
 EXPORT uint32_t BASSMOD_Init(int32_t device, uint32_t freq, uint32_t flags) {
   ++state.initCalls;
+  LogCall(FAKE_CALL_INIT, (uint32_t)device, freq, flags, 0, 0, 0);
   state.initDevice = device;
   state.initFreq = freq;
   state.initFlags = flags;
@@ -35,6 +72,7 @@ EXPORT uint32_t BASSMOD_Init(int32_t device, uint32_t freq, uint32_t flags) {
 
 EXPORT uint32_t BASSMOD_MusicLoad(uint32_t mem, const void* data, uint32_t offset, uint32_t length, uint32_t flags) {
   ++state.loadCalls;
+  LogCall(FAKE_CALL_LOAD, mem, offset, length, flags, data, 0);
   state.loadMem = mem;
   state.loadData = data;
   state.loadOffset = offset;
@@ -46,12 +84,15 @@ EXPORT uint32_t BASSMOD_MusicLoad(uint32_t mem, const void* data, uint32_t offse
 #ifndef FAKE_WITHOUT_PLAY
 EXPORT uint32_t BASSMOD_MusicPlay(void) {
   ++state.playCalls;
+  LogCall(FAKE_CALL_PLAY, 0, 0, 0, 0, 0, 0);
+  if (playHook) playHook();
   return state.playResult;
 }
 #endif
 
 EXPORT uint32_t BASSMOD_MusicSetSync(uint32_t type, uint32_t param, FakeSyncProc proc, uint32_t user) {
   uint32_t result;
+  LogCall(FAKE_CALL_SETSYNC, type, param, user, 0, 0, proc);
   pthread_mutex_lock(&syncLock);
   ++state.setSyncCalls;
   state.syncType = type;
@@ -108,6 +149,7 @@ EXPORT void FakeNote(uint32_t instrument, uint32_t note) { Fire(1, instrument, n
 
 EXPORT int32_t BASSMOD_ErrorGetCode(void) {
   ++state.errorCalls;
+  LogCall(FAKE_CALL_ERROR, 0, 0, 0, 0, 0, 0);
   return state.errorCode;
 }
 

@@ -30,6 +30,21 @@ typedef struct FakeState {
   FakeSyncProc syncProc;
 } FakeState;
 
+/* One call received, in the order of arrival (the call log). */
+enum {
+  FAKE_CALL_INIT = 1,     /* a: device, b: frequency, c: flags */
+  FAKE_CALL_LOAD = 2,     /* a: mem, b: offset, c: length, d: flags, data: the pointer */
+  FAKE_CALL_SETSYNC = 3,  /* a: type, b: param, c: user, proc: the callback */
+  FAKE_CALL_PLAY = 4,
+  FAKE_CALL_ERROR = 5     /* BASSMOD_ErrorGetCode */
+};
+typedef struct FakeCall {
+  int32_t kind;
+  uint32_t a, b, c, d;
+  const void* data;
+  FakeSyncProc proc;
+} FakeCall;
+
 /* A registration the fake keeps (those the fake answered with 0 are not kept). */
 typedef struct FakeSync {
   uint32_t type, param, user;
@@ -42,6 +57,11 @@ typedef FakeState* (*FakeGetStateFn)(void);                /* "FakeGetState" */
 typedef void (*FakeSetUnloadHookFn)(void (*hook)(int32_t)); /* "FakeSetUnloadHook": called with id on unload */
 typedef int32_t (*FakeSyncCountFn)(void);                  /* "FakeSyncCount": registrations kept */
 typedef int32_t (*FakeGetSyncFn)(int32_t i, FakeSync* out); /* "FakeGetSync": kept registration i (from 0) */
+typedef int32_t (*FakeCallCountFn)(void);                  /* "FakeCallCount": calls logged */
+typedef int32_t (*FakeGetCallFn)(int32_t i, FakeCall* out); /* "FakeGetCall": logged call i (from 0) */
+/* "FakeSetPlayHook": hook runs inside BASSMOD_MusicPlay, after the call is
+   logged and before it returns, on the caller's thread (0: none). */
+typedef void (*FakeSetPlayHookFn)(void (*hook)(void));
 /* "FakePosition" (order, row) and "FakeNote" (instrument, note): fire the
    matching live syncs, in registration order, on the calling thread. Syncs
    registered by their callbacks do not fire for the same event. */

@@ -14,13 +14,16 @@ namespace render_test {
 
 struct FeedbackVertex {
   float x, y, z;  // object coordinates recovered from window coordinates
+  float w;        // clip w (1 for every affine modelview under the box projection)
   float r, g, b, a;
   float s, t;
 };
 
 struct FeedbackPrimitive {
-  GLenum token;  // GL_POLYGON_TOKEN, GL_LINE_TOKEN / GL_LINE_RESET_TOKEN, GL_POINT_TOKEN
+  GLenum token;  // GL_POLYGON_TOKEN, GL_LINE_TOKEN / GL_LINE_RESET_TOKEN, GL_POINT_TOKEN,
+                 // GL_PASS_THROUGH_TOKEN (no vertices; `marker` holds glPassThrough's value)
   std::vector<FeedbackVertex> vertices;
+  float marker = 0.0f;
 };
 
 constexpr float kBox = 50.0f;
@@ -60,6 +63,7 @@ std::vector<FeedbackPrimitive> CaptureFeedback(Draw draw) {
     v.y = buffer[k + 1] - kBox;
     // Depth range 0..1 maps z_ndc = -z / 50 to (1 - z / 50) / 2.
     v.z = kBox * (1.0f - 2.0f * buffer[k + 2]);
+    v.w = buffer[k + 3];
     v.r = buffer[k + 4];
     v.g = buffer[k + 5];
     v.b = buffer[k + 6];
@@ -80,7 +84,8 @@ std::vector<FeedbackPrimitive> CaptureFeedback(Draw draw) {
     } else if (p.token == GL_POINT_TOKEN) {
       count = 1;
     } else if (p.token == GL_PASS_THROUGH_TOKEN) {
-      ++k;
+      p.marker = buffer[k++];
+      out.push_back(std::move(p));
       continue;
     } else {
       ADD_FAILURE() << "unexpected feedback token " << p.token;
