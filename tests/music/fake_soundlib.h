@@ -1,9 +1,11 @@
-/* A stand-in sound library for the binding's and the director's tests:
-   records the calls it receives, answers what the test tells it to, and keeps
-   the registered syncs so that a test can announce music events (a position
-   reached, an instrument played) and have the matching ones fire on the
-   announcing thread, as the library would on its own. Built several times
-   with different FAKE_ID values (and once without BASSMOD_MusicPlay). */
+/* A stand-in sound library for the binding's, the director's and the
+   start-up's tests: records the calls it receives (counts, last arguments and
+   an ordered log), can run a test's hook inside BASSMOD_MusicPlay, answers
+   what the test tells it to, and keeps the registered syncs so that a test
+   can announce music events (a position reached, an instrument played) and
+   have the matching ones fire on the announcing thread, as the library would
+   on its own. Built several times with different FAKE_ID values (and once
+   without BASSMOD_MusicPlay). */
 #ifndef ZEPHYRA_TESTS_FAKE_SOUNDLIB_H
 #define ZEPHYRA_TESTS_FAKE_SOUNDLIB_H
 #include <stdint.h>

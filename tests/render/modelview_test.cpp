@@ -57,8 +57,8 @@ Mat4 Rotation(double degrees, double x, double y, double z) {
   return m;
 }
 
-// The same angle about x, then y, then z, each applied to the object before
-// the one named before it.
+// The same angle about x, then y, then z, multiplied on in that order as
+// successive glRotatef calls do (so the z turn acts on the object first).
 Mat4 TurnXYZ(double degrees) {
   return Rotation(degrees, 1, 0, 0) * Rotation(degrees, 0, 1, 0) * Rotation(degrees, 0, 0, 1);
 }
