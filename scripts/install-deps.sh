@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   libsdl2-dev libx11-dev libxfixes-dev libxmp-dev libopenmpt-dev libjpeg62-turbo-dev libjpeg-turbo-progs
   libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 mesa-utils
-  xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick
+  xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick openbox
   python3-pil python3-numpy sox ffmpeg libpng-dev
 )
 

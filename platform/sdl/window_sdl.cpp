@@ -43,6 +43,7 @@ struct PlatformWindowRec {
   int32_t format = 0;          // format set with PlatformSetPixelFormat, 0 = none
   bool enabled = true;
   bool minimised = false;
+  intptr_t reportedSize = -1;  // lParam of the last WM_SIZE queued, -1 before the first
   uint32_t thread = 0;
   PlatformDCRec dc{nullptr};
 };
@@ -257,29 +258,62 @@ void TranslateKey(const SDL_KeyboardEvent& e) {
   Queue(w, message, vk, lParam);
 }
 
+void QueueSize(PlatformWindowRec* w, uintptr_t kind, intptr_t size) {
+  w->reportedSize = size;
+  Queue(w, WM_SIZE, kind, size);
+}
+
+void QueueActivate(PlatformWindowRec* w, uint16_t state) {
+  Queue(w, WM_ACTIVATE, state | (static_cast<uintptr_t>(w->minimised ? 1 : 0) << 16), 0);
+}
+
+// Shown again after a minimise. Minimising reported a 0 x 0 client (the
+// viewport became 0 x 1), and SDL reports no size change when the restored
+// size equals the one before, or reports it while the window still counts
+// as minimised: the current client size (pixels) is queued as WM_SIZE
+// SIZE_RESTORED, then the activation, as Windows orders them.
+void Restore(PlatformWindowRec* w) {
+  w->minimised = false;
+  int width = 0, height = 0;
+  SDL_GetWindowSize(w->sdl, &width, &height);
+  QueueSize(w, SIZE_RESTORED, PackSize(width, height));
+  QueueActivate(w, WA_ACTIVE);
+}
+
+// True when SDL no longer counts the window as minimised although no
+// restore was seen for it (a restore SDL folded into showing the window).
+bool RestoredUnseen(PlatformWindowRec* w) {
+  return w->minimised && !(SDL_GetWindowFlags(w->sdl) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN));
+}
+
 void TranslateWindowEvent(const SDL_WindowEvent& e) {
   PlatformWindowRec* w = BySdlId(e.windowID);
   if (!w) return;
-  auto activate = [w](uint16_t state) {
-    Queue(w, WM_ACTIVATE, state | (static_cast<uintptr_t>(w->minimised ? 1 : 0) << 16), 0);
-  };
   switch (e.event) {
-    case SDL_WINDOWEVENT_FOCUS_GAINED: activate(WA_ACTIVE); break;
-    case SDL_WINDOWEVENT_FOCUS_LOST: activate(WA_INACTIVE); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      if (RestoredUnseen(w)) Restore(w);
+      QueueActivate(w, WA_ACTIVE);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST: QueueActivate(w, WA_INACTIVE); break;
     case SDL_WINDOWEVENT_MINIMIZED:
+      if (w->minimised) break;
       w->minimised = true;
-      Queue(w, WM_SIZE, SIZE_MINIMIZED, 0);
-      activate(WA_INACTIVE);
+      QueueSize(w, SIZE_MINIMIZED, 0);
+      QueueActivate(w, WA_INACTIVE);
       break;
     case SDL_WINDOWEVENT_RESTORED:
-      if (w->minimised) {
-        w->minimised = false;
-        activate(WA_ACTIVE);
-      }
+      if (w->minimised) Restore(w);
       break;
-    case SDL_WINDOWEVENT_SIZE_CHANGED:
-      if (!w->minimised) Queue(w, WM_SIZE, SIZE_RESTORED, PackSize(e.data1, e.data2));
+    case SDL_WINDOWEVENT_SHOWN:
+      if (RestoredUnseen(w)) Restore(w);
       break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED: {
+      // While minimised the client stays 0 x 0; Restore reports the size
+      // then in force. A change to the size last reported is no change.
+      intptr_t size = PackSize(e.data1, e.data2);
+      if (!w->minimised && size != w->reportedSize) QueueSize(w, SIZE_RESTORED, size);
+      break;
+    }
     case SDL_WINDOWEVENT_CLOSE:
       if (w->enabled) Queue(w, WM_CLOSE, 0, 0);
       break;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The real demo under Xvfb: the full-screen question, the window, full screen
-# with and without the mode switch, Escape, closing, and no display at all.
+# with and without the mode switch, Escape, closing, minimise and restore
+# (windowed, and full screen losing and regaining focus) under a window
+# manager, and no display at all.
 # usage: xvfb_shell_test.sh path/to/zephyra path/to/x_probe
 # Runs the demo in the current folder (where the sound library sits).
 set -u
@@ -10,6 +12,7 @@ export SDL_AUDIODRIVER=dummy
 WORK=$(mktemp -d)
 XPID=""
 DPID=""
+WMPID=""
 failures=0
 
 # Ends the demo if it still runs: DPID is its `timeout`, so the demo itself
@@ -25,6 +28,7 @@ kill_demo() {
 
 cleanup() {
   kill_demo
+  [ -n "$WMPID" ] && kill "$WMPID" 2>/dev/null
   [ -n "$XPID" ] && kill "$XPID" 2>/dev/null
   rm -rf "$WORK"
 }
@@ -60,6 +64,11 @@ start_x() {
 
 stop_x() {
   kill_demo
+  if [ -n "$WMPID" ]; then
+    kill "$WMPID" 2>/dev/null
+    wait "$WMPID" 2>/dev/null
+    WMPID=""
+  fi
   kill "$XPID" 2>/dev/null
   wait "$XPID" 2>/dev/null
   XPID=""
@@ -70,10 +79,25 @@ start_demo() {
   DPID=$!
 }
 
-# A case: its name, a fresh server with the given screen (WxHxD), the demo.
+# The openbox window manager on the current server, managing once it has
+# announced itself on the root window (up to 5 s).
+start_wm() {
+  openbox --sm-disable >/dev/null 2>&1 &
+  WMPID=$!
+  for _ in $(seq 1 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.05
+  done
+  fail "openbox did not start"
+  return 1
+}
+
+# A case: its name, a fresh server with the given screen (WxHxD), with a
+# window manager when $3 is "wm", then the demo.
 begin_case() {
   CASE=$1
   start_x "$2"
+  [ "${3:-}" = wm ] && start_wm
   start_demo
 }
 
@@ -205,6 +229,92 @@ close_case() {
 alt_f4() { xdotool windowfocus --sync "$1" key alt+F4; }
 close_case close "$PROBE" close
 close_case alt-f4 alt_f4
+
+# Share (0..1) of the window's pixels that are not black (grey above 2 %).
+lit_share() {
+  import -silent -window "$1" png:- 2>/dev/null |
+    convert png:- -colorspace gray -threshold 2% -format '%[fx:mean]' info: 2>/dev/null
+}
+
+# Waits up to $3 s for window $1 to show at least the share $2 lit; the
+# last share measured is in LIT.
+wait_lit() {
+  local end=$((SECONDS + $3))
+  LIT=0
+  while [ $SECONDS -lt $end ]; do
+    LIT=$(lit_share "$1")
+    awk -v s="${LIT:-0}" -v m="$2" 'BEGIN { exit !(s >= m) }' && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# The morph (about a third of the window lit; a caption lights under 7 %)
+# is showing, 9 s or so into the music; then $1 takes the window away (it
+# ends up minimised), xdotool activates it again, and the scene must come
+# back within 10 s instead of staying black.
+MORPH_SHARE=0.12
+SCENE_SHARE=0.02
+hide_and_restore() {
+  local wid
+  wid=$(window_id "$DEMOLINE")
+  wait_lit "$wid" $MORPH_SHARE 40 || { fail "no morph before minimising (lit $LIT)"; return 1; }
+  "$1" "$wid"
+  local state=""
+  for _ in $(seq 1 50); do
+    state=$(xprop -id "$wid" WM_STATE 2>/dev/null | grep -o 'Iconic')
+    [ -n "$state" ] && break
+    sleep 0.1
+  done
+  [ -n "$state" ] || { fail "window not minimised"; return 1; }
+  sleep 0.5  # the demo sees the minimise (and sets its 0 x 1 viewport)
+  xdotool windowactivate --sync "$wid" 2>/dev/null
+  wait_lit "$wid" $SCENE_SHARE 10 || fail "black after the restore (lit $LIT)"
+}
+
+minimise() { xdotool windowminimize --sync "$1"; }
+# Another window takes the focus; SDL then minimises the full-screen window.
+other_window_takes_focus() {
+  xlogo -geometry 100x100+10+10 >/dev/null 2>&1 &
+  OTHERPID=$!
+  local other=""
+  for _ in $(seq 1 100); do
+    other=$(xdotool search --onlyvisible --class xlogo 2>/dev/null | head -1)
+    [ -n "$other" ] && break
+    sleep 0.05
+  done
+  [ -n "$other" ] && xdotool windowactivate --sync "$other" 2>/dev/null
+}
+
+# --- Minimise, then restore, under a window manager: the scene comes back.
+begin_case minimise 1024x768x24 wm
+if answer_question Escape; then
+  DEMOLINE=$(find_window "$DEMOWIN")
+  if [ -z "$DEMOLINE" ]; then
+    fail "no demo window"
+  else
+    hide_and_restore minimise
+    escape_ends_with_0
+  fi
+fi
+stop_x
+
+# --- Full screen: focus taken by another window and given back. SDL
+# minimises a full-screen window that loses focus and puts its display mode
+# back on the restore: the window is again 640 x 480 at the origin, the
+# cursor hidden, and the scene shows.
+begin_case fullscreen-focus 640x480x24 wm
+OTHERPID=""
+if answer_question Return && expect_window_640x480_at_origin; then
+  if hide_and_restore other_window_takes_focus; then
+    DEMOLINE=$(find_window "$DEMOWIN")
+    grep -q ' 640x480+0+0 ' <<<"$DEMOLINE" || fail "window after the restore: $DEMOLINE"
+    cursor_hidden || fail "cursor visible after the restore"
+  fi
+  escape_ends_with_0
+fi
+[ -n "$OTHERPID" ] && kill "$OTHERPID" 2>/dev/null
+stop_x
 
 # --- No display: the texts reach standard error and the exit code says failure.
 CASE=no-display

@@ -1,7 +1,9 @@
 // The SDL backend on SDL's offscreen video driver (no display needed): class
 // and window lifetime, pixel format and GL context, the message queue and
-// its timer, the cursor counter and the message box's fallback.
+// its timer, the cursor counter, window events into messages and the
+// message box's fallback.
 #include <GL/gl.h>
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -216,6 +218,123 @@ TEST_F(SdlBackendTest, TimerIsDueEachPeriodOneAtATimeAfterOtherMessages) {
   PlatformSleep(60);
   EXPECT_FALSE(PlatformPeekMessage(&m, PM_REMOVE));
   window = PlatformCreateWindowEx(0, "Test", "t", WS_VISIBLE, 0, 0, 8, 8, nullptr, nullptr);
+}
+
+// The SDL window behind the test window (titled "t"): window events are
+// pushed for it as the X11 driver sends them on a minimise and a restore,
+// which the offscreen driver never does itself.
+SDL_Window* SdlWindowTitledT() {
+  SDL_Window* found = nullptr;
+  for (uint32_t id = 1; id < 4096; ++id)
+    if (SDL_Window* w = SDL_GetWindowFromID(id); w && std::string(SDL_GetWindowTitle(w)) == "t") found = w;
+  return found;
+}
+
+void PushWindowEvent(SDL_Window* w, uint8_t event, int32_t data1 = 0, int32_t data2 = 0) {
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.windowID = SDL_GetWindowID(w);
+  e.window.event = event;
+  e.window.data1 = data1;
+  e.window.data2 = data2;
+  ASSERT_EQ(SDL_PushEvent(&e), 1);
+}
+
+// Every message queued for the window from now on, oldest first.
+std::vector<Seen> DrainMessages() {
+  std::vector<Seen> out;
+  MSG m;
+  while (PlatformPeekMessage(&m, PM_REMOVE)) out.push_back({m.message, m.wParam, m.lParam});
+  return out;
+}
+
+constexpr intptr_t SizeParam(int32_t width, int32_t height) { return width | (height << 16); }
+constexpr uintptr_t Minimised = uintptr_t{1} << 16;  // WM_ACTIVATE's high word
+
+void ExpectMessages(const std::vector<Seen>& got, const std::vector<Seen>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].message, want[i].message) << "message " << i;
+    EXPECT_EQ(got[i].wParam, want[i].wParam) << "message " << i;
+    EXPECT_EQ(got[i].lParam, want[i].lParam) << "message " << i;
+  }
+}
+
+TEST_F(SdlBackendTest, MinimiseThenRestoreReportsTheClientSizeBeforeTheActivation) {
+  SDL_Window* sdl = SdlWindowTitledT();
+  ASSERT_NE(sdl, nullptr);
+  DrainMessages();
+  // Minimise and restore at the same size, in X11's order: SDL sends no
+  // size change on the way back.
+  for (uint8_t e : {SDL_WINDOWEVENT_HIDDEN, SDL_WINDOWEVENT_MINIMIZED, SDL_WINDOWEVENT_LEAVE,
+                    SDL_WINDOWEVENT_FOCUS_LOST, SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_SHOWN,
+                    SDL_WINDOWEVENT_FOCUS_GAINED})
+    PushWindowEvent(sdl, e);
+  ExpectMessages(DrainMessages(), {
+                                      {WM_SIZE, SIZE_MINIMIZED, 0},
+                                      {WM_ACTIVATE, WA_INACTIVE | Minimised, 0},
+                                      {WM_ACTIVATE, WA_INACTIVE | Minimised, 0},
+                                      {WM_SIZE, SIZE_RESTORED, SizeParam(64, 48)},
+                                      {WM_ACTIVATE, WA_ACTIVE, 0},
+                                      {WM_ACTIVATE, WA_ACTIVE, 0},
+                                  });
+  // Dispatched, the restore's WM_SIZE carries width (low word) and height
+  // (high word) of the client.
+  PlatformPostMessage(window, WM_SIZE, SIZE_RESTORED, SizeParam(64, 48));
+  MSG m;
+  ASSERT_TRUE(PlatformPeekMessage(&m, PM_REMOVE));
+  PlatformDispatchMessage(&m);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].lParam & 0xFFFF, 64);
+  EXPECT_EQ((seen[0].lParam >> 16) & 0xFFFF, 48);
+}
+
+TEST_F(SdlBackendTest, ASizeChangeWhileMinimisedArrivesWithTheRestoreAndARepeatIsDropped) {
+  SDL_Window* sdl = SdlWindowTitledT();
+  ASSERT_NE(sdl, nullptr);
+  DrainMessages();
+  // A full-screen window leaving and retaking its display mode: the size
+  // changes while minimised, and SDL repeats it after the restore.
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_MINIMIZED);
+  SDL_SetWindowSize(sdl, 320, 200);  // SDL queues its own size change
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_RESTORED);
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_SIZE_CHANGED, 320, 200);
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_SIZE_CHANGED, 330, 210);
+  // Minimising twice in a row reports once.
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_MINIMIZED);
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_MINIMIZED);
+  ExpectMessages(DrainMessages(), {
+                                      {WM_SIZE, SIZE_MINIMIZED, 0},
+                                      {WM_ACTIVATE, WA_INACTIVE | Minimised, 0},
+                                      {WM_SIZE, SIZE_RESTORED, SizeParam(320, 200)},
+                                      {WM_ACTIVATE, WA_ACTIVE, 0},
+                                      {WM_SIZE, SIZE_RESTORED, SizeParam(330, 210)},
+                                      {WM_SIZE, SIZE_MINIMIZED, 0},
+                                      {WM_ACTIVATE, WA_INACTIVE | Minimised, 0},
+                                  });
+}
+
+TEST_F(SdlBackendTest, ARestoreSeenOnlyAsFocusOrShowingStillReportsTheSize) {
+  SDL_Window* sdl = SdlWindowTitledT();
+  ASSERT_NE(sdl, nullptr);
+  DrainMessages();
+  // SDL itself does not count the window as minimised (the events are
+  // pushed): focus, or showing, is then the restore.
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_MINIMIZED);
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_FOCUS_GAINED);
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_MINIMIZED);
+  PushWindowEvent(sdl, SDL_WINDOWEVENT_SHOWN);
+  ExpectMessages(DrainMessages(), {
+                                      {WM_SIZE, SIZE_MINIMIZED, 0},
+                                      {WM_ACTIVATE, WA_INACTIVE | Minimised, 0},
+                                      {WM_SIZE, SIZE_RESTORED, SizeParam(64, 48)},
+                                      {WM_ACTIVATE, WA_ACTIVE, 0},
+                                      {WM_ACTIVATE, WA_ACTIVE, 0},
+                                      {WM_SIZE, SIZE_MINIMIZED, 0},
+                                      {WM_ACTIVATE, WA_INACTIVE | Minimised, 0},
+                                      {WM_SIZE, SIZE_RESTORED, SizeParam(64, 48)},
+                                      {WM_ACTIVATE, WA_ACTIVE, 0},
+                                  });
 }
 
 TEST_F(SdlBackendTest, DisplayModeMustBeOfferedAndRestores) {
