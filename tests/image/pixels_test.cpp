@@ -193,10 +193,16 @@ TEST_F(PixelStoreTest, IconsKeepColourMaskAndAlpha) {
   EXPECT_EQ(GetPixel(dc, 1, 0), 0u);
   SelectObject(dc, info.hbmColor);
   EXPECT_EQ(GetPixel(dc, 1, 0), 0x405060u);
-  SelectObject(dc, icon);  // icons read as their colour image
+  // An icon is no drawing object: the selection fails and the DC keeps its
+  // bitmap. A DC that held nothing still reads nothing.
+  EXPECT_EQ(SelectObject(dc, icon), nullptr);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), info.hbmColor);
   EXPECT_EQ(GetPixel(dc, 0, 0), 0x102030u);
+  GdiDC empty = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(SelectObject(empty, icon), nullptr);
+  EXPECT_EQ(GetPixel(empty, 0, 0), CLR_INVALID);
+  DeleteDC(empty);
   EXPECT_TRUE(DestroyIcon(icon));
-  EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
   DeleteDC(dc);
   DeleteObject(info.hbmMask);
   DeleteObject(info.hbmColor);
