@@ -2,7 +2,8 @@
 // in ordinary memory. Each bitmap keeps one 32-bit word per pixel holding the
 // pixel in the bitmap's own format (a COLORREF for 24/32 bits, a 5-6-5 value
 // for 16 bits, 0/1 for monochrome), so reads widen exactly as the display
-// format would.
+// format would. DIB rows come plain, as bit fields or run-length coded;
+// icon images come as DIBs or as PNG files (decoded with libpng).
 #include <png.h>
 
 #include <csetjmp>
