@@ -125,16 +125,19 @@ uintptr_t ResultFor(intptr_t number, ImageRecord* record) {
 
 bool SideAcceptable(int64_t side) { return side >= 1 && side <= ImageSideLimit; }
 
-// A bitmap file image: file header, info header (with its colour table), and
-// rows at the offset the file header names, all inside the data.
+// A bitmap file image: file header, info header (40 bytes or more, or the
+// 12-byte core header of old files) with its colour table, and rows at the
+// offset the file header names, all inside the data. Run-length rows have
+// no fixed size: the pixel store reads the stream only up to the data's end.
 uintptr_t DecodeBitmapFile(intptr_t number, const uint8_t* bytes, size_t length) {
-  if (length < 14 + 40) return 0;
+  if (length < 14 + 12) return 0;
   const uint32_t bitsOffset = ReadU32(bytes + 10);
   // The layout's height is the magnitude: top-down files carry a negative one.
   DibLayout dib;
   if (!DibDescribe(bytes + 14, length - 14, &dib)) return 0;
   if (!SideAcceptable(dib.width) || !SideAcceptable(dib.height)) return 0;
-  if (bitsOffset < 14 || bitsOffset > length || dib.imageBytes > length - bitsOffset) return 0;
+  if (bitsOffset < 14 || bitsOffset > length) return 0;
+  if (!dib.runLength && dib.imageBytes > length - bitsOffset) return 0;
 
   const uintptr_t result = MakeBlankImage(number, dib.width, dib.height);
   if (!result) return 0;
@@ -145,20 +148,29 @@ uintptr_t DecodeBitmapFile(intptr_t number, const uint8_t* bytes, size_t length)
   return result;
 }
 
+uint32_t ReadBE32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
 // An icon file image: only the first directory entry's image is used.
 // nullptr when the data is not an icon or its entry cannot be used.
+// The directory's entry count is not consulted: the first entry is read
+// whenever it lies inside the data, as when the count is 0.
 GdiHandle IconFromFile(const uint8_t* bytes, size_t length) {
   if (length < 6 + 16) return nullptr;
-  if (ReadU16(bytes) != 0 || ReadU16(bytes + 2) != 1 || ReadU16(bytes + 4) == 0) return nullptr;
+  if (ReadU16(bytes) != 0 || ReadU16(bytes + 2) != 1) return nullptr;
   const uint8_t* entry = bytes + 6;
   const uint32_t size = ReadU32(entry + 8);
   const uint32_t offset = ReadU32(entry + 12);
   if (size < 40 || offset > length || size > length - offset) return nullptr;
   const uint8_t* image = bytes + offset;
-  if (image[0] == 0x89 && image[1] == 'P' && image[2] == 'N' && image[3] == 'G') return nullptr;
-  const int32_t width = ReadI32(image + 4);
-  const int32_t height = ReadI32(image + 8) / 2;
-  const uint16_t bitCount = ReadU16(image + 14);
+  // A PNG image has no info header: its width and height are the 32-bit
+  // big-endian values of its IHDR chunk, at bytes 16 and 20.
+  static const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+  const bool png = std::memcmp(image, pngSignature, 8) == 0;
+  const int32_t width = png ? int32_t(ReadBE32(image + 16)) : ReadI32(image + 4);
+  const int32_t height = png ? int32_t(ReadBE32(image + 20)) : ReadI32(image + 8) / 2;
+  const uint16_t bitCount = png ? 32 : ReadU16(image + 14);
   if (!SideAcceptable(width) || !SideAcceptable(height)) return nullptr;
 
   auto* copy = static_cast<uint8_t*>(std::malloc(size));

@@ -259,13 +259,15 @@ void JpegDecode(uint8_t* pixels, size_t pitch, int32_t) {
 int32_t JpegWidthQuery() { return JpegWidth; }
 int32_t JpegHeightQuery() { return JpegHeight; }
 
+const ImageDecoder JpegImageDecoder{JpegCheck, JpegDecode, JpegWidthQuery, JpegHeightQuery};
+
 int32_t RegisterJpegDecoder() {
-  // Registered once: a second call finds the decoder in the table. (A table
-  // emptied by ResetImageDecoders takes it again.)
-  for (int32_t i = 0; i < DecoderTable.count; ++i)
-    if (DecoderTable.decoders[i].Check == JpegCheck) return 1;
-  const ImageDecoder decoder{JpegCheck, JpegDecode, JpegWidthQuery, JpegHeightQuery};
-  RegisterImageDecoder(&decoder);
+  // Registered once per process: the flag stays set whatever happens to the
+  // decoder table afterwards (ResetImageDecoders empties it).
+  static bool registered = false;
+  if (registered) return 1;
+  registered = true;
+  RegisterImageDecoder(&JpegImageDecoder);
   return 1;
 }
 

@@ -11,8 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 
-// Registers the decoder on the first call only; always returns 1.
+struct ImageDecoder;
+// Registers the decoder on the first call of the process only, even when
+// ResetImageDecoders has emptied the table since; always returns 1.
 int32_t RegisterJpegDecoder();
+// The decoder's record, for code that sets up a fresh decoder table again
+// (tests): RegisterImageDecoder(&JpegImageDecoder).
+extern const ImageDecoder JpegImageDecoder;
 
 // The decoder's operations, in the order of ImageDecoder.
 // file: an open file (read whole into a copy) or nullptr; bytes/length: the

@@ -40,6 +40,8 @@ constexpr int PS_SOLID = 0;
 constexpr uint32_t TA_UPDATECP = 1;
 constexpr uint32_t DIB_RGB_COLORS = 0;
 constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_RLE4 = 2;
 constexpr uint32_t BI_BITFIELDS = 3;
 
 // Largest bitmap side the store makes, in pixels.
@@ -85,23 +87,31 @@ struct ICONINFO {
 // What DibDescribe found in a packed DIB (info header, then colour table or
 // masks). Sizes are 64-bit so that no product overflows.
 struct DibLayout {
-  BITMAPINFOHEADER header;  // copied out (unaligned data is fine)
+  BITMAPINFOHEADER header;  // copied out (unaligned data is fine); a 12-byte
+                            // core header is widened into it (biSize stays 12)
   int32_t width;            // pixels, > 0
   int32_t height;           // pixels, > 0 (the magnitude of biHeight)
   bool topDown;             // biHeight < 0
-  uint64_t stride;          // bytes per row, a multiple of 4
-  uint64_t imageBytes;      // stride * height
+  uint64_t stride;          // bytes per row, a multiple of 4 (uncompressed rows)
+  uint64_t imageBytes;      // stride * height; not the size of run-length data
+  bool runLength;           // BI_RLE8 or BI_RLE4: the bits are a run-length stream
   uint32_t colourCount;     // palette entries usable (bit counts 1, 4, 8)
-  const uint8_t* colours;   // the palette (blue, green, red, reserved), or nullptr
+  uint32_t colourBytes;     // bytes per palette entry: 4, or 3 after a core header
+  const uint8_t* colours;   // the palette (blue, green, red[, reserved]), or nullptr
   uint32_t masks[3];        // red, green, blue masks for 16 and 32 bits
   uint64_t tableEnd;        // bytes from the header's start to the end of table/masks
 };
 
 // Accepts a packed DIB whose header and colour table (or masks) lie within
-// infoSize bytes: header sizes 40, 52, 56, 108 or 124; 1, 4, 8, 16, 24 or 32
-// bits; BI_RGB, or BI_BITFIELDS at 16 and 32 bits with contiguous masks;
-// width 1..PixelStoreMaxSide and height magnitude 1..PixelStoreMaxSide.
-// Palette entries beyond 2^bits are ignored. False for anything else.
+// infoSize bytes:
+//  - the 12-byte core header (unsigned 16-bit width and height, always
+//    bottom-up; 1, 4, 8 or 24 bits; a full table of 2^bits 3-byte entries);
+//  - info headers of 40, 52, 56, 108 or 124 bytes with 1, 4, 8, 16, 24 or 32
+//    bits: BI_RGB; BI_BITFIELDS at 16 and 32 bits with contiguous masks;
+//    BI_RLE8 at 8 bits and BI_RLE4 at 4 bits, bottom-up only; biClrUsed
+//    entries of 4 bytes (0: 2^bits), at most 2^bits.
+// Width 1..PixelStoreMaxSide and height magnitude 1..PixelStoreMaxSide.
+// False for anything else.
 bool DibDescribe(const void* info, size_t infoSize, DibLayout* out);
 
 // Display depth in bits per pixel for bitmaps made from now on: 16 (full
@@ -133,7 +143,8 @@ bool DeleteObject(GdiHandle object);
 
 // Selects a bitmap, brush or pen into dc and answers the one of the same kind
 // it replaces (nullptr on failure). A bitmap lives in one DC at a time.
-// An icon may be selected like a bitmap: reads then give its colour image.
+// An icon is no drawing object: selecting one fails and the DC keeps what it
+// held (its colour image is read through GetIconInfo's bitmaps instead).
 GdiHandle SelectObject(GdiDC dc, GdiHandle object);
 GdiHandle GetCurrentObject(GdiDC dc, uint32_t type);  // OBJ_BITMAP, OBJ_BRUSH or OBJ_PEN
 uint32_t SetTextAlign(GdiDC dc, uint32_t align);      // answers the previous value
@@ -151,6 +162,11 @@ int FillRect(GdiDC dc, const RECT* rect, GdiHandle brush);
 // packed header with its colour table or masks; bits/bitsSize: the rows.
 // Answers the lines stored, 0 when the DIB is refused or its rows would
 // reach past bitsSize. Only DIB_RGB_COLORS. dc may be nullptr.
+// Run-length bits (BI_RLE8, BI_RLE4) are read up to bitsSize (or biSizeImage
+// when that is smaller and not 0): encoded runs, end-of-line, end-of-bitmap,
+// delta and absolute escapes. Pixels the stream never reaches keep what the
+// bitmap held; pixels a run or delta puts right of the last column or above
+// the top row are dropped; a stream that ends early stops there.
 int SetDIBits(GdiDC dc, GdiHandle bitmap, uint32_t start, uint32_t lines, const void* bits,
               size_t bitsSize, const void* info, size_t infoSize, uint32_t usage);
 
@@ -159,9 +175,15 @@ int SetDIBits(GdiDC dc, GdiHandle bitmap, uint32_t start, uint32_t lines, const 
 COLORREF GetPixel(GdiDC dc, int32_t x, int32_t y);
 
 // Icons: colour image plus monochrome mask. bits/size: one icon image as
-// stored in an icon file (info header with biHeight = 2 x height, colour table,
-// colour rows, then the 1-bit mask rows, all bottom-up). 32-bit images keep
-// their alpha; when their mask rows are missing, alpha 0 marks transparency.
+// stored in an icon file, either
+//  - a DIB: info header with biHeight = 2 x height, colour table, colour rows,
+//    then the 1-bit mask rows, all bottom-up, uncompressed. 32-bit images
+//    keep their alpha; when their mask rows are missing, alpha 0 marks
+//    transparency; or
+//  - a whole PNG file (decoded with libpng to 8-bit red, green, blue, alpha;
+//    palettes, grey, transparency chunks and interlacing are expanded,
+//    16-bit samples scaled to 8 bits with rounding; gamma is not applied). The icon is 32 bits with that alpha,
+//    and its mask is set where alpha is 0.
 // Only icons (fIcon non-zero) and version 0x30000; cx/cy 0 or the image's own
 // size (no resampling). nullptr when refused.
 GdiHandle CreateIconFromResourceEx(const uint8_t* bits, uint32_t size, int fIcon,

@@ -2,7 +2,11 @@
 // in ordinary memory. Each bitmap keeps one 32-bit word per pixel holding the
 // pixel in the bitmap's own format (a COLORREF for 24/32 bits, a 5-6-5 value
 // for 16 bits, 0/1 for monochrome), so reads widen exactly as the display
-// format would.
+// format would. DIB rows come plain, as bit fields or run-length coded;
+// icon images come as DIBs or as PNG files (decoded with libpng).
+#include <png.h>
+
+#include <csetjmp>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
@@ -107,6 +111,7 @@ COLORREF ReadValue(uint16_t bitsPixel, uint32_t v) {
 uint32_t ReadLE32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
+uint16_t ReadLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // A channel mask split into shift and width; false when not contiguous.
 bool SplitMask(uint32_t mask, int* shift, int* bits) {
@@ -139,6 +144,13 @@ uint32_t Widen(uint32_t v, int bits) {
   return out >> (filled - 8);
 }
 
+// A palette entry as a COLORREF; an index past the palette reads black.
+COLORREF PaletteColour(const DibLayout& dib, uint32_t index) {
+  if (index >= dib.colourCount) return 0;
+  const uint8_t* q = dib.colours + size_t(index) * dib.colourBytes;  // blue, green, red[, reserved]
+  return uint32_t(q[2]) | (uint32_t(q[1]) << 8) | (uint32_t(q[0]) << 16);
+}
+
 // One DIB row converted to COLORREFs (and alpha for 32-bit rows).
 void ConvertRow(const DibLayout& dib, const uint8_t* row, int32_t count, uint32_t* colours,
                 uint8_t* alpha) {
@@ -150,12 +162,7 @@ void ConvertRow(const DibLayout& dib, const uint8_t* row, int32_t count, uint32_
       const uint8_t byte = row[x / perByte];
       const int shift = 8 - bits * (x % perByte + 1);
       const uint32_t index = (byte >> shift) & indexMask;
-      if (index < dib.colourCount) {
-        const uint8_t* q = dib.colours + index * 4;  // blue, green, red, reserved
-        colours[x] = uint32_t(q[2]) | (uint32_t(q[1]) << 8) | (uint32_t(q[0]) << 16);
-      } else {
-        colours[x] = 0;  // index past the palette: black
-      }
+      colours[x] = PaletteColour(dib, index);
     }
     return;
   }
@@ -197,6 +204,152 @@ PixelObjectRec* NewBitmap(int32_t width, int32_t height, uint16_t bitsPixel) {
   return bmp;
 }
 
+// A run-length stream (BI_RLE8 or BI_RLE4) stored into bmp: scan lines
+// start .. start + lines - 1 of the DIB, counted from the bottom. The
+// position is a column x and a scan line s; escapes move it (end of line,
+// delta) and nothing ever moves it left of a line's start or down. Pixels
+// outside the DIB, the band or the bitmap are dropped; the stream ends at
+// end-of-bitmap, at its last whole byte, or once s passes the top row.
+void StoreRunLength(const DibLayout& dib, const uint8_t* data, size_t size, uint32_t start,
+                    uint32_t lines, PixelObjectRec* bmp) {
+  const bool four = dib.header.biCompression == BI_RLE4;
+  const int64_t bandEnd = int64_t(start) + int64_t(lines);
+  int64_t x = 0, s = 0;
+  size_t at = 0;
+  auto put = [&](uint32_t index) {
+    if (x < dib.width && s >= int64_t(start) && s < bandEnd) {
+      const int64_t y = int64_t(dib.height) - 1 - s;
+      if (y < bmp->height && x < bmp->width)
+        bmp->pixels[size_t(y) * size_t(bmp->width) + size_t(x)] =
+            StoreValue(bmp->bitsPixel, PaletteColour(dib, index));
+    }
+    ++x;
+  };
+  while (s < dib.height && size - at >= 2) {
+    const uint8_t count = data[at], value = data[at + 1];
+    at += 2;
+    if (count > 0) {  // encoded run: count pixels of one index (RLE4: two alternating)
+      for (uint32_t i = 0; i < count && x < dib.width; ++i)
+        put(four ? ((i % 2) ? value & 0x0F : value >> 4) : value);
+      continue;
+    }
+    switch (value) {
+      case 0:  // end of line
+        x = 0;
+        ++s;
+        break;
+      case 1:  // end of bitmap
+        return;
+      case 2:  // delta: right by the next byte, up by the one after
+        if (size - at < 2) return;
+        x += data[at];
+        s += data[at + 1];
+        at += 2;
+        break;
+      default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
+        const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
+        const size_t avail = size - at < bytes ? size - at : bytes;
+        const uint32_t pixels = four ? uint32_t(avail * 2 < value ? avail * 2 : value) : uint32_t(avail);
+        for (uint32_t i = 0; i < pixels; ++i) {
+          const uint8_t b = data[at + (four ? i / 2 : i)];
+          put(four ? ((i % 2) ? b & 0x0F : b >> 4) : b);
+        }
+        if (avail < bytes) return;  // the stream ends inside the run
+        at += bytes + (bytes % 2);
+        if (at > size) return;
+        break;
+      }
+    }
+  }
+}
+
+// A PNG file in memory read by libpng. libpng reports errors by
+// long-jumping back to PngReadRgba's recovery point; the state that must
+// outlive the jump lives here, owned by the caller, not in the jumping frame.
+struct PngRead {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t at = 0;                // bytes handed to libpng so far
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgba;    // width * height * 4, top row first
+  std::vector<png_bytep> rows;  // row pointers into rgba
+};
+
+void PngReadData(png_structp png, png_bytep out, size_t length) {
+  auto* r = static_cast<PngRead*>(png_get_io_ptr(png));
+  if (length > r->size - r->at) png_error(png, "PNG data ends early");
+  std::memcpy(out, r->data + r->at, length);
+  r->at += length;
+}
+void PngQuietWarning(png_structp, png_const_charp) {}
+void PngErrorJump(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+bool IsPng(const uint8_t* bits, uint32_t size) { return size >= 8 && png_sig_cmp(bits, 0, 8) == 0; }
+
+// Decodes the PNG in r->data/size into 8-bit red, green, blue, alpha rows.
+// Sides above PixelStoreMaxSide, damaged data and data ending early fail.
+bool PngReadRgba(PngRead* r) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorJump, PngQuietWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  png_set_user_limits(png, PixelStoreMaxSide, PixelStoreMaxSide);
+  png_set_read_fn(png, r, PngReadData);
+  png_read_info(png, info);
+  r->width = png_get_image_width(png, info);
+  r->height = png_get_image_height(png, info);
+  // Everything to 8-bit RGBA: palette and low-bit grey expanded, tRNS to
+  // alpha, 16-bit samples scaled (v * 255 / 65535, rounded), grey copied to
+  // all three channels, opaque alpha added where the image has none.
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t(r->width) * 4) png_error(png, "unexpected row size");
+  r->rgba.assign(size_t(r->width) * r->height * 4, 0);
+  r->rows.resize(r->height);
+  for (uint32_t y = 0; y < r->height; ++y) r->rows[y] = r->rgba.data() + size_t(y) * r->width * 4;
+  png_read_image(png, r->rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+// A 32-bit icon from a PNG image, alpha kept, mask where alpha is 0.
+PixelObjectRec* IconFromPng(const uint8_t* bits, uint32_t size, int cx, int cy) {
+  PngRead r;
+  r.data = bits;
+  r.size = size;
+  if (!PngReadRgba(&r)) return nullptr;
+  const int32_t width = int32_t(r.width), height = int32_t(r.height);
+  if ((cx && cx != width) || (cy && cy != height)) return nullptr;
+  auto* icon = new PixelObjectRec();
+  icon->kind = PixelKind::Icon;
+  icon->width = width;
+  icon->height = height;
+  icon->bitsPixel = 32;
+  const size_t count = size_t(width) * size_t(height);
+  icon->pixels.resize(count);
+  icon->alpha.resize(count);
+  icon->mask.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* q = r.rgba.data() + i * 4;
+    icon->pixels[i] = uint32_t(q[0]) | (uint32_t(q[1]) << 8) | (uint32_t(q[2]) << 16);
+    icon->alpha[i] = q[3];
+    icon->mask[i] = q[3] == 0;
+  }
+  return icon;
+}
+
 void Deselect(PixelObjectRec* o) {
   if (o->selectedIn) {
     o->selectedIn->bitmap = &StockDefaultBitmap;
@@ -208,13 +361,29 @@ void Deselect(PixelObjectRec* o) {
 
 bool DibDescribe(const void* info, size_t infoSize, DibLayout* out) {
   const auto* p = static_cast<const uint8_t*>(info);
-  if (!p || !out || infoSize < 40) return false;
+  if (!p || !out || infoSize < 12) return false;
   DibLayout d{};
-  std::memcpy(&d.header, p, 40);
+  d.colourBytes = 4;
+  const uint32_t hs = ReadLE32(p);
+  if (hs == 12) {
+    // Core header: 16-bit unsigned width, height, planes and bit count,
+    // rows always bottom-up, palette of 3-byte entries (blue, green, red).
+    d.header.biSize = 12;
+    d.header.biWidth = int32_t(ReadLE16(p + 4));
+    d.header.biHeight = int32_t(ReadLE16(p + 6));
+    d.header.biPlanes = ReadLE16(p + 8);
+    d.header.biBitCount = ReadLE16(p + 10);
+    d.header.biCompression = BI_RGB;
+    d.colourBytes = 3;
+    const uint16_t b = d.header.biBitCount;
+    if (b != 1 && b != 4 && b != 8 && b != 24) return false;
+  } else {
+    if (infoSize < 40) return false;
+    std::memcpy(&d.header, p, 40);
+    if (hs != 40 && hs != 52 && hs != 56 && hs != 108 && hs != 124) return false;
+    if (hs > infoSize) return false;
+  }
   const BITMAPINFOHEADER& h = d.header;
-  const uint32_t hs = h.biSize;
-  if (hs != 40 && hs != 52 && hs != 56 && hs != 108 && hs != 124) return false;
-  if (hs > infoSize) return false;
   if (h.biWidth < 1 || h.biWidth > PixelStoreMaxSide) return false;
   if (h.biHeight == 0 || h.biHeight < -PixelStoreMaxSide || h.biHeight > PixelStoreMaxSide) return false;
   const uint16_t bits = h.biBitCount;
@@ -247,15 +416,18 @@ bool DibDescribe(const void* info, size_t infoSize, DibLayout* out) {
       int shift, width;
       if (!SplitMask(d.masks[i], &shift, &width)) return false;
     }
+  } else if ((h.biCompression == BI_RLE8 && bits == 8) || (h.biCompression == BI_RLE4 && bits == 4)) {
+    if (d.topDown) return false;  // run-length rows are always stored bottom-up
+    d.runLength = true;
   } else {
-    return false;  // run-length and embedded formats are not handled
+    return false;  // embedded JPEG or PNG bits, or a compression that does not fit the bit count
   }
   if (bits <= 8) {
     const uint32_t full = 1u << bits;
     if (h.biClrUsed > full) return false;
     d.colourCount = h.biClrUsed ? h.biClrUsed : full;
     d.colours = p + end;
-    end += uint64_t(d.colourCount) * 4;
+    end += uint64_t(d.colourCount) * d.colourBytes;
     if (end > infoSize) return false;
   }
   d.tableEnd = end;
@@ -390,8 +562,9 @@ GdiHandle SelectObject(GdiDC dc, GdiHandle object) {
       previous = d->pen;
       d->pen = o;
       break;
-    case PixelKind::Bitmap:
     case PixelKind::Icon:
+      return nullptr;  // not a drawing object
+    case PixelKind::Bitmap:
       if (o->selectedIn && o->selectedIn != d) return nullptr;  // one DC at a time
       if (!d->memory && !o->stock) return nullptr;                // only memory DCs hold bitmaps
       previous = d->bitmap;
@@ -466,7 +639,14 @@ int SetDIBits(GdiDC dc, GdiHandle bitmap, uint32_t start, uint32_t lines, const 
   if (!DibDescribe(info, infoSize, &dib)) return 0;
   if (start >= uint32_t(dib.height)) return 0;
   if (lines > uint32_t(dib.height) - start) lines = uint32_t(dib.height) - start;
-  if (lines == 0 || uint64_t(lines) * dib.stride > bitsSize) return 0;
+  if (lines == 0) return 0;
+  if (dib.runLength) {
+    const uint32_t declared = dib.header.biSizeImage;
+    StoreRunLength(dib, static_cast<const uint8_t*>(bits),
+                   declared && declared < bitsSize ? declared : bitsSize, start, lines, bmp);
+    return int(lines);
+  }
+  if (uint64_t(lines) * dib.stride > bitsSize) return 0;
   const int32_t count = dib.width < bmp->width ? dib.width : bmp->width;
   std::vector<uint32_t> colours(static_cast<size_t>(dib.width));
   const auto* rows = static_cast<const uint8_t*>(bits);
@@ -492,8 +672,13 @@ COLORREF GetPixel(GdiDC dc, int32_t x, int32_t y) {
 GdiHandle CreateIconFromResourceEx(const uint8_t* bits, uint32_t size, int fIcon, uint32_t version,
                                    int cx, int cy, uint32_t) {
   if (!bits || !fIcon || version != 0x30000) return nullptr;
+  if (IsPng(bits, size)) {
+    PixelObjectRec* png = IconFromPng(bits, size, cx, cy);
+    if (png) Live().insert(png);
+    return png;
+  }
   DibLayout dib;
-  if (!DibDescribe(bits, size, &dib) || dib.topDown) return nullptr;
+  if (!DibDescribe(bits, size, &dib) || dib.topDown || dib.runLength) return nullptr;
   // The header's height covers the colour rows and the mask rows together.
   const int32_t width = dib.width;
   const int32_t height = dib.height / 2;

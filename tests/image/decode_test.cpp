@@ -143,7 +143,8 @@ TEST_F(DecodeTest, BitmapFilesWhosePartsLieOutsideTheDataAreDeclined) {
   ExpectDeclined(with(22, 0));
   ExpectDeclined(with(22, uint32_t(-16385)));               // too tall top-down
   ExpectDeclined(with(22, 0x80000000u));                    // the most negative height
-  ExpectDeclined(with(14 + 16, 1));                         // run-length compression
+  ExpectDeclined(with(14 + 16, 2));                         // RLE4 on an 8-bit header
+  ExpectDeclined(with(14 + 16, 4));                         // embedded JPEG bits
   Bytes bits = good;
   Put16(bits, 14 + 14, 7);                                  // 7 bits per pixel
   ExpectDeclined(bits);
@@ -164,12 +165,25 @@ TEST_F(DecodeTest, ThirtyTwoBitIconWithAlpha) {
   ASSERT_NE(h, 0u);
   EXPECT_EQ(GetObjectType(reinterpret_cast<GdiHandle>(h)), 0u);  // an icon, not a bitmap
   EXPECT_EQ(LookupImage(1)->depth, 32);
-  const Picture p = ReadBack(6, 5);
+  // The colours are the icon's colour bitmap.
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(reinterpret_cast<GdiHandle>(h), &info));
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  SelectObject(dc, info.hbmColor);
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 6; ++x) {
-      EXPECT_EQ(p.At(x, y), TestColour(x, y)) << x << "," << y;
+      const Rgb c = TestColour(x, y);
+      EXPECT_EQ(GetPixel(dc, x, y), COLORREF(c.r | (c.g << 8) | (c.b << 16))) << x << "," << y;
       EXPECT_EQ(IconAlphaAt(reinterpret_cast<GdiHandle>(h), x, y), (y * 6 + x) * 8);
     }
+  DeleteDC(dc);
+  DeleteObject(info.hbmMask);
+  DeleteObject(info.hbmColor);
+  // An icon cannot be selected into a memory DC, so no drawing surface opens
+  // on it and every read gives -1 (white once split).
+  EXPECT_EQ(ImageDrawingTarget(), nullptr);
+  const Picture p = ReadBack(6, 5);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(p.pixels[size_t(i)], (Rgb{255, 255, 255})) << i;
 }
 
 TEST_F(DecodeTest, EightBitIconWithMask) {
@@ -182,14 +196,20 @@ TEST_F(DecodeTest, EightBitIconWithMask) {
   ASSERT_NE(h, 0u);
   EXPECT_EQ(LookupImage(1)->width, 9);
   EXPECT_EQ(LookupImage(1)->height, 4);
+  // Colours and mask come back from the icon's own bitmaps; the mask is white
+  // where transparent. Through a drawing surface the icon reads -1.
   std::vector<Rgb> expected;
   for (uint8_t i : s.indices) expected.push_back(s.palette[i]);
-  const Picture p = ReadBack(9, 4);
-  for (int i = 0; i < 36; ++i) EXPECT_EQ(p.pixels[size_t(i)], expected[size_t(i)]) << i;
-  // The mask comes back from the icon's own bitmaps, white where transparent.
   ICONINFO info{};
   ASSERT_TRUE(GetIconInfo(reinterpret_cast<GdiHandle>(h), &info));
   GdiDC dc = CreateCompatibleDC(nullptr);
+  SelectObject(dc, info.hbmColor);
+  for (int i = 0; i < 36; ++i) {
+    const Rgb e = expected[size_t(i)];
+    EXPECT_EQ(GetPixel(dc, i % 9, i / 9), COLORREF(e.r | (e.g << 8) | (e.b << 16))) << i;
+  }
+  const Picture p = ReadBack(9, 4);
+  for (int i = 0; i < 36; ++i) EXPECT_EQ(p.pixels[size_t(i)], (Rgb{255, 255, 255})) << i;
   SelectObject(dc, info.hbmMask);
   for (int i = 0; i < 36; ++i)
     EXPECT_EQ(GetPixel(dc, i % 9, i / 9), mask[size_t(i)] ? 0xFFFFFFu : 0u) << i;
@@ -232,14 +252,29 @@ TEST_F(DecodeTest, IconFilesWhosePartsLieOutsideTheDataAreDeclined) {
   ExpectDeclined(with(22 + 8, uint32_t(-16)));          // top-down icon image
   ExpectDeclined(with(22 + 8, 1));                      // no rows at all
   ExpectDeclined(with(22 + 32, 257));                   // palette larger than 256 entries
-  Bytes noEntries = good;
+  Bytes noEntries(good.begin(), good.begin() + 21);  // count 0 and no whole entry
   Put16(noEntries, 4, 0);
   ExpectDeclined(noEntries);
   Bytes png = good;
   const uint8_t signature[] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
   std::copy(std::begin(signature), std::end(signature), png.begin() + 22);
-  ExpectDeclined(png);  // PNG-compressed entries are not handled
+  ExpectDeclined(png);  // a PNG signature over data libpng cannot read
   EXPECT_NE(DecodeImageFromMemory(1, good.data(), good.size()), 0u);
+}
+
+TEST_F(DecodeTest, IconDirectoryCountingNoEntriesStillUsesItsFirstEntry) {
+  // Only the reserved and type fields decide: an entry count of 0 over a
+  // whole first entry is an icon like any other.
+  TestDib s = PaletteDib(5, 3, false);
+  s.heightFieldFactor = 2;
+  const std::vector<uint8_t> mask(15, 0);
+  Bytes icon = MakeIconFile(MakeDib(s, &mask), 5, 3);
+  Put16(icon, 4, 0);
+  const uintptr_t h = DecodeImageFromMemory(1, icon.data(), icon.size());
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(GetObjectType(reinterpret_cast<GdiHandle>(h)), 0u);  // an icon
+  EXPECT_EQ(LookupImage(1)->width, 5);
+  EXPECT_EQ(LookupImage(1)->height, 3);
 }
 
 TEST_F(DecodeTest, BitfieldsAndSixteenBitBitmaps) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -191,6 +192,37 @@ inline Picture DjpegDecode(const std::string& path) {
   return p;
 }
 
+// Another decoder's reading of the same file, as 8-bit red, green, blue,
+// alpha bytes, top row first: Pillow (through Debian's /usr/bin/python3) or
+// ImageMagick's convert. suffix names the format for convert ("bmp", "ico").
+// Empty when the tool fails or declines.
+enum class Reference { Pillow, Magick };
+inline Bytes ReferenceRgba(Reference tool, const Bytes& file, const char* suffix) {
+  char path[] = "/tmp/zephyra-image-ref-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return {};
+  FILE* out = fdopen(fd, "wb");
+  const bool written = out && std::fwrite(file.data(), 1, file.size(), out) == file.size();
+  if (out) std::fclose(out);
+  Bytes rgba;
+  if (written) {
+    const std::string command =
+        tool == Reference::Pillow
+            ? std::string("/usr/bin/python3 -c 'import sys; from PIL import Image; "
+                          "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert(\"RGBA\").tobytes())' ") +
+                  path + " 2>/dev/null"
+            : std::string("convert '") + suffix + ":" + path + "[0]' -depth 8 rgba:- 2>/dev/null";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+      uint8_t chunk[4096];
+      size_t n;
+      while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) rgba.insert(rgba.end(), chunk, chunk + n);
+      if (pclose(pipe) != 0) rgba.clear();
+    }
+  }
+  std::remove(path);
+  return rgba;
+}
+
 // Reads the current image back through a drawing surface, as the texture
 // builder does.
 inline Picture ReadBack(int width, int height) {
@@ -217,7 +249,9 @@ class ImageFixture : public ::testing::Test {
     if (!DefaultBrush) CreateDrawingDefaults();
     ResetImageDecoders();
     InitImageRegistry();
-    RegisterJpegDecoder();
+    // RegisterJpegDecoder registers once per process; each test starts from
+    // an empty table, so the decoder's record is registered directly.
+    RegisterImageDecoder(&JpegImageDecoder);
     liveAtStart_ = PixelStoreLiveObjects();
   }
   void TearDown() override {

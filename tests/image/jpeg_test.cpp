@@ -146,12 +146,21 @@ TEST_F(JpegTest, OversizedPicturesAreDeclinedBeforeDecoding) {
   EXPECT_NE(DecodeImageFromMemory(1, jpeg.data(), jpeg.size()), 0u);
 }
 
-TEST_F(JpegTest, RegisteringTwiceChangesNothing) {
-  EXPECT_EQ(DecoderTable.count, 1);
+TEST_F(JpegTest, RegisteredOncePerProcessWhateverTheTableWentThrough) {
+  // The only test of this program that calls RegisterJpegDecoder (the
+  // fixture registers the decoder's record directly), so its first call
+  // here is the process's first.
+  ResetImageDecoders();
   EXPECT_EQ(RegisterJpegDecoder(), 1);
-  EXPECT_EQ(RegisterJpegDecoder(), 1);
-  EXPECT_EQ(DecoderTable.count, 1);
+  ASSERT_EQ(DecoderTable.count, 1);
   EXPECT_EQ(DecoderTable.decoders[0].Check, &JpegCheck);
+  EXPECT_EQ(DecoderTable.decoders[0].Decode, &JpegDecode);
+  EXPECT_EQ(RegisterJpegDecoder(), 1);
+  EXPECT_EQ(DecoderTable.count, 1);
+  // An emptied table does not take it again.
+  ResetImageDecoders();
+  EXPECT_EQ(RegisterJpegDecoder(), 1);
+  EXPECT_EQ(DecoderTable.count, 0);
 }
 
 TEST_F(JpegTest, FileFormReadsTheWholeFile) {

@@ -173,6 +173,62 @@ TEST_F(PixelStoreTest, DibDescribeChecksEveryPartAgainstTheSize) {
   EXPECT_FALSE(DibDescribe(nullptr, 40, &d));
 }
 
+TEST_F(PixelStoreTest, RunLengthBitsLeavePixelsTheyNeverReachAsTheyWere) {
+  // 3 x 2 RLE8 over a white bitmap: index 1 at the bottom-left, a delta
+  // over the next pixel, index 2, then the top row is skipped by end-of-bitmap.
+  std::vector<uint8_t> info(40 + 3 * 4, 0);
+  BITMAPINFOHEADER h = Header(3, 2, 8);
+  h.biCompression = BI_RLE8;
+  h.biClrUsed = 3;
+  std::memcpy(info.data(), &h, 40);
+  const uint8_t palette[12] = {0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0};  // black, red, green
+  std::memcpy(info.data() + 40, palette, sizeof palette);
+  const uint8_t stream[] = {1, 1, 0, 2, 1, 0, 1, 2, 0, 1};
+  GdiDC dc = CreateCompatibleDC(nullptr);
+  GdiHandle bmp = CreateCompatibleBitmap(dc, 3, 2);
+  SelectObject(dc, bmp);
+  const RECT all{0, 0, 3, 2};
+  FillRect(dc, &all, GetStockObject(WHITE_BRUSH));
+  EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, stream, sizeof stream, info.data(), info.size(), DIB_RGB_COLORS), 2);
+  EXPECT_EQ(GetPixel(dc, 0, 1), 0x0000FFu);  // red
+  EXPECT_EQ(GetPixel(dc, 1, 1), 0xFFFFFFu);  // jumped over
+  EXPECT_EQ(GetPixel(dc, 2, 1), 0x00FF00u);  // green
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(GetPixel(dc, x, 0), 0xFFFFFFu) << x;  // never reached
+  // Only the band of scan lines asked for is stored: scan line 1 alone
+  // leaves scan line 0 (the bottom row) as it was.
+  FillRect(dc, &all, GetStockObject(WHITE_BRUSH));
+  const uint8_t two[] = {3, 1, 0, 0, 3, 2, 0, 1};
+  EXPECT_EQ(SetDIBits(dc, bmp, 1, 1, two, sizeof two, info.data(), info.size(), DIB_RGB_COLORS), 1);
+  EXPECT_EQ(GetPixel(dc, 0, 1), 0xFFFFFFu);
+  EXPECT_EQ(GetPixel(dc, 0, 0), 0x00FF00u);
+  DeleteDC(dc);
+  DeleteObject(bmp);
+}
+
+TEST_F(PixelStoreTest, CoreHeaderIsDescribedWithThreeBytePaletteEntries) {
+  // 12-byte header: width 5, height 3, 1 plane, 4 bits; 16 entries of 3 bytes.
+  std::vector<uint8_t> info(12 + 16 * 3, 0);
+  const uint8_t header[12] = {12, 0, 0, 0, 5, 0, 3, 0, 1, 0, 4, 0};
+  std::memcpy(info.data(), header, 12);
+  DibLayout d{};
+  ASSERT_TRUE(DibDescribe(info.data(), info.size(), &d));
+  EXPECT_EQ(d.width, 5);
+  EXPECT_EQ(d.height, 3);
+  EXPECT_FALSE(d.topDown);
+  EXPECT_EQ(d.stride, 4u);
+  EXPECT_EQ(d.colourCount, 16u);
+  EXPECT_EQ(d.colourBytes, 3u);
+  EXPECT_EQ(d.tableEnd, 12u + 48u);
+  EXPECT_FALSE(DibDescribe(info.data(), info.size() - 1, &d));  // table cut short
+  EXPECT_FALSE(DibDescribe(info.data(), 11, &d));
+  info[10] = 32;  // core headers carry 1, 4, 8 or 24 bits only
+  EXPECT_FALSE(DibDescribe(info.data(), info.size(), &d));
+  info[10] = 24;
+  ASSERT_TRUE(DibDescribe(info.data(), 12, &d));
+  EXPECT_EQ(d.colourCount, 0u);
+  EXPECT_EQ(d.stride, 16u);
+}
+
 TEST_F(PixelStoreTest, IconsKeepColourMaskAndAlpha) {
   // 2 x 1, 32 bits, no mask rows: alpha decides transparency.
   std::vector<uint8_t> image(40 + 8, 0);
@@ -193,10 +249,16 @@ TEST_F(PixelStoreTest, IconsKeepColourMaskAndAlpha) {
   EXPECT_EQ(GetPixel(dc, 1, 0), 0u);
   SelectObject(dc, info.hbmColor);
   EXPECT_EQ(GetPixel(dc, 1, 0), 0x405060u);
-  SelectObject(dc, icon);  // icons read as their colour image
+  // An icon is no drawing object: the selection fails and the DC keeps its
+  // bitmap. A DC that held nothing still reads nothing.
+  EXPECT_EQ(SelectObject(dc, icon), nullptr);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), info.hbmColor);
   EXPECT_EQ(GetPixel(dc, 0, 0), 0x102030u);
+  GdiDC empty = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(SelectObject(empty, icon), nullptr);
+  EXPECT_EQ(GetPixel(empty, 0, 0), CLR_INVALID);
+  DeleteDC(empty);
   EXPECT_TRUE(DestroyIcon(icon));
-  EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
   DeleteDC(dc);
   DeleteObject(info.hbmMask);
   DeleteObject(info.hbmColor);

@@ -61,7 +61,7 @@ class Textures : public render_test::GLFixture {
     if (!DefaultBrush) CreateDrawingDefaults();
     ResetImageDecoders();
     InitImageRegistry();
-    RegisterJpegDecoder();
+    RegisterImageDecoder(&JpegImageDecoder);  // RegisterJpegDecoder acts once per process
   }
   void TearDown() override {
     ReleaseAllImages();

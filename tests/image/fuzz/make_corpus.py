@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes the decoder fuzzer's seed corpus: small bitmap files (1 to 32 bits,
-bottom-up and top-down, bit fields), icon files (32-bit alpha, 8/4/1-bit with
-masks, a cursor) and JPEG files (baseline, greyscale, progressive, restart
+bottom-up and top-down, bit fields, run-length RLE8 and RLE4, a core header),
+icon files (32-bit alpha, 8/4/1-bit with masks, a PNG image, a cursor) and JPEG files (baseline, greyscale, progressive, restart
 markers, four components, truncated). Run once; the outputs are committed.
 Needs Debian's python3-pil and python3-numpy."""
 import io
@@ -123,3 +123,21 @@ import subprocess
 ppm = pil(colour, "PPM")
 for name, args in (("restart.jpg", ["-restart", "1"]), ("arithmetic.jpg", ["-arithmetic"])):
     write(name, subprocess.run(["cjpeg", "-quality", "70"] + args, input=ppm, capture_output=True, check=True).stdout)
+
+# Run-length bitmaps (with delta and end-of-line escapes), a core-header
+# bitmap, 5-5-5 bit fields, and an icon whose image is a PNG.
+palette16b = b"".join(struct.pack("<BBBB", i * 16, 255 - i * 16, i * 8, 0) for i in range(16))
+rle8 = bytes([16, 3, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 0, 2, 4, 2, 8, 7, 0, 0, 16, 9, 0, 1])
+write("rle8.bmp", b"BM" + struct.pack("<IHHI", 14 + 40 + 64 + len(rle8), 0, 0, 14 + 40 + 64)
+      + struct.pack("<IiiHHIIiiII", 40, 16, 16, 1, 8, 1, len(rle8), 0, 0, 16, 0) + palette16b + rle8)
+rle4 = bytes([16, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 2, 3, 5, 6, 0xAB, 0, 0, 16, 0xCD, 0, 1])
+write("rle4.bmp", b"BM" + struct.pack("<IHHI", 14 + 40 + 64 + len(rle4), 0, 0, 14 + 40 + 64)
+      + struct.pack("<IiiHHIIiiII", 40, 16, 16, 1, 4, 2, len(rle4), 0, 0, 16, 0) + palette16b + rle4)
+core_palette = b"".join(struct.pack("<BBB", i * 16, 255 - i * 16, i * 8) for i in range(16))
+write("core4.bmp", b"BM" + struct.pack("<IHHI", 14 + 12 + 48 + 16 * 8, 0, 0, 14 + 12 + 48)
+      + struct.pack("<IHHHH", 12, 16, 16, 1, 4) + core_palette + pack_rows(16, 16, 4, nibbles, False))
+p555 = lambda yy: b"".join(struct.pack("<H", ((px[0] >> 3) << 10) | ((px[1] >> 3) << 5) | (px[2] >> 3)) for px in rgb[yy])
+write("bmp16_555.bmp", bmp_file(dib(16, 16, 16, pack_rows(16, 16, 16, p555, False), compression=3,
+                                    masks=struct.pack("<III", 0x7C00, 0x03E0, 0x001F)), 12))
+png = pil(Image.fromarray(np.dstack([rgb, (rgb[..., 0] ^ rgb[..., 1])]).astype(np.uint8), "RGBA"), "PNG")
+write("icon_png.ico", struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(png), 22) + png)
