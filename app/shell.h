@@ -31,8 +31,9 @@ void SetSceneStartValues();
 // taking WM_QUIT, 0 otherwise. Used by AppMain; separate for the tests.
 uint32_t RunMainLoop();
 
-// Unloads every library, releases every image, destroys ObjectListHeap and
-// MainHeap and forgets everything that lived in them (SetUpRuntime undone).
+// Stops the music (MusicFree), unloads every library, releases every image,
+// destroys ObjectListHeap and MainHeap and forgets everything that lived in
+// them (SetUpRuntime undone).
 void ReleaseRuntime();
 
 // The orderly end: ReleaseRuntime, then ends the process with exitCode.

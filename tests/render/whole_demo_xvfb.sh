@@ -3,9 +3,12 @@
 # screenshots the window at set times after it appears and waits for the
 # demo to end by itself. Writes to OUT (first argument):
 #   result.txt  key=value lines: exit_code, seconds (window shown -> exit),
-#               startup_seconds (launch -> window shown), peak_kib
-#   shot_<t>.png and shot_<t>.ppm for each time t (seconds after the window
-#               appeared), the window's client area
+#               startup_seconds (launch -> window shown), music_seconds
+#               (window shown -> music started, 10 ms steps), peak_kib,
+#               shot_<t> (when each shot was taken, from the same start)
+#   shot_<t>.png and shot_<t>.ppm for each time t (seconds after the music
+#               started, or after the window appeared when that is not seen),
+#               the window's client area
 #   demo.log    the demo's stdout/stderr and /usr/bin/time's report
 # Run from the folder holding the demo and ./bassmod.so (build/bin).
 # SHOT_TIMES overrides the screenshot times; DEMO (default ./zephyra).
@@ -98,12 +101,62 @@ for _ in $(seq 40); do
 done
 echo "audio_realtime=$AUDIO_RT" >> "$OUT/result.txt"
 
+# The music starts (MusicPlay) after the lists and textures are built, which
+# a sanitizer build stretches by seconds, and the scenes follow the music:
+# the shots are timed from its start. Playing starts the sound library's sync
+# thread, the one thread started after SDL's audio thread (made when the
+# library is initialised) that keeps the program's own name (SDL's and Mesa's
+# threads carry names of their own, or start with the GL context). The
+# kernel records when each thread started (10 ms steps); that less the
+# process's start, added to the launch time, is the music's start. Without
+# it (no sound library) the shots are timed from the window.
+# (Shell built-ins only: this polls while the demo starts, on a busy machine.)
+start_ticks() {
+  local line
+  read -r line < "$1/stat" 2>/dev/null || return
+  line=${line##*) }
+  set -- $line
+  echo "${20}"
+}
+music_ticks() {
+  local child=$1 name audio="" task t comm found=""
+  read -r name < "/proc/$child/comm" 2>/dev/null || return
+  for task in /proc/"$child"/task/*; do
+    read -r comm < "$task/comm" 2>/dev/null || continue
+    case "$comm" in SDLAudio*) audio=$(start_ticks "$task") ;; esac
+  done
+  [ -n "$audio" ] || return
+  for task in /proc/"$child"/task/*; do
+    [ "$task" = "/proc/$child/task/$child" ] && continue
+    read -r comm < "$task/comm" 2>/dev/null || continue
+    [ "$comm" = "$name" ] || continue
+    t=$(start_ticks "$task")
+    if [ -n "$t" ] && [ "$t" -ge "$audio" ]; then found=$t; fi
+  done
+  echo "$found"
+}
+BASE=$SHOWN
+DEMO_CHILD=$(pgrep -P "$DEMO_PID" | head -n1)
+if [ -n "$DEMO_CHILD" ]; then
+  PROC_TICKS=$(start_ticks "/proc/$DEMO_CHILD")
+  for _ in $(seq 3000); do
+    MUSIC_TICKS=$(music_ticks "$DEMO_CHILD")
+    [ -n "$MUSIC_TICKS" ] && break
+    kill -0 "$DEMO_PID" 2>/dev/null || break
+    sleep 0.02
+  done
+  if [ -n "$PROC_TICKS" ] && [ -n "$MUSIC_TICKS" ]; then
+    BASE=$(echo "$LAUNCH + ($MUSIC_TICKS - $PROC_TICKS) / $(getconf CLK_TCK)" | bc -l)
+    echo "music_seconds=$(echo "$BASE - $SHOWN" | bc -l)" >> "$OUT/result.txt"
+  fi
+fi
+
 for t in $SHOT_TIMES; do
-  wait_for=$(echo "$t - $(elapsed "$SHOWN")" | bc -l)
+  wait_for=$(echo "$t - $(elapsed "$BASE")" | bc -l)
   if [ "$(echo "$wait_for > 0" | bc -l)" = 1 ]; then sleep "$wait_for"; fi
   kill -0 "$DEMO_PID" 2>/dev/null || fail "demo ended before the shot at $t s"
   import -window "$WIN" "ppm:$OUT/shot_$t.ppm" 2>/dev/null || fail "screenshot at $t s failed"
-  echo "shot_$t=$(elapsed "$SHOWN")" >> "$OUT/result.txt"
+  echo "shot_$t=$(elapsed "$BASE")" >> "$OUT/result.txt"
 done
 # PNG copies for people to look at, made once the timing no longer matters.
 for t in $SHOT_TIMES; do
