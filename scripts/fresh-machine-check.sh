@@ -37,36 +37,31 @@ if [ -n "$(git -C "$SRC" status --porcelain --untracked-files=no)" ]; then
   log "note: uncommitted changes in $SRC are not part of the check (it clones HEAD $HEAD)"
 fi
 
-# The Debian mirror this machine's apt uses: the first URI of a source for
-# the release itself (deb822 .sources files first, then one-line lists).
-host_mirror() {
+# The first URI of a deb822 source (the .sources files) listing suite $1.
+sources_uri() {
   local f
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -f "$f" ] || continue
-    awk -v suite="$SUITE" '
-      /^[[:space:]]*$/ { if (uri != "" && has) { print uri; exit } uri = ""; has = 0; next }
+    awk -v suite="$1" '
+      function take() { if (uri != "" && has) { print uri; found = 1; exit } uri = ""; has = 0 }
+      /^[[:space:]]*$/ { take(); next }
       /^URIs:/   { uri = $2 }
       /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) has = 1 }
-      END { if (uri != "" && has) print uri }' "$f" | head -n1
+      END { if (!found) take() }' "$f"
   done
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-    awk -v suite="$SUITE" '$1 == "deb" { for (i = 2; i < NF; i++) if ($i !~ /^\[/ && $(i + 1) == suite) { print $i; exit } }'
 }
-# The security archive beside it, as a Debian 12 install lists it.
-host_security() {
+# The same from one-line lists ("deb [options] URI suite components").
+list_uri() {
   local f
-  for f in /etc/apt/sources.list.d/*.sources; do
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
     [ -f "$f" ] || continue
-    awk -v suite="$SUITE-security" '
-      /^[[:space:]]*$/ { if (uri != "" && has) { print uri; exit } uri = ""; has = 0; next }
-      /^URIs:/   { uri = $2 }
-      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) has = 1 }
-      END { if (uri != "" && has) print uri }' "$f" | head -n1
+    awk -v suite="$1" '$1 == "deb" { for (i = 2; i < NF; i++) if ($i !~ /^\[/ && $(i + 1) == suite) { print $i; exit } }' "$f"
   done
 }
-MIRROR=${ZEPHYRA_FRESH_MIRROR:-$(host_mirror | head -n1)}
+# The Debian mirror this machine's apt uses, and the security archive beside it.
+MIRROR=${ZEPHYRA_FRESH_MIRROR:-$( { sources_uri "$SUITE"; list_uri "$SUITE"; } | sed -n 1p )}
+SECURITY=$( { sources_uri "$SUITE-security"; list_uri "$SUITE-security"; } | sed -n 1p )
 MIRROR=${MIRROR:-http://deb.debian.org/debian}
-SECURITY=$(host_security | head -n1)
 SECURITY=${SECURITY:-http://deb.debian.org/debian-security}
 
 # ---------------------------------------------------------------- stages
