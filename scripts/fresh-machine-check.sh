@@ -66,12 +66,14 @@ SECURITY=${SECURITY:-http://deb.debian.org/debian-security}
 
 # ---------------------------------------------------------------- stages
 declare -a STAGE_NAMES=() STAGE_SECONDS=()
+STAGE=""
 T_ALL=$(date +%s)
 stage_begin() { STAGE=$1; T_STAGE=$(date +%s); log "=== stage $STAGE ($(date -u +%H:%M:%S) UTC)"; }
 stage_end() {
   local s=$(( $(date +%s) - T_STAGE ))
   STAGE_NAMES+=("$STAGE"); STAGE_SECONDS+=("$s")
   log "=== stage $STAGE took ${s} s"
+  STAGE=""
 }
 summary() {
   local i
@@ -117,8 +119,12 @@ unmount_all() {
 }
 
 cleanup() {
-  local rc=$?
+  local rc=$? t
   trap - EXIT INT TERM HUP
+  if [ -n "$STAGE" ]; then
+    STAGE_NAMES+=("$STAGE (failed)"); STAGE_SECONDS+=($(( $(date +%s) - T_STAGE )))
+  fi
+  t=$(date +%s)
   unmount_all
   if [ -n "$(mounted_below_root)" ]; then
     log "still mounted below $ROOT, leaving $WORK in place:"; mounted_below_root
@@ -128,6 +134,7 @@ cleanup() {
     # --one-file-system: never follows into anything still bound there.
     rm -rf --one-file-system "$WORK"
   fi
+  log "clean-up (processes, mounts, root) took $(( $(date +%s) - t )) s"
   [ ${#STAGE_NAMES[@]} -gt 0 ] && summary
   if [ $rc -eq 0 ]; then log "PASSED (HEAD $HEAD)"; else log "FAILED with code $rc (HEAD $HEAD)"; fi
   exit $rc
