@@ -16,6 +16,17 @@
 #   ZEPHYRA_SUITES         passed on to scripts/test.sh inside the root
 set -euo pipefail
 
+# Its own mount namespace: the binds into the root are never seen by the rest
+# of the machine, and they go away with the last process inside even if this
+# script is killed before its clean-up runs.
+if [ "${ZEPHYRA_FRESH_NAMESPACE:-}" != 1 ] && [ "$(id -u)" -eq 0 ]; then
+  export ZEPHYRA_FRESH_NAMESPACE=1
+  exec unshare --mount --propagation private bash "$0" "$@"
+fi
+
+# The whole script is one function, read in full before it runs: a checkout
+# that changes under a running check cannot change what it does.
+main() {
 SRC=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
 HEAD=$(git -C "$SRC" rev-parse HEAD)
 CACHE=${ZEPHYRA_FRESH_CACHE:-/var/cache/zephyra}
@@ -65,7 +76,7 @@ MIRROR=${MIRROR:-http://deb.debian.org/debian}
 SECURITY=${SECURITY:-http://deb.debian.org/debian-security}
 
 # ---------------------------------------------------------------- stages
-declare -a STAGE_NAMES=() STAGE_SECONDS=()
+STAGE_NAMES=(); STAGE_SECONDS=()
 STAGE=""
 T_ALL=$(date +%s)
 stage_begin() { STAGE=$1; T_STAGE=$(date +%s); log "=== stage $STAGE ($(date -u +%H:%M:%S) UTC)"; }
@@ -237,13 +248,16 @@ demo_failed() {
 }
 over_limit() { [ $(( $(date +%s) - T_DEMO )) -gt "$DEMO_LIMIT" ]; }
 
-# demo.sh installs the packages first, the X tools among them: the X server
-# is started once they are there, long before its build is done.
-until "${IN_ROOT[@]}" /bin/sh -c 'command -v Xvfb && command -v xdotool && command -v xwininfo' >/dev/null 2>&1; do
-  demo_alive || demo_failed "scripts/demo.sh ended before the X tools were installed"
-  over_limit && demo_failed "no X tools after $DEMO_LIMIT s"
+# demo.sh installs the packages first, the X server among them, then
+# configures its build. The server starts once that configuration exists:
+# earlier, the fonts the "Fullscreen?" box needs may not be set up yet (the
+# server reads its font path once, at start), and the box would fail.
+until [ -f "$ROOT$CHECKOUT/build/CMakeCache.txt" ]; do
+  demo_alive || demo_failed "scripts/demo.sh ended before its build began"
+  over_limit && demo_failed "no build after $DEMO_LIMIT s"
   sleep 1
 done
+log "packages installed, build configured $(( $(date +%s) - T_DEMO )) s after demo.sh started"
 # -noreset: the box is a short-lived client of its own; without it the
 # server resets when it leaves and can drop the demo's connection.
 "${IN_ROOT[@]}" Xvfb ":$DISPLAY_NUM" -screen 0 1024x768x24 -nolisten tcp -noreset > "$WORK/xvfb.log" 2>&1 &
@@ -251,7 +265,7 @@ XVFB_PID=$!
 BG_PIDS+=("$XVFB_PID")
 for _ in $(seq 100); do X xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 X xwininfo -root >/dev/null 2>&1 || { cat "$WORK/xvfb.log"; die "Xvfb :$DISPLAY_NUM did not start"; }
-log "Xvfb on :$DISPLAY_NUM ($(( $(date +%s) - T_DEMO )) s after demo.sh started)"
+log "Xvfb on :$DISPLAY_NUM"
 
 # The box and the demo window carry the same title; the box has no class hint.
 BOX_PATTERN='"Zephyra (Party)": ()'
@@ -260,7 +274,10 @@ find_line() { X xwininfo -root -tree 2>/dev/null | grep -F -- "$1" | head -n1 ||
 
 BOX=""
 until [ -n "$BOX" ]; do
-  demo_alive || demo_failed "scripts/demo.sh ended before it asked \"Fullscreen?\""
+  if ! demo_alive; then
+    set +e; wait "$DEMO_PID"; DEMO_RC=$?; set -e
+    demo_failed "scripts/demo.sh ended (exit code $DEMO_RC) before it asked \"Fullscreen?\""
+  fi
   over_limit && demo_failed "no \"Fullscreen?\" box after $DEMO_LIMIT s"
   sleep 0.5
   BOX=$(find_line "$BOX_PATTERN" | awk '{print $1}')
@@ -327,3 +344,5 @@ done < "$SUITE_TIMES"
 STAGE_NAMES+=("  test.sh: $prev_name"); STAGE_SECONDS+=($(( T_TESTS_END - prev_t )))
 [ "$TEST_RC" -eq 0 ] || die "scripts/test.sh exited with $TEST_RC"
 stage_end
+}
+main "$@"
