@@ -13,7 +13,8 @@
 #   ZEPHYRA_FRESH_WORK     where the root is made (default /var/tmp); removed after
 #   ZEPHYRA_FRESH_KEEP=1   keep the root afterwards (for a look inside)
 #   ZEPHYRA_FRESH_DISPLAY  X display number for the demo stage (default 57)
-#   ZEPHYRA_SUITES         passed on to scripts/test.sh inside the root
+#   ZEPHYRA_FRESH_SUITES   ZEPHYRA_SUITES for scripts/test.sh inside the root
+#                          (default: ZEPHYRA_SUITES as given, else all suites)
 set -euo pipefail
 
 # Its own mount namespace: the binds into the root are never seen by the rest
@@ -324,7 +325,9 @@ SUITE_TIMES=$WORK/suite-times
 : > "$SUITE_TIMES"
 set +e
 SUITES_ENV=()
-[ -n "${ZEPHYRA_SUITES:-}" ] && SUITES_ENV=(ZEPHYRA_SUITES="$ZEPHYRA_SUITES")
+FRESH_SUITES=${ZEPHYRA_FRESH_SUITES:-${ZEPHYRA_SUITES:-}}
+[ -n "$FRESH_SUITES" ] && SUITES_ENV=(ZEPHYRA_SUITES="$FRESH_SUITES")
+log "suites: ${FRESH_SUITES:-all (plain asan tsan)}"
 # timeout ends the whole process group (the builds and tests too).
 timeout -s KILL "$TEST_LIMIT" "${IN_ROOT[@]}" "${SUITES_ENV[@]}" /bin/sh -c "cd $CHECKOUT && exec scripts/test.sh" 2>&1 |
   while IFS= read -r line; do
