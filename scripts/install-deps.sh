@@ -10,6 +10,7 @@ PACKAGES=(
   libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 mesa-utils
   xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick openbox
   python3-pil python3-numpy sox ffmpeg libpng-dev
+  time bc procps fonts-dejavu-core openbox
 )
 
 missing=()
