@@ -48,8 +48,8 @@ for target in $TARGETS; do
       echo "release: dist/$name.tar.gz" ;;
     windows)
       name=zephyra-party-$VERSION-win64
-      ZEPHYRA_WIN_BUILD_DIR=build-win-release ZEPHYRA_WIN_BUILD_TYPE=Release ZEPHYRA_WIN_TESTS=OFF \
-        scripts/build-windows.sh
+      ZEPHYRA_WIN_BUILD=build-win-release ZEPHYRA_WIN_TARGETS="zephyra bassmod release_docs" \
+        ZEPHYRA_WIN_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF" scripts/build-windows.sh
       cmake --install build-win-release --prefix "$STAGE/win-prefix" --strip >/dev/null
       assemble "$STAGE/win-prefix" "$STAGE/$name" zephyra.exe bassmod.dll zephyra.nfo file_id.diz
       /usr/bin/python3 tools/release/make_zip.py "$STAGE" "$name" "$EPOCH" "dist/$name.zip"
