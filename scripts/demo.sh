@@ -3,7 +3,7 @@
 # the sound library sits beside the executable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake -S . -B build -DZEPHYRA_BUILD_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target zephyra bassmod
 cd build/bin

@@ -1,20 +1,45 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the demo, the tools and the tests
-# need. Idempotent: does nothing when all are present. Runs as root or via sudo.
+# Installs the Debian packages one use of the project needs, by set:
+#   run      build and run the demo and its capture tool (the default of demo.sh)
+#   test     everything the test suites use, on top of run (the default)
+#   windows  the mingw-w64 cross compiler and Wine, for the Windows build
+#   release  what scripts/release.sh needs besides run and windows
+# Several sets may be named. Idempotent: does nothing when all are present.
+# Runs as root or via sudo.
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev
-  libsdl2-dev libx11-dev libxfixes-dev libxmp-dev libopenmpt-dev libjpeg62-turbo-dev libjpeg-turbo-progs
-  libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 mesa-utils
-  xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick openbox
-  python3-pil python3-numpy sox ffmpeg libpng-dev
-  time bc procps fonts-dejavu-core openbox
+RUN_PACKAGES=(
+  build-essential cmake pkg-config
+  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev
+  libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 xfonts-base
+)
+TEST_PACKAGES=(
+  "${RUN_PACKAGES[@]}"
+  clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  libx11-dev libxfixes-dev libopenmpt-dev libjpeg-turbo-progs mesa-utils
+  xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick
+  python3-pil python3-numpy sox ffmpeg openbox time bc procps fonts-dejavu-core
+)
+RELEASE_PACKAGES=(python3)
+WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix wine wine64 nasm dpkg-dev
 )
 
+sets=("$@")
+[ ${#sets[@]} -eq 0 ] && sets=(test)
+wanted=()
+for s in "${sets[@]}"; do
+  case $s in
+    run) wanted+=("${RUN_PACKAGES[@]}") ;;
+    test) wanted+=("${TEST_PACKAGES[@]}") ;;
+    windows) wanted+=("${WINDOWS_PACKAGES[@]}") ;;
+    release) wanted+=("${RELEASE_PACKAGES[@]}") ;;
+    *) echo "install-deps: unknown set '$s' (run, test, windows, release)"; exit 2 ;;
+  esac
+done
+
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite headless:
 # a plain build, then AddressSanitizer + UndefinedBehaviorSanitizer, then
-# ThreadSanitizer over the tests labelled "threads" (the music-sync paths).
+# ThreadSanitizer over the tests labelled "threads" (the music-sync paths),
+# then the release archives as a downloader meets them.
 # ZEPHYRA_SUITES picks a subset, e.g. ZEPHYRA_SUITES="plain".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 scripts/install-deps.sh
 
-SUITES=${ZEPHYRA_SUITES:-"plain asan tsan"}
+SUITES=${ZEPHYRA_SUITES:-"plain asan tsan release"}
 JOBS=$(nproc)
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
@@ -38,6 +39,9 @@ for suite in $SUITES; do
       # thread; its own worker threads synchronise in ways TSan cannot see
       # (reports inside swrast_dri at context teardown). Pixels are the same.
       (cd build-tsan && LP_NUM_THREADS=0 ctest --no-tests=error --output-on-failure -j"$JOBS" --timeout 1800 -L threads) ;;
+    release)
+      scripts/install-deps.sh run windows release
+      tests/release/archive_test.sh ;;
     *) echo "unknown suite $suite"; exit 2 ;;
   esac
 done

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds Release configurations and writes the two release archives to dist/:
+#   zephyra-party-<version>-linux-x86_64.tar.gz  zephyra, bassmod.so, zephyra-capture,
+#                                                zephyra.nfo, file_id.diz, README.txt
+#   zephyra-party-<version>-win64.zip            zephyra.exe, bassmod.dll, zephyra.nfo, file_id.diz
+# Each unpacks to one folder of its own name. The archives are reproducible:
+# entries sorted, owner 0, every timestamp the commit's time, no gzip name or
+# time stamp, so one commit gives byte-identical archives.
+# ZEPHYRA_RELEASE_TARGETS="linux windows" picks a subset.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+TARGETS=${ZEPHYRA_RELEASE_TARGETS:-"linux windows"}
+JOBS=$(nproc)
+
+scripts/install-deps.sh run release
+VERSION=$(sed -n 's/^project(Zephyra VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+[ -n "$VERSION" ] || { echo "release: no project version in CMakeLists.txt"; exit 2; }
+# The commit's time stamps every entry (the epoch when not in a git checkout).
+EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+STAGE=$ROOT/build-release/stage
+mkdir -p dist
+rm -rf "$STAGE"
+mkdir -p "$STAGE"
+
+# Copies the named files of an install prefix's bin/ and doc folder into one
+# release folder, with plain modes (0755 programs and libraries, 0644 text).
+assemble() {
+  local prefix=$1 folder=$2; shift 2
+  mkdir -p "$folder"
+  for f in "$@"; do
+    if [ -e "$prefix/bin/$f" ]; then install -m 0755 "$prefix/bin/$f" "$folder/$f"
+    else install -m 0644 "$prefix/share/doc/zephyra-party/$f" "$folder/$f"; fi
+  done
+  touch -h -d "@$EPOCH" "$folder" "$folder"/*
+}
+
+for target in $TARGETS; do
+  case $target in
+    linux)
+      name=zephyra-party-$VERSION-linux-x86_64
+      cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF >/dev/null
+      cmake --build build-release -j"$JOBS" --target zephyra bassmod zephyra-capture release_docs
+      cmake --install build-release --prefix "$STAGE/linux-prefix" --strip >/dev/null
+      assemble "$STAGE/linux-prefix" "$STAGE/$name" zephyra bassmod.so zephyra-capture zephyra.nfo file_id.diz README.txt
+      tar --sort=name --mtime="@$EPOCH" --owner=0 --group=0 --numeric-owner --format=gnu \
+        -C "$STAGE" -cf - "$name" | gzip -9n > "dist/$name.tar.gz"
+      echo "release: dist/$name.tar.gz" ;;
+    windows)
+      name=zephyra-party-$VERSION-win64
+      ZEPHYRA_WIN_BUILD=build-win-release ZEPHYRA_WIN_TARGETS="zephyra bassmod release_docs" \
+        ZEPHYRA_WIN_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF" scripts/build-windows.sh
+      cmake --install build-win-release --prefix "$STAGE/win-prefix" --strip >/dev/null
+      assemble "$STAGE/win-prefix" "$STAGE/$name" zephyra.exe bassmod.dll zephyra.nfo file_id.diz
+      /usr/bin/python3 tools/release/make_zip.py "$STAGE" "$name" "$EPOCH" "dist/$name.zip"
+      echo "release: dist/$name.zip" ;;
+    *) echo "release: unknown target $target"; exit 2 ;;
+  esac
+done

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# The release archives as a downloader meets them: made twice from one commit
+# they are identical; each unpacks into one folder of its own name holding
+# exactly the promised files; the Linux demo runs from its folder under Xvfb
+# (the question, No, a window, Escape, exit 0), also started through a symlink
+# and as ../folder/zephyra, with the sound library beside it loaded; the
+# Windows demo does the same under Wine; the Linux programs need only
+# libraries of the packages the .nfo names; the .nfo and file_id.diz keep
+# their encoding and size limits.
+# usage: tests/release/archive_test.sh   (from anywhere; runs scripts/release.sh)
+set -u
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$ROOT"
+WORK=$(mktemp -d)
+XPID=""
+failures=0
+export SDL_AUDIODRIVER=dummy WINEDEBUG=-all
+
+cleanup() {
+  pkill -KILL -f "$WORK/" 2>/dev/null
+  [ -n "$XPID" ] && { DISPLAY=${DISPLAY:-} wineserver -k 2>/dev/null; kill "$XPID" 2>/dev/null; }
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL [$CASE]: $*"; failures=$((failures + 1)); }
+
+VERSION=$(sed -n 's/^project(Zephyra VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+LINUX=zephyra-party-$VERSION-linux-x86_64
+WIN=zephyra-party-$VERSION-win64
+
+# ---- reproducible: two runs give the same bytes --------------------------------
+CASE=reproducible
+scripts/release.sh >"$WORK/release1.log" 2>&1 || { cat "$WORK/release1.log"; echo "FAIL: release.sh"; exit 1; }
+sha256sum "dist/$LINUX.tar.gz" "dist/$WIN.zip" >"$WORK/first.sha256"
+rm -f "dist/$LINUX.tar.gz" "dist/$WIN.zip"
+scripts/release.sh >"$WORK/release2.log" 2>&1 || { cat "$WORK/release2.log"; echo "FAIL: release.sh (second run)"; exit 1; }
+sha256sum -c --quiet "$WORK/first.sha256" || fail "the second run made different archives"
+# The stamps that make it so: owner 0, the commit's time on every entry.
+EPOCH=$(git log -1 --format=%ct)
+STAMP=$(date -u -d "@$EPOCH" '+%Y-%m-%d %H:%M')
+bad=$(TZ=UTC tar -tvzf "dist/$LINUX.tar.gz" | grep -v -F " 0/0 " ; TZ=UTC tar -tvzf "dist/$LINUX.tar.gz" | grep -v -F "$STAMP")
+[ -z "$bad" ] || fail "tar entries not owned by 0/0 at $STAMP: $bad"
+
+# ---- contents ----------------------------------------------------------------
+CASE=contents
+mkdir -p "$WORK/linux" "$WORK/win"
+tar -xzf "dist/$LINUX.tar.gz" -C "$WORK/linux"
+/usr/bin/python3 - "$ROOT/dist/$WIN.zip" "$WORK/win" <<'PY' || fail "cannot unpack the zip"
+import sys, zipfile
+zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
+PY
+for f in "$WORK"/win/*/*.exe; do chmod +x "$f"; done 2>/dev/null
+[ "$(ls "$WORK/linux")" = "$LINUX" ] || fail "the tar does not unpack to one folder $LINUX: $(ls "$WORK/linux")"
+[ "$(ls "$WORK/win")" = "$WIN" ] || fail "the zip does not unpack to one folder $WIN: $(ls "$WORK/win")"
+[ "$(ls "$WORK/linux/$LINUX" | tr '\n' ' ')" = "README.txt bassmod.so file_id.diz zephyra zephyra-capture zephyra.nfo " ] ||
+  fail "Linux files: $(ls "$WORK/linux/$LINUX" | tr '\n' ' ')"
+[ "$(ls "$WORK/win/$WIN" | tr '\n' ' ')" = "bassmod.dll file_id.diz zephyra.exe zephyra.nfo " ] ||
+  fail "Windows files: $(ls "$WORK/win/$WIN" | tr '\n' ' ')"
+cmp -s "$WORK/linux/$LINUX/zephyra.nfo" "$WORK/win/$WIN/zephyra.nfo" || fail "the two .nfo files differ"
+
+# ---- documents -----------------------------------------------------------------
+CASE=documents
+/usr/bin/python3 tests/release/check_docs.py "$WORK/linux/$LINUX/zephyra.nfo" "$WORK/linux/$LINUX/file_id.diz" >"$WORK/docs" ||
+  fail "$(grep FAIL "$WORK/docs")"
+PACKAGES=$(sed -n 's/^PACKAGES: //p' "$WORK/docs")
+
+# ---- libraries -------------------------------------------------------------------
+# Every library ldd names must come from a listed package or from what those
+# packages depend on (apt's closure), so the .nfo's list cannot drift from
+# what the programs link.
+CASE=libraries
+if [ -z "$PACKAGES" ]; then
+  fail "the .nfo names no packages"
+else
+  # shellcheck disable=SC2086
+  apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+    --no-replaces --no-enhances $PACKAGES 2>/dev/null | grep -v '^ ' | sed 's/:.*//; s/^<//; s/>$//' |
+    sort -u >"$WORK/closure"
+  for p in $PACKAGES; do grep -qx "$p" "$WORK/closure" || fail "listed package $p is unknown to apt"; done
+  # Every library as ldd resolves it ("bin lib-name real-path"), then the
+  # package of each real path in one dpkg query. Debian's merged /usr
+  # registers some files under /lib, so both spellings are asked for.
+  for bin in zephyra bassmod.so zephyra-capture; do
+    ldd "$WORK/linux/$LINUX/$bin" | awk '$2 == "=>" && $3 ~ /^\// { print $1, $3 } $1 ~ /^\// { print $1, $1 }' |
+      while read -r name path; do echo "$bin $name $(readlink -f "$path")"; done
+  done >"$WORK/ldd"
+  awk '{ print $3; p = $3; sub("^/usr", "", p); print p }' "$WORK/ldd" | sort -u |
+    xargs dpkg -S 2>/dev/null | sed 's/^\([^:]*\):[^ ]* \(.*\)$/\2 \1/' >"$WORK/owners"
+  while read -r bin name path; do
+    owner=$(awk -v p="$path" -v q="${path#/usr}" '$1 == p || $1 == q { print $2; exit }' "$WORK/owners")
+    if [ -z "$owner" ]; then fail "$bin: $path belongs to no package"
+    elif ! grep -qx "$owner" "$WORK/closure"; then fail "$bin: $path ($owner) is not from the listed packages"; fi
+    # What a program links directly must be a listed package itself (or the
+    # C and C++ runtimes every system has).
+    if objdump -p "$WORK/linux/$LINUX/$bin" | awk '/NEEDED/ { print $2 }' | grep -qx "$name"; then
+      case " $PACKAGES libc6 libstdc++6 libgcc-s1 " in
+        *" $owner "*) ;;
+        *) fail "$bin links $name from $owner, which the .nfo does not list" ;;
+      esac
+    fi
+  done <"$WORK/ldd"
+fi
+
+# ---- running ---------------------------------------------------------------------
+start_x() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" 2>/dev/null &
+  XPID=$!
+  for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -1 "$WORK/display")"
+}
+
+# The id of the top-level X window titled "Zephyra (Party)" with the given
+# geometry pattern, waited for up to $2 seconds.
+wait_window() {
+  local pattern=$1 limit=$2 id=""
+  for _ in $(seq 1 $((limit * 10))); do
+    id=$(xwininfo -root -tree 2>/dev/null | grep -F '"Zephyra (Party)"' | grep -E -- "$pattern" | awk '{ print $1 }' | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Runs a demo command in folder $1, answers No with key $4 (Escape in SDL's
+# box, n in Windows'), checks the window and that the sound library at $3 was
+# loaded, holds Escape and checks exit code 0.
+run_demo() {
+  local folder=$1 cmd=$2 library=$3 no_key=$4 pid box win rc
+  (cd "$folder" && exec $cmd) >"$WORK/out" 2>&1 &
+  pid=$!
+  ( sleep 90; kill -KILL $pid 2>/dev/null ) &
+  local watchdog=$!
+  if box=$(wait_window ': \(\)' 30); then
+    sleep 0.3
+    xdotool windowfocus --sync "$box" key "$no_key"
+  else
+    fail "no question box"; kill -KILL $pid; wait $pid 2>/dev/null; kill $watchdog 2>/dev/null; return
+  fi
+  if win=$(wait_window '640x480' 30); then
+    if [ -n "$library" ]; then
+      local maps=""
+      for _ in $(seq 1 50); do
+        maps=$(cat /proc/$pid/maps 2>/dev/null; for c in $(pgrep -P $pid); do cat /proc/$c/maps; done 2>/dev/null)
+        grep -q -F "$library" <<<"$maps" && break
+        sleep 0.1
+      done
+      grep -q -F "$library" <<<"$maps" || fail "$library not loaded"
+    fi
+    sleep 1
+    xdotool windowfocus "$win" 2>/dev/null
+    xdotool keydown Escape; sleep 0.4; xdotool keyup Escape
+  else
+    fail "no 640x480 window"
+  fi
+  wait $pid; rc=$?
+  kill $watchdog 2>/dev/null; wait $watchdog 2>/dev/null
+  [ $rc -eq 0 ] || { fail "exit code $rc"; cat "$WORK/out"; }
+}
+
+start_x
+L=$WORK/linux/$LINUX
+CASE=linux-from-its-folder; run_demo "$L" ./zephyra "$L/bassmod.so" Escape
+mkdir -p "$WORK/elsewhere/bin"
+ln -s "$L/zephyra" "$WORK/elsewhere/bin/zephyra"
+CASE=linux-through-a-symlink; run_demo "$WORK/elsewhere" bin/zephyra "$L/bassmod.so" Escape
+CASE=linux-as-dotdot-path; run_demo "$WORK/elsewhere" "../linux/$LINUX/zephyra" "$L/bassmod.so" Escape
+
+# Windows: a prefix of the test's own, first run set up before timing anything.
+W=$WORK/win/$WIN
+export WINEPREFIX=$WORK/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" HOME=$WORK/home
+mkdir -p "$HOME"; printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' >"$HOME/.asoundrc"
+wine wineboot -i >/dev/null 2>&1
+CASE=windows-from-its-folder; run_demo "$W" "wine ./zephyra.exe" "" n
+
+echo "release archives: $failures failure(s)"
+[ $failures -eq 0 ]
