@@ -9,7 +9,7 @@ PACKAGES=(
   libsdl2-dev libx11-dev libxfixes-dev libxmp-dev libopenmpt-dev libjpeg62-turbo-dev libjpeg-turbo-progs
   libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 mesa-utils
   xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick
-  python3-pil python3-numpy sox ffmpeg libpng-dev
+  python3-pil python3-numpy sox ffmpeg libpng-dev libdeflate-dev libspng-dev zlib1g-dev
 )
 
 missing=()
