@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
   // zlib in place of libdeflate for the deflate step alone, on Up-filtered
   // rows: its run-length strategy finds the long zero runs the Up filter
   // leaves in unchanged areas, with a cheaper search.
-  for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE}) {
+  for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE, Z_HUFFMAN_ONLY}) {
     Result r;
     for (const Frame& f : frames) {
       const size_t n = (1 + static_cast<size_t>(f.width) * 3) * f.height;
@@ -213,7 +213,9 @@ int main(int argc, char** argv) {
     r.deflateMs /= static_cast<double>(frames.size());
     r.bytes /= static_cast<double>(frames.size());
     r.ms = r.deflateMs;
-    print(strategy == Z_RLE ? "deflate step only: zlib level 1, Z_RLE, Up" : "deflate step only: zlib level 1, Up", r);
+    print(strategy == Z_RLE ? "deflate step only: zlib level 1, Z_RLE, Up"
+          : strategy == Z_HUFFMAN_ONLY ? "deflate step only: zlib, Huffman only, Up" : "deflate step only: zlib level 1, Up",
+          r);
   }
 
   // The direct writer, whole, then its steps one by one on the same frames.
