@@ -10,7 +10,7 @@ set -euo pipefail
 
 RUN_PACKAGES=(
   build-essential cmake pkg-config
-  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev
+  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev libdeflate-dev
   libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 xfonts-base
 )
 TEST_PACKAGES=(
@@ -19,6 +19,7 @@ TEST_PACKAGES=(
   libx11-dev libxfixes-dev libopenmpt-dev libjpeg-turbo-progs mesa-utils
   xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick
   python3-pil python3-numpy sox ffmpeg openbox time bc procps fonts-dejavu-core
+  libspng-dev zlib1g-dev
 )
 RELEASE_PACKAGES=(python3)
 WINDOWS_PACKAGES=(

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,16 @@ TEST(CaptureOptions, DefaultsAndPaths) {
   EXPECT_EQ(v.timelinePath, "out/demo.timeline.txt");
   EXPECT_EQ(v.contactSheetPath, "out/demo.contact.png");
 
+  // The floor: nothing written unless a log is asked for by name.
+  CaptureOptions d;
+  ASSERT_TRUE(Parse({"--discard", "--timeline", "t.txt"}, &d, &error)) << error;
+  EXPECT_TRUE(d.discard);
+  EXPECT_TRUE(d.outDir.empty());
+  EXPECT_TRUE(d.videoPath.empty());
+  EXPECT_EQ(d.timelinePath, "t.txt");
+  EXPECT_TRUE(d.frameLogPath.empty());
+  EXPECT_TRUE(d.contactSheetPath.empty());
+
   CaptureOptions h;
   ASSERT_TRUE(Parse({"--help"}, &h, &error));
   EXPECT_TRUE(h.help);
@@ -157,6 +168,8 @@ TEST(CaptureOptions, RefusesBadInput) {
       {{"--at", "1,x"}, "bad time"},
       {{"--at", "1", "--from", "0"}, "cannot be combined"},
       {{"--out", "a", "--video", "b.mp4"}, "not both"},
+      {{"--discard", "--out", "a"}, "--discard writes no frames"},
+      {{"--video", "b.mp4", "--discard"}, "--discard writes no frames"},
       {{"--png-level", "12"}, "0 to 9"},
       {{"--size"}, "needs a value"},
       {{"--quiet=1"}, "takes no value"},
@@ -214,10 +227,183 @@ TEST(PngFile, BottomUpRgbaRoundTrip) {
   const std::vector<uint8_t> expected = {10, 11, 12, 13, 14, 15, 16, 17, 18, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   EXPECT_EQ(back.pixels, expected);
   EXPECT_FALSE(WritePng(TempDir() + "/no/such/dir/f.png", rgba, 3, 2, 4, 12, true, 1, &error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
   // A file that is not a PNG is refused with a reason.
   std::ofstream(TempDir() + "/bad.png") << "not a png";
   EXPECT_FALSE(ReadPng(TempDir() + "/bad.png", &back, &error));
   EXPECT_FALSE(error.empty());
+}
+
+namespace {
+
+// A picture of `channels`-byte pixels with rows `stride` bytes apart (the
+// padding filled with a marker that must never reach the file): smooth
+// gradients, a flat area, hard edges, and noise where `noise` is set. Returns
+// the RGB pixels the file must hold, top row first.
+std::vector<uint8_t> TestPicture(int32_t width, int32_t height, int32_t channels, size_t stride, bool bottomUp,
+                                 bool noise, std::vector<uint8_t>* memory) {
+  memory->assign(stride * static_cast<size_t>(height), 0xEE);
+  std::vector<uint8_t> expected(static_cast<size_t>(width) * height * 3);
+  uint32_t seed = 12345;
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t rgb[3] = {static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(y * 5), static_cast<uint8_t>(x ^ y)};
+      if (x < width / 3 && y < height / 2) rgb[0] = rgb[1] = rgb[2] = 0;  // flat black, like the demo's background
+      if (noise) {
+        seed = seed * 1103515245u + 12345u;
+        rgb[0] = static_cast<uint8_t>(seed >> 16);
+        rgb[2] = static_cast<uint8_t>(seed >> 24);
+      }
+      const int32_t memoryRow = bottomUp ? height - 1 - y : y;
+      uint8_t* m = memory->data() + static_cast<size_t>(memoryRow) * stride + static_cast<size_t>(x) * channels;
+      std::memcpy(m, rgb, 3);
+      if (channels == 4) m[3] = static_cast<uint8_t>(x + 200);  // alpha, dropped
+      std::memcpy(expected.data() + (static_cast<size_t>(y) * width + x) * 3, rgb, 3);
+    }
+  return expected;
+}
+
+struct PngCase {
+  int32_t width, height, channels;
+  size_t pad;  // bytes of padding after each row
+  bool bottomUp, noise;
+  int level;
+  PngRowFilter filter;
+};
+
+std::string CaseName(const PngCase& c) {
+  return std::to_string(c.width) + "x" + std::to_string(c.height) + " ch" + std::to_string(c.channels) + " pad" +
+         std::to_string(c.pad) + (c.bottomUp ? " bottom-up" : " top-down") + (c.noise ? " noise" : "") + " level" +
+         std::to_string(c.level) + " filter" + std::to_string(c.filter);
+}
+
+// Sizes from one pixel up to rows longer than a deflate window, every filter
+// and level kind (stored, fast, default, slow), both row orders, padded rows,
+// and pictures that compress well and ones that do not.
+std::vector<PngCase> PngCases() {
+  std::vector<PngCase> cases;
+  const PngRowFilter filters[] = {PngFilterNone, PngFilterSub, PngFilterUp};
+  for (PngRowFilter f : filters) {
+    cases.push_back({1, 1, 4, 0, true, false, 1, f});
+    cases.push_back({7, 5, 3, 0, false, true, 1, f});
+    cases.push_back({33, 17, 4, 12, true, false, 0, f});
+    cases.push_back({64, 48, 3, 5, true, true, 6, f});
+    cases.push_back({120, 90, 4, 0, true, false, 9, f});
+    cases.push_back({11000, 3, 4, 0, true, true, 1, f});  // 33,000-byte rows
+    cases.push_back({640, 480, 4, 0, true, false, 1, f});
+  }
+  return cases;
+}
+
+}  // namespace
+
+// The writer's files hold exactly the pixels given, as libpng reads them
+// (which also checks every chunk's CRC and the zlib stream's Adler-32).
+TEST(PngFile, WriterPixelsAreExactlyWhatLibpngReads) {
+  PngEncoder encoder;  // one encoder for all: the level changes between cases
+  for (const PngCase& c : PngCases()) {
+    std::vector<uint8_t> memory;
+    const size_t stride = static_cast<size_t>(c.width) * c.channels + c.pad;
+    const std::vector<uint8_t> expected = TestPicture(c.width, c.height, c.channels, stride, c.bottomUp, c.noise, &memory);
+    std::string error;
+    ASSERT_TRUE(EncodePng(&encoder, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp, c.level, c.filter,
+                          &error))
+        << CaseName(c) << ": " << error;
+    const std::string path = TempDir() + "/case.png";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(encoder.file.data()), static_cast<std::streamsize>(encoder.file.size()));
+    RgbImage back;
+    ASSERT_TRUE(ReadPng(path, &back, &error)) << CaseName(c) << ": " << error;
+    EXPECT_EQ(back.width, c.width) << CaseName(c);
+    EXPECT_EQ(back.height, c.height) << CaseName(c);
+    EXPECT_TRUE(back.pixels == expected) << CaseName(c);
+  }
+  PngEncoderRelease(&encoder);
+}
+
+// A damaged file is caught by the reader: the writer's CRCs are real ones.
+TEST(PngFile, DamagedDataIsRefusedByLibpng) {
+  std::vector<uint8_t> memory;
+  TestPicture(40, 30, 4, 160, true, true, &memory);
+  PngEncoder encoder;
+  std::string error;
+  ASSERT_TRUE(EncodePng(&encoder, memory.data(), 40, 30, 4, 160, true, 1, PngFrameFilter, &error)) << error;
+  std::vector<uint8_t> bytes = encoder.file;
+  PngEncoderRelease(&encoder);
+  bytes[bytes.size() / 2] ^= 0x40;  // inside the IDAT data
+  const std::string path = TempDir() + "/damaged.png";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  RgbImage back;
+  EXPECT_FALSE(ReadPng(path, &back, &error));
+}
+
+TEST(PngFile, RefusesBadPictures) {
+  const uint8_t pixels[16 * 4] = {};
+  PngEncoder encoder;
+  std::string error;
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 0, 4, 4, 16, true, 1, PngFilterUp, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, -1, 4, 16, true, 1, PngFilterUp, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 2, 16, true, 1, PngFilterUp, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 15, true, 1, PngFilterUp, &error));  // rows overlap
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 16, true, 10, PngFilterUp, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 16, true, 1, static_cast<PngRowFilter>(4), &error));
+  EXPECT_EQ(error, "bad picture size or format");
+  // Larger than one data chunk can hold: refused before any allocation.
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 1 << 30, 1 << 20, 4, size_t{1} << 32, true, 1, PngFilterUp, &error));
+  EXPECT_NE(error.find("too large"), std::string::npos) << error;
+  EXPECT_TRUE(encoder.file.empty());
+  PngEncoderRelease(&encoder);
+}
+
+// Pillow (another decoder, with its own CRC checks) reads the same pixels
+// from the writer's files as libpng does.
+TEST(PngFile, PillowReadsTheSamePixels) {
+  const char* python = "/usr/bin/python3";
+  if (access(python, X_OK) != 0 || std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
+    GTEST_SKIP() << "Debian's python3-pil is not installed";
+  const std::vector<PngCase> cases = PngCases();
+  std::string paths;
+  std::vector<std::vector<uint8_t>> expected;
+  PngEncoder encoder;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const PngCase& c = cases[i];
+    std::vector<uint8_t> memory;
+    const size_t stride = static_cast<size_t>(c.width) * c.channels + c.pad;
+    expected.push_back(TestPicture(c.width, c.height, c.channels, stride, c.bottomUp, c.noise, &memory));
+    const std::string path = TempDir() + "/pil_" + std::to_string(i) + ".png";
+    std::string error;
+    ASSERT_TRUE(WritePng(path, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp, c.level, &error))
+        << error;
+    ASSERT_TRUE(EncodePng(&encoder, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp, c.level,
+                          c.filter, &error));
+    const std::string filtered = TempDir() + "/pil_" + std::to_string(i) + "_f.png";
+    std::ofstream(filtered, std::ios::binary)
+        .write(reinterpret_cast<const char*>(encoder.file.data()), static_cast<std::streamsize>(encoder.file.size()));
+    paths += " '" + path + "' '" + filtered + "'";
+  }
+  PngEncoderRelease(&encoder);
+  // Each file's pixels as Pillow decodes them, raw RGB, into FILE.rgb;
+  // load() makes Pillow decode (and check) the whole file.
+  const std::string script = TempDir() + "/decode.py";
+  std::ofstream(script) << "import sys\nfrom PIL import Image\n"
+                           "for p in sys.argv[1:]:\n"
+                           "    im = Image.open(p)\n"
+                           "    im.load()\n"
+                           "    assert im.mode == 'RGB', im.mode\n"
+                           "    open(p + '.rgb', 'wb').write(im.tobytes())\n";
+  ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "'" + paths).c_str()), 0);
+  for (size_t i = 0; i < cases.size(); ++i)
+    for (const char* suffix : {".png", "_f.png"}) {
+      const std::string path = TempDir() + "/pil_" + std::to_string(i) + suffix;
+      std::ifstream in(path + ".rgb", std::ios::binary);
+      const std::vector<uint8_t> pixels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_TRUE(pixels == expected[i]) << CaseName(cases[i]) << suffix;
+      RgbImage back;
+      std::string error;
+      ASSERT_TRUE(ReadPng(path, &back, &error)) << error;
+      EXPECT_TRUE(back.pixels == pixels) << "libpng and Pillow differ: " << CaseName(cases[i]) << suffix;
+    }
 }
 
 TEST(FrameWriter, WritesEveryFrameInOrderOnItsThread) {

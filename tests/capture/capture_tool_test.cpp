@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -387,6 +388,34 @@ TEST(CaptureTool, RangeAtFractionalRateKeepsAudioWithFrames) {
   EXPECT_LE(std::abs(samples - static_cast<double>(end - first) * frameSamples), frameSamples);
   const Reference ref = DecodeReference(FrameSample(end, fps));
   EXPECT_TRUE(wav.pcm == ref.pcm.substr(static_cast<size_t>(FrameSample(first, fps)) * 4));
+}
+
+// The floor: --discard renders and reads back the same frames on the same
+// clock as a PNG capture (its logs, asked for by name, are the same), and
+// writes nothing else.
+TEST(CaptureTool, DiscardRunsTheSameFramesAndWritesNothing) {
+  const std::string dir = Scratch("discard");
+  const std::vector<std::string> common = {"--size", "32x24", "--fps", "25", "--from", "1", "--to", "3", "--quiet"};
+  std::vector<std::string> png = common;
+  png.insert(png.end(), {"--out", dir + "/png"});
+  ToolResult written = RunTool(dir, png);
+  ASSERT_EQ(written.status, 0) << written.err;
+  fs::create_directories(dir + "/discard");
+  std::vector<std::string> discard = common;
+  discard.insert(discard.end(), {"--discard", "--timeline", dir + "/discard/timeline.txt", "--frame-log",
+                                 dir + "/discard/frames.txt"});
+  ToolResult floor = RunTool(dir + "/discard", discard);
+  ASSERT_EQ(floor.status, 0) << floor.err;
+  EXPECT_NE(floor.err.find("50 frames rendered and discarded"), std::string::npos) << floor.err;
+  for (const char* log : {"timeline.txt", "frames.txt"}) {
+    const std::string a = ReadFile(dir + "/png/" + log), b = ReadFile(dir + "/discard/" + log);
+    EXPECT_FALSE(a.empty()) << log;
+    EXPECT_EQ(a, b) << log;
+  }
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir + "/discard")) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"frames.txt", "stderr.txt", "stdout.txt", "timeline.txt"}));
 }
 
 // Golden frames: a change anywhere in the picture's making shows here.

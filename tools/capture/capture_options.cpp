@@ -16,6 +16,9 @@ std::string CaptureUsage() {
       "                           made by piping frames into ffmpeg; the logs go beside it\n"
       "                           as FILE.timeline.txt, FILE.frames.txt, FILE.contact.png\n"
       "      --ffmpeg PROGRAM     the ffmpeg to run (default: ffmpeg on PATH)\n"
+      "      --discard            render and read back every frame but write nothing (no\n"
+      "                           frames, WAV, logs or contact sheet unless asked for):\n"
+      "                           the speed floor the outputs are measured against\n"
       "      --timeline FILE      timeline: one line per tick (time, order, row,\n"
       "                           SceneMode, CueCount)\n"
       "      --contact-sheet FILE one labelled thumbnail per scene change and per cue\n"
@@ -116,6 +119,9 @@ bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, s
     } else if (name == "--video") {
       if (!takeValue(&o->videoPath)) return false;
       if (o->videoPath.empty()) return *error = "--video needs a file name", false;
+    } else if (name == "--discard") {
+      if (!noValue()) return false;
+      o->discard = true;
     } else if (name == "--ffmpeg") {
       if (!takeValue(&o->ffmpeg)) return false;
     } else if (name == "--timeline") {
@@ -193,7 +199,13 @@ bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, s
     *error = "give either --out (PNG frames) or --video, not both";
     return false;
   }
-  if (o->videoPath.empty()) {
+  if (o->discard && (!o->videoPath.empty() || !o->outDir.empty())) {
+    *error = "--discard writes no frames: give it without --out or --video";
+    return false;
+  }
+  if (o->discard) {
+    // Only the logs asked for by name are written.
+  } else if (o->videoPath.empty()) {
     if (o->outDir.empty()) o->outDir = "capture";
     if (o->timelinePath.empty()) o->timelinePath = o->outDir + "/timeline.txt";
     if (o->contactSheetPath.empty()) o->contactSheetPath = o->outDir + "/contact-sheet.png";

@@ -18,6 +18,7 @@ struct CaptureOptions {
   std::vector<Rational> at;        // when not empty: only the frames at these times
   std::string outDir;              // PNG frames + audio.wav (+ logs); default "capture"
   std::string videoPath;           // when set: a video file through ffmpeg instead
+  bool discard = false;            // render and read back every frame, write nothing
   std::string ffmpeg;              // ffmpeg program (default: found on PATH)
   std::string timelinePath;        // default: beside the output
   std::string contactSheetPath;
@@ -31,8 +32,8 @@ struct CaptureOptions {
 
 // Parses argv[1..argc). False with a message in *error on a bad option; a
 // request for help sets options->help. Fills the default paths: with
-// --video, the logs go beside the video (NAME.timeline.txt, ...); otherwise
-// into the output folder.
+// --video, the logs go beside the video (NAME.timeline.txt, ...); with
+// --discard there are none unless asked for; otherwise into the output folder.
 bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* options, std::string* error);
 // The --help text.
 std::string CaptureUsage();

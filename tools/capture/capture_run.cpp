@@ -19,6 +19,7 @@
 #include "tools/capture/capture_run.h"
 
 #include <GL/gl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -76,6 +77,15 @@ struct TimeSpent {
 };
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// User + system CPU seconds of this process (all its threads) or of its
+// waited-for children (ffmpeg).
+double CpuSeconds(int who) {
+  rusage u;
+  if (getrusage(who, &u) != 0) return 0;
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 void Fail(const std::string& message) { std::fprintf(stderr, "zephyra-capture: %s\n", message.c_str()); }
 
@@ -225,6 +235,7 @@ TimelineState CurrentState(const MusicClock& c, int64_t sample) {
 int RunCapture(const CaptureOptions& o) {
   const Clock::time_point started = Clock::now();
   const bool video = !o.videoPath.empty();
+  const bool discard = o.discard;
   std::string ffmpeg;
   if (video) {
     ffmpeg = FindFfmpeg(o.ffmpeg);
@@ -234,7 +245,7 @@ int RunCapture(const CaptureOptions& o) {
            "with --out DIR");
       return CaptureExitFailed;
     }
-  } else if (!MakeFolder(o.outDir)) {
+  } else if (!discard && !MakeFolder(o.outDir)) {
     Fail("cannot create the output folder " + o.outDir);
     return CaptureExitFailed;
   }
@@ -281,20 +292,26 @@ int RunCapture(const CaptureOptions& o) {
   glDepthFunc(GL_LEQUAL);
   DemoGlobals.SceneMode.store(1);
 
-  // Outputs.
-  const std::string wavPath = video ? o.videoPath + ".audio.wav" : o.outDir + "/audio.wav";
+  // Outputs. With --discard: no WAV, and only the logs asked for by name.
+  const std::string wavPath = discard ? std::string() : video ? o.videoPath + ".audio.wav" : o.outDir + "/audio.wav";
   const std::string videoOnlyPath = o.videoPath + ".video.mkv";
-  timeline = std::fopen(o.timelinePath.c_str(), "w");
-  frameLog = std::fopen(o.frameLogPath.c_str(), "w");
-  if (!WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate)) || !timeline || !frameLog)
+  if (!o.timelinePath.empty()) timeline = std::fopen(o.timelinePath.c_str(), "w");
+  if (!o.frameLogPath.empty()) frameLog = std::fopen(o.frameLogPath.c_str(), "w");
+  if ((!wavPath.empty() && !WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate))) ||
+      (!o.timelinePath.empty() && !timeline) || (!o.frameLogPath.empty() && !frameLog))
     return abandon("cannot create the output files (" + wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")");
-  std::fprintf(timeline, "%s\n", TimelineHeader);
-  std::fprintf(frameLog, "%s\n", FrameLogHeader);
+  if (timeline) std::fprintf(timeline, "%s\n", TimelineHeader);
+  if (frameLog) std::fprintf(frameLog, "%s\n", FrameLogHeader);
+  const bool withSheet = !o.contactSheetPath.empty();
 
   const size_t frameBytes = static_cast<size_t>(o.width) * o.height * 4;
   VideoPipe pipe;
   FrameWriter writer;
-  if (video) {
+  if (discard) {
+    // The buffers still go through the writer, so the floor pays the same
+    // hand-over as every output; the sink drops them.
+    FrameWriterStart(&writer, WriterBuffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
+  } else if (video) {
     if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, &error)) return abandon(error);
     FrameWriterStart(&writer, WriterBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
       if (VideoPipeWrite(&pipe, b.data.data(), b.data.size())) return true;
@@ -314,7 +331,7 @@ int RunCapture(const CaptureOptions& o) {
   MusicClock clock;
   clock.decoder = &decoder;
   clock.audioStart = FrameSample(firstFrame, o.fps);
-  clock.wav = &wav;
+  clock.wav = wav.file ? &wav : nullptr;
   ContactSheet sheet;
   TimeSpent spent;
   ProgressLine progress;
@@ -357,7 +374,8 @@ int RunCapture(const CaptureOptions& o) {
     if (isTick) {
       TickAnimation();
       ++tick;
-      std::fprintf(timeline, "%s\n", FormatTimelineLine("tick", CurrentState(clock, eventSample)).c_str());
+      if (timeline)
+        std::fprintf(timeline, "%s\n", FormatTimelineLine("tick", CurrentState(clock, eventSample)).c_str());
       spent.music += Seconds(m0, Clock::now());
       continue;
     }
@@ -382,12 +400,12 @@ int RunCapture(const CaptureOptions& o) {
       spent.readback += Seconds(r2, Clock::now());
 
       const TimelineState state = CurrentState(clock, eventSample);
-      std::fprintf(frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
+      if (frameLog) std::fprintf(frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
       const std::string scene = SceneName(state.sceneMode, DemoGlobals.UseCaptionB.load());
       std::string label;
       if (scene != lastScene) label = scene;
       if (lastCue >= 0 && state.cueCount != lastCue) label = "CUE " + std::to_string(state.cueCount);
-      if (!label.empty())
+      if (!label.empty() && withSheet)
         ContactSheetAdd(&sheet, buffer->data.data(), o.width, o.height, FormatSampleTime(eventSample) + " " + label);
       lastScene = scene;
       lastCue = state.cueCount;
@@ -407,7 +425,8 @@ int RunCapture(const CaptureOptions& o) {
       if (error.empty()) error = "cannot write " + wavPath;
       ok = false;
     }
-    std::fprintf(timeline, "%s\n", FormatTimelineLine("end", CurrentState(clock, endSample)).c_str());
+    if (timeline)
+      std::fprintf(timeline, "%s\n", FormatTimelineLine("end", CurrentState(clock, endSample)).c_str());
   }
   ProgressUpdate(&progress, written, endSample - std::min(endSample, clock.audioStart), endSample - clock.audioStart,
                  false, true);
@@ -418,11 +437,13 @@ int RunCapture(const CaptureOptions& o) {
     ok = false;
     if (error.empty()) error = writeError;
   }
-  if (!WavClose(&wav) && ok) {
+  if (wav.file && !WavClose(&wav) && ok) {
     ok = false;
     error = "cannot write " + wavPath;
   }
-  if ((std::fclose(timeline) != 0 || std::fclose(frameLog) != 0) && ok) {
+  const bool timelineClosed = !timeline || std::fclose(timeline) == 0;
+  const bool frameLogClosed = !frameLog || std::fclose(frameLog) == 0;
+  if ((!timelineClosed || !frameLogClosed) && ok) {
     ok = false;
     error = "cannot write " + o.timelinePath + " or " + o.frameLogPath;
   }
@@ -443,7 +464,7 @@ int RunCapture(const CaptureOptions& o) {
     ok = false;
     error = "no frame was captured: the demo ended at " + FormatSampleTime(endSample) + ", before the range began";
   }
-  if (ok && written > 0 && !WriteRgbPng(o.contactSheetPath, ContactSheetCompose(sheet), &error)) ok = false;
+  if (ok && written > 0 && withSheet && !WriteRgbPng(o.contactSheetPath, ContactSheetCompose(sheet), &error)) ok = false;
   StopDemo(gl, &decoder);
 
   if (!ok) {
@@ -452,15 +473,20 @@ int RunCapture(const CaptureOptions& o) {
   }
   const double total = Seconds(started, Clock::now());
   const double music = static_cast<double>(endSample - clock.audioStart) / CaptureSampleRate;
-  std::fprintf(stderr, "zephyra-capture: %lld frames (%s of music) in %.2f s, %.1f frames/s, %.2fx real time\n",
-               static_cast<long long>(written), FormatSampleTime(endSample - clock.audioStart).c_str(), total,
+  std::fprintf(stderr, "zephyra-capture: %lld frames%s (%s of music) in %.2f s, %.1f frames/s, %.2fx real time\n",
+               static_cast<long long>(written), discard ? " rendered and discarded" : "", FormatSampleTime(endSample - clock.audioStart).c_str(), total,
                total > 0 ? static_cast<double>(written) / total : 0.0, total > 0 ? music / total : 0.0);
   if (o.timing) {
     std::fprintf(stderr,
                  "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
                  "%.2f s; writers busy %.2f s, summed over threads (%s); final %s %.2f s\n",
                  spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds,
-                 video ? "pipe into ffmpeg" : "PNG encode+write", video ? "encode+mux" : "close", finishSeconds);
+                 discard ? "discard" : video ? "pipe into ffmpeg" : "PNG encode+write", video ? "encode+mux" : "close",
+                 finishSeconds);
+    // CPU over wall time: how many of the cores the run kept busy.
+    const double cpu = CpuSeconds(RUSAGE_SELF), child = CpuSeconds(RUSAGE_CHILDREN);
+    std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, ffmpeg %.2f s, %.2f cores busy on average\n", cpu, child,
+                 total > 0 ? (cpu + child) / total : 0.0);
   }
   return CaptureExitOk;
 }

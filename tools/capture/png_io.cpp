@@ -1,13 +1,70 @@
-// PNG files of captured frames on libpng.
+// PNG files of captured frames: written directly (filter, libdeflate, CRC-32),
+// read with libpng.
 #include "tools/capture/png_io.h"
 
+#include <fcntl.h>
+#include <libdeflate.h>
 #include <png.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
+
+constexpr uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// The largest filtered image the writer takes: its deflate stream, even
+// stored, must fit one IDAT chunk (length below 2^31).
+constexpr size_t MaxFilteredBytes = 0x7F000000;
+
+void PutBigEndian32(uint8_t* at, uint32_t v) {
+  at[0] = static_cast<uint8_t>(v >> 24);
+  at[1] = static_cast<uint8_t>(v >> 16);
+  at[2] = static_cast<uint8_t>(v >> 8);
+  at[3] = static_cast<uint8_t>(v);
+}
+
+// Fills in the length, and appends the CRC-32 of type and data, of a chunk
+// whose 4-byte type and `length` data bytes already follow its length field
+// at `chunk`. Returns the chunk's whole size (12 + length).
+size_t CloseChunk(uint8_t* chunk, uint32_t length) {
+  PutBigEndian32(chunk, length);
+  PutBigEndian32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, 4 + static_cast<size_t>(length)));
+  return 12 + static_cast<size_t>(length);
+}
+
+// One row: RGB bytes of `channels`-byte pixels, minus the bytes of the row
+// above (Up), of the pixel to the left (Sub), or as they are (None).
+template <int Channels, PngRowFilter Filter>
+void FilterRow(const uint8_t* src, const uint8_t* above, int32_t width, uint8_t* dst) {
+  for (int32_t x = 0; x < width; ++x) {
+    const uint8_t* p = src + static_cast<size_t>(x) * Channels;
+    uint8_t* d = dst + static_cast<size_t>(x) * 3;
+    for (int c = 0; c < 3; ++c) {
+      uint8_t v = p[c];
+      if constexpr (Filter == PngFilterSub) {
+        if (x > 0) v = static_cast<uint8_t>(v - p[c - Channels]);
+      } else if constexpr (Filter == PngFilterUp) {
+        v = static_cast<uint8_t>(v - above[static_cast<size_t>(x) * Channels + c]);
+      }
+      d[c] = v;
+    }
+  }
+}
+
+template <int Channels>
+void FilterRowAs(PngRowFilter filter, const uint8_t* src, const uint8_t* above, int32_t width, uint8_t* dst) {
+  // The row above the first one counts as zeros: Up leaves it as it is.
+  if (filter == PngFilterSub)
+    FilterRow<Channels, PngFilterSub>(src, above, width, dst);
+  else if (filter == PngFilterUp && above)
+    FilterRow<Channels, PngFilterUp>(src, above, width, dst);
+  else
+    FilterRow<Channels, PngFilterNone>(src, above, width, dst);
+}
 
 // libpng reports errors through longjmp; the message is kept for the caller.
 struct PngErrorState {
@@ -25,60 +82,120 @@ struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 
-}  // namespace
+// The encoder of the calling writer thread, released when the thread ends.
+struct ThreadEncoder {
+  PngEncoder encoder;
+  ~ThreadEncoder() { PngEncoderRelease(&encoder); }
+};
 
-bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
-              int32_t channels, size_t stride, bool bottomUp, int level, std::string* error) {
-  if (width <= 0 || height <= 0 || (channels != 3 && channels != 4)) {
-    *error = "bad picture size or format";
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
-  FILE* raw = std::fopen(path.c_str(), "wb");
-  if (!raw) {
-    *error = "cannot create " + path;
-    return false;
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = "write failed: " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+      ::close(fd);
+      std::remove(path.c_str());
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
   }
-  std::unique_ptr<FILE, FileCloser> file(raw);
-  PngErrorState state;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    *error = "out of memory";
-    return false;
-  }
-  // Row pointers are built before setjmp so nothing needs freeing after a jump.
-  std::vector<png_bytep> rows(static_cast<size_t>(height));
-  for (int32_t y = 0; y < height; ++y) {
-    const int32_t source = bottomUp ? height - 1 - y : y;
-    rows[static_cast<size_t>(y)] = const_cast<png_bytep>(pixels + static_cast<size_t>(source) * stride);
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    *error = path + ": " + state.message;
-    return false;
-  }
-  png_init_io(png, file.get());
-  png_set_compression_level(png, level);
-  // The sub filter alone is the cheap choice for fast levels; the adaptive
-  // filter choice only pays at the slower levels.
-  png_set_filter(png, 0, level <= 3 ? PNG_FILTER_SUB : PNG_ALL_FILTERS);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  if (channels == 4) png_set_filler(png, 0, PNG_FILLER_AFTER);  // input has a 4th byte to drop
-  png_write_image(png, rows.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-    *error = "write failed: " + path;
-    return false;
-  }
-  if (std::fclose(file.release()) != 0) {
-    *error = "write failed: " + path;
+  if (::close(fd) != 0) {
+    *error = "write failed: " + path + ": " + std::strerror(errno);
+    std::remove(path.c_str());
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+void PngEncoderRelease(PngEncoder* e) {
+  libdeflate_free_compressor(e->compressor);
+  e->compressor = nullptr;
+  e->level = -1;
+  e->filtered = {};
+  e->file = {};
+}
+
+void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t channels, size_t stride,
+                   bool bottomUp, PngRowFilter filter, uint8_t* out) {
+  const size_t rowBytes = 1 + static_cast<size_t>(width) * 3;
+  for (int32_t y = 0; y < height; ++y) {
+    const auto row = [&](int32_t r) { return pixels + static_cast<size_t>(bottomUp ? height - 1 - r : r) * stride; };
+    const uint8_t* above = y > 0 ? row(y - 1) : nullptr;
+    uint8_t* dst = out + static_cast<size_t>(y) * rowBytes;
+    dst[0] = filter;
+    if (channels == 4)
+      FilterRowAs<4>(filter, row(y), above, width, dst + 1);
+    else
+      FilterRowAs<3>(filter, row(y), above, width, dst + 1);
+  }
+}
+
+bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
+               size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error) {
+  if (width <= 0 || height <= 0 || (channels != 3 && channels != 4) || level < 0 || level > 9 ||
+      stride < static_cast<size_t>(width) * static_cast<size_t>(channels) ||
+      (filter != PngFilterNone && filter != PngFilterSub && filter != PngFilterUp)) {
+    *error = "bad picture size or format";
+    return false;
+  }
+  const size_t rowBytes = 1 + static_cast<size_t>(width) * 3;
+  if (rowBytes > MaxFilteredBytes / static_cast<size_t>(height)) {
+    *error = "picture too large for one PNG data chunk";
+    return false;
+  }
+  const size_t filteredBytes = rowBytes * static_cast<size_t>(height);
+  if (e->level != level) {
+    libdeflate_free_compressor(e->compressor);
+    e->compressor = libdeflate_alloc_compressor(level);
+    e->level = e->compressor ? level : -1;
+    if (!e->compressor) {
+      *error = "out of memory";
+      return false;
+    }
+  }
+  e->filtered.resize(filteredBytes);
+  PngFilterRows(pixels, width, height, channels, stride, bottomUp, filter, e->filtered.data());
+
+  // Signature, IHDR (13 bytes of data), IDAT (the zlib stream), IEND.
+  const size_t bound = libdeflate_zlib_compress_bound(e->compressor, filteredBytes);
+  e->file.resize(8 + 25 + 12 + bound + 12);
+  uint8_t* out = e->file.data();
+  std::memcpy(out, PngSignature, 8);
+  uint8_t* ihdr = out + 8;
+  std::memcpy(ihdr + 4, "IHDR", 4);
+  PutBigEndian32(ihdr + 8, static_cast<uint32_t>(width));
+  PutBigEndian32(ihdr + 12, static_cast<uint32_t>(height));
+  const uint8_t format[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, adaptive filtering, no interlace
+  std::memcpy(ihdr + 16, format, 5);
+  uint8_t* idat = ihdr + CloseChunk(ihdr, 13);
+  std::memcpy(idat + 4, "IDAT", 4);
+  const size_t compressed = libdeflate_zlib_compress(e->compressor, e->filtered.data(), filteredBytes, idat + 8, bound);
+  if (compressed == 0 || compressed > 0x7FFFFFFF) {
+    *error = "deflate failed";
+    return false;
+  }
+  uint8_t* iend = idat + CloseChunk(idat, static_cast<uint32_t>(compressed));
+  std::memcpy(iend + 4, "IEND", 4);
+  const size_t size = static_cast<size_t>(iend - out) + CloseChunk(iend, 0);
+  e->file.resize(size);
+  return true;
+}
+
+bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
+              size_t stride, bool bottomUp, int level, std::string* error) {
+  thread_local ThreadEncoder local;
+  if (!EncodePng(&local.encoder, pixels, width, height, channels, stride, bottomUp, level, PngFrameFilter, error))
+    return false;
+  return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), error);
 }
 
 std::string FrameFileName(const std::string& folder, int64_t frame) {

@@ -1,9 +1,12 @@
-// PNG files of captured frames (libpng): writing RGB(A) pixel rows and reading
-// them back as 8-bit RGB.
+// PNG files of captured frames: a direct writer (row filter, libdeflate's
+// zlib stream and CRC-32, the chunks laid out by hand) and a libpng reader
+// that gives any PNG back as 8-bit RGB.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
+
+struct libdeflate_compressor;
 
 // An 8-bit RGB picture, top row first, rows tightly packed (width * 3 bytes).
 struct RgbImage {
@@ -12,16 +15,47 @@ struct RgbImage {
   std::vector<uint8_t> pixels;
 };
 
-// Writes width x height pixels of `channels` bytes each (3 = RGB, 4 = RGBA of
-// which the alpha byte is dropped) as an 8-bit RGB PNG. `stride` is the byte
-// distance between rows; `bottomUp` means the first row in memory is the
-// picture's bottom row (as glReadPixels returns it). `level` is the zlib
-// level, 0 to 9. False with a reason in *error on any failure.
+// The PNG row filters the writer can apply (the PNG filter type numbers).
+// Every row of a file gets the same one.
+enum PngRowFilter : uint8_t { PngFilterNone = 0, PngFilterSub = 1, PngFilterUp = 2 };
+// The filter frames are written with: on the captured frames it gives the
+// smallest files of the three for the least time at the fast levels.
+constexpr PngRowFilter PngFrameFilter = PngFilterUp;
+
+// One encoding thread's reusable state: the compressor of one level and the
+// buffers of the last picture (kept to avoid reallocating per frame). Not
+// shared between threads; release with PngEncoderRelease.
+struct PngEncoder {
+  libdeflate_compressor* compressor = nullptr;
+  int level = -1;
+  std::vector<uint8_t> filtered;  // filter byte + filtered RGB bytes per row
+  std::vector<uint8_t> file;      // the whole PNG file of the last EncodePng
+};
+void PngEncoderRelease(PngEncoder* encoder);
+
+// The scanlines of a PNG image as the deflate stream holds them: for each
+// row, top first, the filter byte and the filtered RGB bytes. The input is
+// width x height pixels of `channels` bytes (3 = RGB, 4 = RGBA whose alpha is
+// dropped), rows `stride` bytes apart, the first row in memory the picture's
+// bottom row when `bottomUp` (as glReadPixels returns it). `out` must hold
+// height * (1 + width * 3) bytes.
+void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t channels, size_t stride,
+                   bool bottomUp, PngRowFilter filter, uint8_t* out);
+
+// Encodes the picture as an 8-bit RGB PNG file into encoder->file. `level`
+// is the deflate level, 0 (stored) to 9. False with a reason in *error on a
+// bad size or format, or when memory runs out.
+bool EncodePng(PngEncoder* encoder, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
+               size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error);
+
+// EncodePng with the frame filter, on a per-thread encoder, then the file
+// written at `path`. False with a reason in *error on any failure (a file
+// that could not be written whole is removed).
 bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
               int32_t channels, size_t stride, bool bottomUp, int level, std::string* error);
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error);
 // The file of captured frame `frame` in `folder`: folder/frame_000123.png.
 std::string FrameFileName(const std::string& folder, int64_t frame);
-// Reads any 8- or 16-bit PNG, converted to 8-bit RGB (alpha dropped, grey and
-// palette expanded).
+// Reads any 8- or 16-bit PNG with libpng, converted to 8-bit RGB (alpha
+// dropped, grey and palette expanded).
 bool ReadPng(const std::string& path, RgbImage* out, std::string* error);
