@@ -5,7 +5,6 @@
 //     quad) called without the rest of the frame;
 //  3. the process's peak resident memory afterwards.
 // Usage: bench_render [seconds per measurement, default 2]
-#include <GL/gl.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -14,6 +13,7 @@
 
 #include "app/demo_globals.h"
 #include "app/shell.h"
+#include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
 #include "render/render.h"

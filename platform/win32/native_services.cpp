@@ -20,6 +20,10 @@ void* NativeGetProcAddress(void* module, const char* name) {
 
 bool NativeFreeLibrary(void* module) { return FreeLibrary(static_cast<HMODULE>(module)) != 0; }
 
+uint32_t NativeCurrentThreadId() { return GetCurrentThreadId(); }
+
+uint32_t NativeCurrentProcessId() { return GetCurrentProcessId(); }
+
 uint32_t NativeTickCount() { return GetTickCount(); }
 
 void NativeSleep(uint32_t ms) { Sleep(ms); }
