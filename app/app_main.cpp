@@ -144,6 +144,13 @@ uint32_t RunMainLoop() {
 
 void ReleaseRuntime() {
   DemoGlobalsRecord& g = DemoGlobals;
+  // The music stops, and the library's threads end, before the library is
+  // unloaded. Unloading it while it plays would leave the stop to its unload
+  // hook, which runs under the dynamic loader's lock and joins the sync
+  // thread; a callback on that thread looking a function up by name (the
+  // cube-start sync's registrations) needs the same lock, and neither would
+  // ever go on. Outside that lock the callback finishes and the join returns.
+  MusicFree(MusicLibrarySlot);
   DynLibCloseAll();
   ReleaseAllImages();
   PlatformHeapDestroy(ObjectListHeap);
