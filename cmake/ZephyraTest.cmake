@@ -1,5 +1,6 @@
-# zephyra_add_test(NAME SOURCES src... LIBS lib... [LABELS label] [ENV k=v])
-# One GoogleTest executable registered with CTest, test by test.
+# zephyra_add_test(NAME SOURCES src... LIBS lib... [LABELS label] [ENV k=v] [PREFIX p])
+# One GoogleTest executable registered with CTest, test by test; PREFIX is put
+# before each test name (for one test file built against several backends).
 find_package(GTest REQUIRED)
 include(GoogleTest)
 # Tests run (and are discovered) in build/bin; make it exist even when only a
@@ -15,7 +16,7 @@ else()
 endif()
 
 function(zephyra_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "PREFIX" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -36,5 +37,5 @@ function(zephyra_add_test name)
     list(APPEND props ENVIRONMENT "${T_ENV}")
   endif()
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    PROPERTIES ${props} ${ZEPHYRA_DISCOVERY})
+    TEST_PREFIX "${T_PREFIX}" PROPERTIES ${props} ${ZEPHYRA_DISCOVERY})
 endfunction()
