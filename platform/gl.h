@@ -1,12 +1,15 @@
 // OpenGL 1.1 and GLU for the portable code (render/, app/, tests, tools).
 // Windows' gl.h includes <windows.h> unless its two calling-convention
-// macros are already defined; they are defined here (to what <windows.h>
-// gives them) so that <windows.h> never meets the project's Windows-named
-// platform headers in one file.
+// macros are already defined, and glu.h needs a third; they are defined here
+// (as <windows.h> defines them) so that <windows.h> never meets the
+// project's Windows-named platform headers in one file.
 #pragma once
 #if defined(_WIN32)
 #ifndef APIENTRY
 #define APIENTRY __stdcall
+#endif
+#ifndef CALLBACK
+#define CALLBACK __stdcall
 #endif
 #ifndef WINGDIAPI
 #define WINGDIAPI __declspec(dllimport)
