@@ -1,6 +1,4 @@
 // Start-up, the message and render loop, shutdown and the orderly end.
-#include <GL/gl.h>
-
 #include "app/demo_globals.h"
 #include "app/shell.h"
 #include "assets/assets.h"
@@ -10,6 +8,7 @@
 #include "image/surface.h"
 #include "music/music.h"
 #include "platform/clock.h"
+#include "platform/gl.h"
 #include "platform/heap.h"
 #include "platform/window.h"
 #include "render/render.h"
@@ -145,6 +144,13 @@ uint32_t RunMainLoop() {
 
 void ReleaseRuntime() {
   DemoGlobalsRecord& g = DemoGlobals;
+  // The music stops, and the library's threads end, before the library is
+  // unloaded. Unloading it while it plays would leave the stop to its unload
+  // hook, which runs under the dynamic loader's lock and joins the sync
+  // thread; a callback on that thread looking a function up by name (the
+  // cube-start sync's registrations) needs the same lock, and neither would
+  // ever go on. Outside that lock the callback finishes and the join returns.
+  MusicFree(MusicLibrarySlot);
   DynLibCloseAll();
   ReleaseAllImages();
   PlatformHeapDestroy(ObjectListHeap);

@@ -30,7 +30,7 @@ void SetSceneStartValues();
 // taking WM_QUIT, 0 otherwise. Used by AppMain; separate for the tests.
 uint32_t RunMainLoop();
 
-// Unloads every library, releases every image, destroys ObjectListHeap and
+// Stops the music (MusicFree), unloads every library, releases every image, destroys ObjectListHeap and
 // MainHeap and forgets everything that lived in them (SetUpRuntime undone).
 void ReleaseRuntime();
 

@@ -8,7 +8,7 @@
 #  succeeds on machines without a sound card.
 #  DISPLAY must name an X server for programs that open windows or GL.
 set -euo pipefail
-root=$1
+root=$(realpath -m "$1")
 shift
 mkdir -p "$root"
 export WINEPREFIX=$root/prefix

@@ -83,6 +83,8 @@ uint32_t MusicSetSync(int32_t slot, uint32_t type, uint32_t param, SYNCPROC proc
   return DropErrorTextOnFailure(slot, DynLibCallByName(slot, "BASSMOD_MusicSetSync", type, param, proc, user));
 }
 
+uint32_t MusicFree(int32_t slot) { return DynLibCallByName(slot, "BASSMOD_Free"); }
+
 // The text for the library's last error code, tested in this order.
 const char* MusicErrorText(int32_t slot) {
   int32_t code = static_cast<int32_t>(DynLibCallByName(slot, "BASSMOD_ErrorGetCode"));

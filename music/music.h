@@ -47,6 +47,12 @@ uint32_t MusicInit(int32_t slot, const char* path, int32_t device, uint32_t freq
 uint32_t MusicLoad(int32_t slot, uint32_t mem, const void* data, uint32_t offset, uint32_t length, uint32_t flags);
 uint32_t MusicPlay(int32_t slot);
 uint32_t MusicSetSync(int32_t slot, uint32_t type, uint32_t param, SYNCPROC proc, uint32_t user);
+// Stops the music and frees the library's output: once it returns, the
+// library's threads have ended and no callback runs any more. Made by the
+// shutdown before the library is unloaded (see ReleaseRuntime). The library's
+// result; 0 without calling anything for an empty slot or a library without
+// BASSMOD_Free.
+uint32_t MusicFree(int32_t slot);
 const char* MusicErrorText(int32_t slot);
 // order (or instrument) in the low 16 bits, row (or note) in the high 16
 // bits; MusicPos(5, -1) has 0xFFFF, "any", in the high half.

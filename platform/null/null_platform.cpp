@@ -1,8 +1,12 @@
 // The scripted window-system backend: records calls, answers from a script.
 #include "platform/null/null_platform.h"
 
+#if defined(_WIN32)
+#include "platform/win32/native_services.h"
+#else
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cstdarg>
@@ -222,10 +226,20 @@ const char* PlatformGetCommandLine() { return "zephyra"; }
 
 uint32_t PlatformGetCurrentThreadId() {
   if (state.threadOverride) return state.threadOverride;
+#if defined(_WIN32)
+  return NativeCurrentThreadId();
+#else
   return static_cast<uint32_t>(syscall(SYS_gettid));
+#endif
 }
 
-uint32_t PlatformGetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+uint32_t PlatformGetCurrentProcessId() {
+#if defined(_WIN32)
+  return NativeCurrentProcessId();
+#else
+  return static_cast<uint32_t>(getpid());
+#endif
+}
 
 void PlatformExitProcess(uint32_t exitCode) {
   Log("ExitProcess(%u)", exitCode);

@@ -3,6 +3,9 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+// After <windows.h>: psapi.h uses its types. K32GetProcessMemoryInfo lives
+// in kernel32 (PSAPI_VERSION 2), so no psapi.dll import is needed.
+#include <psapi.h>
 
 #include "platform/win32/native_services.h"
 
@@ -19,6 +22,17 @@ void* NativeGetProcAddress(void* module, const char* name) {
 }
 
 bool NativeFreeLibrary(void* module) { return FreeLibrary(static_cast<HMODULE>(module)) != 0; }
+
+uint32_t NativeCurrentThreadId() { return GetCurrentThreadId(); }
+
+uint32_t NativeCurrentProcessId() { return GetCurrentProcessId(); }
+
+size_t NativePeakWorkingSetBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize;
+}
 
 uint32_t NativeTickCount() { return GetTickCount(); }
 

@@ -11,6 +11,13 @@ void* NativeLoadLibrary(const char* path);
 void* NativeGetProcAddress(void* module, const char* name);
 bool NativeFreeLibrary(void* module);
 
+// GetCurrentThreadId / GetCurrentProcessId.
+uint32_t NativeCurrentThreadId();
+uint32_t NativeCurrentProcessId();
+
+// The process's peak working set in bytes (GetProcessMemoryInfo); 0 if unknown.
+size_t NativePeakWorkingSetBytes();
+
 // GetTickCount (milliseconds since boot, wrapping at 2^32) and Sleep.
 uint32_t NativeTickCount();
 void NativeSleep(uint32_t ms);

@@ -42,6 +42,7 @@ TEST_F(MusicOps, InitWithoutALibraryCallsNothingAndLaterCallsYieldZero) {
   EXPECT_EQ(MusicLoad(1, 1, module, 0, sizeof module, 0x204), 0u);
   EXPECT_EQ(MusicSetSync(1, 0, MusicPos(1, 0), NoSync, 2), 0u);
   EXPECT_EQ(MusicPlay(1), 0u);
+  EXPECT_EQ(MusicFree(1), 0u);
   EXPECT_STREQ(MusicErrorText(1), "All is OK");
 }
 
@@ -158,7 +159,12 @@ TEST_F(MusicOps, TheRealLibraryPlaysThroughTheBinding) {
                              uint32_t{882 * 4 * 6}),
             882u * 4 * 6);
   EXPECT_EQ(g_users, (std::vector<uint32_t>{6, 5, 7, 6, 6, 7, 6, 6, 7, 6}));
-  EXPECT_EQ(DynLibCallByName(MusicLibrarySlot, "BASSMOD_Free"), 1u);
+  // Freed once: a second free finds nothing initialised, and the library,
+  // still loaded, no longer knows the music.
+  EXPECT_EQ(MusicFree(MusicLibrarySlot), 1u);
+  EXPECT_EQ(MusicFree(MusicLibrarySlot), 0u);
+  EXPECT_STREQ(MusicErrorText(MusicLibrarySlot), "BASS_Init Has Not Been Successfully Called");
+  EXPECT_NE(DynLibTable[MusicLibrarySlot], nullptr);
 }
 
 // The real library lacking one export: the binding still initialises and

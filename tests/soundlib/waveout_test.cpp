@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -73,6 +74,7 @@ TEST_F(WaveOut, RowSyncsArriveInOrderAtTheirFramesThenStopWithFree) {
   if (init == 0) {
     EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_DRIVER);
   }
+  std::printf("output: %s\n", init ? "waveOut device" : "silent clock (no device)");
   std::vector<uint8_t> song = LoopSong();
   ASSERT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), 1u);
   ASSERT_NE(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0xFFFF0000u, Record, 1), 0u);
