@@ -65,14 +65,16 @@ fail() {
 
 now_ms() { date +%s%3N; }
 
+# The screen is also a file (Xvfb -fbdir), which screen_watch.py reads.
 start_x() {
   local screen=$1
+  mkdir -p "$WORK/fb"
   for d in ${ZEPHYRA_X_DISPLAYS:-auto}; do
     rm -f "$WORK/display"
     if [ "$d" = auto ]; then
-      Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset 3>"$WORK/display" 2>/dev/null &
+      Xvfb -displayfd 3 -screen 0 "$screen" -fbdir "$WORK/fb" -nolisten tcp -noreset 3>"$WORK/display" 2>/dev/null &
     else
-      Xvfb ":$d" -screen 0 "$screen" -nolisten tcp -noreset 2>/dev/null &
+      Xvfb ":$d" -screen 0 "$screen" -fbdir "$WORK/fb" -nolisten tcp -noreset 2>/dev/null &
       echo "$d" >"$WORK/display"
     fi
     XPID=$!
@@ -187,43 +189,26 @@ check_shot() {
   esac || fail "$1 does not look like a $2"
 }
 
-# Screenshots into $1.png until one shows caption pixels, for up to $2
-# seconds; answers false when none does. A caption fades in from alpha 0 to
-# 1 in its first second (white text blended over black) and fades out in
-# the next 0.4 s, so it is caught while it shows.
-catch_caption() {
-  local until=$(( $(now_ms) + $2 * 1000 )) s
-  while [ "$(now_ms)" -lt "$until" ]; do
-    shot "$1"
-    s=$(stats "$SHOTS/$1.png")
-    awk -v b="${s% *}" -v c="${s#* }" 'BEGIN { exit !(b > 0.001 && c < 0.002) }' && return 0
+# Keeps the frames named in $2 (screen_watch.py) into folder $1 while the
+# demo runs, for up to $3 seconds, noting the peak working set meanwhile.
+# Its report goes to $1/watch.txt.
+watch_screen() {
+  mkdir -p "$1"
+  "$PY" "$(dirname "$0")/screen_watch.py" "$WORK/fb/Xvfb_screen0" "$1" "$3" "$2" >"$1/watch.txt" 2>&1 &
+  local wpid=$!
+  while kill -0 $wpid 2>/dev/null; do
     note_peak
-    sleep 0.05
+    sleep 0.5
   done
-  return 1
+  wait $wpid
+  sed 's/^/  kept: /' "$1/watch.txt"
 }
 
-# Alpha of the caption in screenshot $1: its brightest text pixels over 255.
-caption_alpha() {
-  "$PY" - "$SHOTS/$1.png" <<'EOF'
-import sys
-import numpy as np
-from PIL import Image
-a = np.asarray(Image.open(sys.argv[1]).convert("L")).astype(int)[:480, :640]
-lit = a[a > 16]
-print("%.2f" % (np.percentile(lit, 99) / 255.0 if lit.size else 0.0))
-EOF
-}
-
-# Sleeps until $1 seconds after T_MUSIC (milliseconds).
-sleep_until() {
-  local left=$(( T_MUSIC + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000 }') - $(now_ms) ))
-  while [ "$left" -gt 0 ]; do
-    note_peak
-    local step=$(( left > 500 ? 500 : left ))
-    sleep "$(awk -v m="$step" 'BEGIN { printf "%.3f", m / 1000 }')"
-    left=$(( T_MUSIC + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000 }') - $(now_ms) ))
-  done
+# Pixel check of a kept frame: check_kept FOLDER NAME KIND.
+check_kept() {
+  [ -f "$1/$2.png" ] || { fail "no $2 frame"; return; }
+  cp "$1/$2.png" "$SHOTS/$CASE-$2.png"
+  check_shot "$CASE-$2" "$3"
 }
 
 escape_ends_with_0() {
@@ -251,33 +236,22 @@ CASE=windowed
 wanted windowed && start_demo "$BIN"
 if wanted windowed && answer_question n && expect_demo_window; then
   echo "  start-up: box $((T_BOX - T_START)) ms after launch, window $((T_WINDOW - T_ANSWER)) ms after the answer"
-  if catch_caption caption_a 60; then
-    # The music's start, from the caption's alpha (it grows 1.0 a second).
-    alpha=$(caption_alpha caption_a)
-    T_MUSIC=$(( $(now_ms) - $(awk -v a="$alpha" 'BEGIN { printf "%d", a * 1000 }') ))
-    echo "  caption A at alpha $alpha, music from $((T_MUSIC - T_WINDOW)) ms after the window appeared"
-    check_shot caption_a caption
-    sleep_until 10; shot morph
-    check_shot morph morph
-    sleep_until 27.5
-    catch_caption caption_b 3 || fail "no second caption between 27.5 and 30.5 s"
-    echo "  caption B at alpha $(caption_alpha caption_b), $(( $(now_ms) - T_MUSIC )) ms into the music"
-    check_shot caption_b caption
-    sleep_until 50; shot cube
-    check_shot cube cube
-    for _ in $(seq 1 60); do
-      note_peak
-      demo_exit 1
-      rc=$?
-      [ $rc -ne 124 ] && break
-    done
-    T_END=$(now_ms)
-    [ $rc -eq 0 ] || fail "exit code at the end: $rc"
-    echo "  ended by itself $(( (T_END - T_MUSIC) / 1000 )) s into the music, exit code $rc"
-    echo "  peak working set of zephyra.exe: $((PEAK_KB / 1024)) MiB ($PEAK_KB KiB)"
-  else
-    fail "no caption appeared"
-  fi
+  watch_screen "$WORK/windowed" caption_a,morph,caption_b,cube 150
+  check_kept "$WORK/windowed" caption_a caption
+  check_kept "$WORK/windowed" morph morph
+  check_kept "$WORK/windowed" caption_b caption
+  check_kept "$WORK/windowed" cube cube
+  # The eleventh cue comes about 71-75 s into the music.
+  for _ in $(seq 1 60); do
+    note_peak
+    demo_exit 1
+    rc=$?
+    [ $rc -ne 124 ] && break
+  done
+  T_END=$(now_ms)
+  [ $rc -eq 0 ] || fail "exit code at the end: $rc"
+  echo "  ended by itself $(( (T_END - T_WINDOW) / 1000 )) s after the window appeared, exit code $rc"
+  echo "  peak working set of zephyra.exe: $((PEAK_KB / 1024)) MiB ($PEAK_KB KiB)"
 fi
 stop_x
 
@@ -306,15 +280,10 @@ CASE=fullscreen
 wanted fullscreen && start_x 640x480x24 && start_demo "$BIN"
 if wanted fullscreen && answer_question Return && expect_demo_window; then
   grep -q ' 640x480+0+0 ' <<<"$DEMOLINE" || fail "full screen geometry: $DEMOLINE"
-  sleep 2
+  watch_screen "$WORK/fullscreen" caption_a,morph 90
   [ -n "$(xwininfo -root -tree | grep -F '"Error"')" ] && fail "error box in full screen"
-  if catch_caption fullscreen_caption 60; then
-    T_MUSIC=$(( $(now_ms) - $(awk -v a="$(caption_alpha fullscreen_caption)" 'BEGIN { printf "%d", a * 1000 }') ))
-    sleep_until 10; shot fullscreen_morph
-    check_shot fullscreen_morph morph
-  else
-    fail "no caption in full screen"
-  fi
+  check_kept "$WORK/fullscreen" caption_a caption
+  check_kept "$WORK/fullscreen" morph morph
   escape_ends_with_0
 fi
 stop_x
@@ -327,10 +296,10 @@ wanted silent && start_x 1024x768x24 && start_demo "$WORK/silent"
 if wanted silent && answer_question Escape && expect_demo_window; then
   # No music, so no sync ever changes the scene: the first caption fades
   # in and out on the animation timer, then the screen stays black.
-  catch_caption silent_caption 30 || fail "no caption"
-  check_shot silent_caption caption
-  sleep 10; shot silent_late
-  check_shot silent_late black
+  watch_screen "$WORK/silent-shots" caption_a 60
+  check_kept "$WORK/silent-shots" caption_a caption
+  sleep 10; shot silent-late
+  check_shot silent-late black
   kill -0 "$DPID" 2>/dev/null || fail "ended without music"
   escape_ends_with_0
 fi

@@ -11,16 +11,9 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/gl.h"
 #include "platform/window.h"
 #include "tests/platform/contract/contract_backend.h"
-
-#if defined(_WIN32) && !defined(APIENTRY)
-// GL's header on Windows needs only these two of <windows.h>, which cannot
-// meet the project's Windows-named headers in one file.
-#define APIENTRY __stdcall
-#define WINGDIAPI __declspec(dllimport)
-#endif
-#include <GL/gl.h>
 
 namespace {
 
