@@ -49,7 +49,9 @@ def caption_alpha(rgb):
 
 
 def is_caption(bright, coloured):
-    return bright > 0.001 and coloured < 0.002
+    # Some grey text on black. (Before the first frame the window shows its
+    # class background, light grey all over: not a caption.)
+    return 0.001 < bright < 0.2 and coloured < 0.002
 
 
 def keep(name, rgb, music_time, bright, coloured):
