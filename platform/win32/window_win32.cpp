@@ -30,7 +30,8 @@ ModuleHandle PlatformGetModuleHandle() { return NativeGetModuleHandle(); }
 const char* PlatformGetCommandLine() { return NativeGetCommandLine(); }
 uint32_t PlatformGetCurrentThreadId() { return NativeGetCurrentThreadId(); }
 uint32_t PlatformGetCurrentProcessId() { return NativeGetCurrentProcessId(); }
-// Windows puts back a CDS_FULLSCREEN display mode itself when the process ends.
+// A CDS_FULLSCREEN display mode is temporary: Windows puts the desktop's
+// mode back when the process ends (the shell also restores it on closing).
 void PlatformExitProcess(uint32_t exitCode) { NativeExitProcess(exitCode); }
 void PlatformInitCommonControls() { NativeInitCommonControls(); }
 
