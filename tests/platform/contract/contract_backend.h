@@ -10,6 +10,7 @@ struct ContractBackendTraits {
   bool reportsSizeOnCreate;  // a visible window gets WM_SIZE with its client size
   bool minimises;            // SC_MINIMIZE through the default handling minimises
   bool minimiseDeactivates;  // ... and sends WM_ACTIVATE(WA_INACTIVE, minimised)
+  bool grantsEveryMode;      // a scripted display that takes any mode
   void (*reset)();           // before each test; may be nullptr
 };
 

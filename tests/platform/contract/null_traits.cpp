@@ -5,4 +5,4 @@
 
 const ContractBackendTraits ContractBackend = {
     "null", /*hasGL=*/false, /*deliversTimers=*/false, /*reportsSizeOnCreate=*/true,
-    /*minimises=*/true, /*minimiseDeactivates=*/true, NullPlatformReset};
+    /*minimises=*/true, /*minimiseDeactivates=*/true, /*grantsEveryMode=*/true, NullPlatformReset};

@@ -21,4 +21,4 @@ bool RunningUnderWine() {
 
 const ContractBackendTraits ContractBackend = {
     "win32", /*hasGL=*/true, /*deliversTimers=*/true, /*reportsSizeOnCreate=*/true,
-    /*minimises=*/true, /*minimiseDeactivates=*/!RunningUnderWine(), nullptr};
+    /*minimises=*/true, /*minimiseDeactivates=*/!RunningUnderWine(), /*grantsEveryMode=*/false, nullptr};
