@@ -29,4 +29,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   fi
   exec 9>&-
 fi
+# One server kept for 30 s after the last program, so parallel tests share
+# it instead of each starting (and tearing down) their own.
+wineserver -p30 >/dev/null 2>&1 || true
 exec wine "$@"
