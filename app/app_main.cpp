@@ -1,6 +1,4 @@
 // Start-up, the message and render loop, shutdown and the orderly end.
-#include <GL/gl.h>
-
 #include "app/demo_globals.h"
 #include "app/shell.h"
 #include "assets/assets.h"
@@ -10,6 +8,7 @@
 #include "image/surface.h"
 #include "music/music.h"
 #include "platform/clock.h"
+#include "platform/gl.h"
 #include "platform/heap.h"
 #include "platform/window.h"
 #include "render/render.h"

@@ -1,9 +1,7 @@
 // The demo window and its OpenGL context: open, close, viewport, fixed state.
-#include <GL/gl.h>
-#include <GL/glu.h>
-
 #include "app/demo_globals.h"
 #include "app/shell.h"
+#include "platform/gl.h"
 #include "platform/pixels.h"
 #include "platform/window.h"
 

@@ -3,17 +3,16 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/entry.h"
 #include "platform/types.h"
 
 // ---- start-up, main loop, shutdown -------------------------------------------
 
-// The whole life of the program on the main thread: sets up the heaps and
-// tables, asks "Fullscreen?", opens the window, starts the music, runs the
-// loop until DemoDone, then shuts down. Never returns: it ends the process
-// with exit code 0 after a normal end, or the code of the WM_QUIT the loop
-// ended on. `previous`, `commandLine` and `showCommand` are not interpreted.
-[[noreturn]] void AppMain(ModuleHandle instance, ModuleHandle previous, const char* commandLine,
-                          int showCommand);
+// AppMain (platform/entry.h) is the whole life of the program on the main
+// thread: sets up the heaps and tables, asks "Fullscreen?", opens the window,
+// starts the music, runs the loop until DemoDone, then shuts down. Never
+// returns: it ends the process with exit code 0 after a normal end, or the
+// code of the WM_QUIT the loop ended on. The backend's process entry calls it.
 
 // The start-up's runtime set-up, in its order: clears the global record,
 // creates MainHeap and ObjectListHeap, the drawing defaults, image registry

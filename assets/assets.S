@@ -4,6 +4,21 @@
    build passes this folder to the assembler as an include path and lists the
    files as dependencies, so regenerating an asset rebuilds the object. */
 
+#if defined(_WIN32)
+/* PE/COFF: read-only data sections ("dr"), no symbol types or sizes. */
+.macro BLOB name, file
+    .section .rdata$\name, "dr"
+    .balign 16
+    .global \name
+\name:
+    .incbin "\file"
+.L\name\()_end:
+    .balign 4
+    .global \name\()Size
+\name\()Size:
+    .long .L\name\()_end - \name
+.endm
+#else
 .macro BLOB name, file
     .section .rodata.\name, "a", @progbits
     .balign 16
@@ -21,6 +36,7 @@
     .long .L\name\()_end - \name
     .size \name\()Size, 4
 .endm
+#endif
 
 BLOB MusicModule,   "zephyra.xm"
 BLOB ObjectImage0,  "object0.jpg"
@@ -34,5 +50,7 @@ BLOB FloorImage,    "floor.jpg"
 BLOB CaptionImageA, "caption_a.raw"
 BLOB CaptionImageB, "caption_b.raw"
 
+#if !defined(_WIN32)
 /* No executable stack. */
 .section .note.GNU-stack, "", @progbits
+#endif

@@ -59,7 +59,7 @@ void RegisterMusicSyncs() {
   SetSync(BASS_SYNC_POS | BASS_SYNC_ONETIME, MusicPos(6, 0), SyncCubeStart);
 }
 
-void OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32_t user) {
+void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32_t user) {
   DemoGlobalsRecord& g = DemoGlobals;
 
   // 1.

@@ -9,7 +9,11 @@
 
 std::vector<ModuleHandle> DynLibTable;
 
+#if defined(_WIN32)
+const char* const MusicLibraryPath = ".\\bassmod.dll";
+#else
 const char* const MusicLibraryPath = "./bassmod.so";
+#endif
 
 namespace {
 

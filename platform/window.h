@@ -2,9 +2,10 @@
 // window-system operations the shell needs, under the Windows names the shell
 // was designed on, so that its logic, constants and failure paths read alike.
 //
-// Two backends implement this header and a program links exactly one:
-//  - platform/sdl:  the real one (SDL2 window, OpenGL context, X11 box).
-//  - platform/null: a scripted stand-in for unit tests (platform/null/null_platform.h).
+// Three backends implement this header and a program links exactly one:
+//  - platform/sdl:   SDL2 window, OpenGL context, X11 box (Linux).
+//  - platform/win32: the Windows calls of the same names, passed through.
+//  - platform/null:  a scripted stand-in for unit tests (platform/null/null_platform.h).
 //
 // Every operation that can fail says so in its result, as its Windows
 // namesake does (0, nullptr or false), so each step of opening and closing
@@ -179,12 +180,11 @@ uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs)
 // posted messages first, in order, then input and window events, then a due
 // timer. One message per call. False when none waits; *message is then untouched.
 bool PlatformPeekMessage(MSG* message, uint32_t removeFlags);
-// Key messages produce no character messages here; answers true for them.
-// The same for every backend.
-inline bool PlatformTranslateMessage(const MSG* message) {
-  uint32_t m = message->message;
-  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
-}
+// Answers true for key messages (WM_KEYDOWN/UP, WM_SYSKEYDOWN/UP), false for
+// others. On Windows it also queues the character messages of a key press
+// (WM_CHAR and kin), which the shell passes to the default handling; the
+// other backends produce none.
+bool PlatformTranslateMessage(const MSG* message);
 // Calls the window procedure of message->hwnd's class; answers its result.
 // Messages for no window (WM_QUIT) or a destroyed one are not dispatched (0).
 intptr_t PlatformDispatchMessage(const MSG* message);
@@ -212,7 +212,9 @@ bool PlatformIsWindowEnabled(WindowHandle window);
 // A disabled window takes no keyboard or mouse input. Answers true when the
 // window was disabled before the call.
 bool PlatformEnableWindow(WindowHandle window, bool enable);
-// The program's window that has the keyboard focus, or nullptr.
+// The window that has the keyboard focus, or nullptr. On Windows this is
+// the system's foreground window, which may belong to another process (the
+// requester asks its process); the other backends know only their own.
 WindowHandle PlatformGetForegroundWindow();
 // A modal box with title, text and the buttons of flags (MB_OK or MB_YESNO),
 // no icon; modal to owner when given. Return picks the first button, Escape

@@ -1,8 +1,7 @@
 // The floor display list: one 80 x 80 square, its picture tiled ten times
 // each way.
-#include <GL/gl.h>
-
 #include "app/demo_globals.h"
+#include "platform/gl.h"
 #include "render/render.h"
 
 void BuildFloorList() {

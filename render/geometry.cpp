@@ -1,7 +1,6 @@
 // Supershape geometry: superformula, grid generation and strip emission.
+#include "platform/gl.h"
 #include "render/geometry.h"
-
-#include <GL/gl.h>
 
 #include <cmath>
 

@@ -1,9 +1,8 @@
 // The per-frame renderer: one clear, then the pass of the current scene.
 // Reads DemoGlobals only, changes only GL state, and restores nothing: every
 // pass relies on the state the previous frames left behind.
-#include <GL/gl.h>
-
 #include "app/demo_globals.h"
+#include "platform/gl.h"
 #include "render/geometry.h"
 #include "render/render.h"
 

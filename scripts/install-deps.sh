@@ -2,7 +2,8 @@
 # Installs the Debian packages one use of the project needs, by set:
 #   run      build and run the demo and its capture tool (the default of demo.sh)
 #   test     everything the test suites use, on top of run (the default)
-#   windows  the mingw-w64 cross compiler and Wine, for the Windows build
+#   windows  the mingw-w64 cross build, Wine and X tools to run its tests, and
+#            what fetching and building Debian's library sources needs
 #   release  what scripts/release.sh needs besides run and windows
 # Several sets may be named. Idempotent: does nothing when all are present.
 # Runs as root or via sudo.
@@ -23,7 +24,10 @@ TEST_PACKAGES=(
 )
 RELEASE_PACKAGES=(python3)
 WINDOWS_PACKAGES=(
-  g++-mingw-w64-x86-64-posix wine wine64 nasm dpkg-dev
+  cmake make libgtest-dev libgmock-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 nasm dpkg-dev
+  xvfb xauth xdotool x11-utils imagemagick python3
 )
 
 sets=("$@")

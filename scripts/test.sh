@@ -2,14 +2,16 @@
 # Installs what is missing, builds, and runs the whole test suite headless:
 # a plain build, then AddressSanitizer + UndefinedBehaviorSanitizer, then
 # ThreadSanitizer over the tests labelled "threads" (the music-sync paths),
-# then the release archives as a downloader meets them.
+# then the Windows cross build (scripts/build-windows.sh) with its tests run
+# under Wine on an Xvfb of its own, then the release archives as a
+# downloader meets them.
 # ZEPHYRA_SUITES picks a subset, e.g. ZEPHYRA_SUITES="plain".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 scripts/install-deps.sh
 
-SUITES=${ZEPHYRA_SUITES:-"plain asan tsan release"}
+SUITES=${ZEPHYRA_SUITES:-"plain asan tsan windows release"}
 JOBS=$(nproc)
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
@@ -42,6 +44,14 @@ for suite in $SUITES; do
     release)
       scripts/install-deps.sh run windows release
       tests/release/archive_test.sh ;;
+    windows)
+      JOBS=$JOBS scripts/build-windows.sh
+      # Wine needs an X server for the GL tests; one of our own, stopped
+      # (with this build's wineserver) when the suite ends.
+      xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
+        cd build-win && ctest --no-tests=error --output-on-failure -j2 --timeout 600; rc=$?
+        WINEPREFIX=$PWD/wine/prefix wineserver -k 2>/dev/null || true
+        exit $rc' ;;
     *) echo "unknown suite $suite"; exit 2 ;;
   esac
 done

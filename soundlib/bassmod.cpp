@@ -1,13 +1,15 @@
-// The sound library: plays one XM module with libxmp, tick by tick, to an SDL
-// audio device (or a silent clock, or the caller in decode mode), and calls
-// position and instrument syncs when their sound is heard.
+// The sound library: plays one XM module with libxmp, tick by tick, to an
+// audio device (output.h: SDL on Linux, winmm waveOut on Windows), or a
+// silent clock, or the caller in decode mode, and calls position and
+// instrument syncs when their sound is heard.
 //
 // Threads and locks:
-//  - The output thread pulls audio: SDL's audio callback, or our own silent
-//    clock thread when no device could be opened. It renders ticks under
-//    `RenderLock`, queues the events it met (row starts and note triggers,
-//    each stamped with its exact frame) and records a clock anchor: "frame S
-//    starts to be heard at time T". Both go under `EventLock`.
+//  - The output thread pulls audio: the device's (see output.h), or our own
+//    silent clock thread when no device could be opened. It renders ticks
+//    under `RenderLock`, queues the events it met (row starts and note
+//    triggers, each stamped with its exact frame) and records a clock anchor:
+//    "frame S starts to be heard at time T" (taken as a block is pulled, or
+//    from the device's own count of frames played). Both go under `EventLock`.
 //  - The sync thread (ours) waits until each queued event's frame is heard
 //    according to the latest anchor, then matches it against the registered
 //    syncs (under `SyncLock`) and calls the callbacks with no lock held, so a
@@ -19,7 +21,6 @@
 // sync thread to finish.
 #include "soundlib/bassmod.h"
 
-#include <SDL.h>
 #include <xmp.h>
 
 #include <algorithm>
@@ -34,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "soundlib/output.h"
 #include "soundlib/xm_check.h"
 
 namespace {
@@ -42,7 +44,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t OutputChannels = 2;        // stereo, interleaved
 constexpr uint32_t BytesPerFrame = 4;         // 2 x signed 16-bit
-constexpr uint32_t DeviceBufferFrames = 1024; // SDL buffer; also the silent clock's step
+constexpr uint32_t DeviceBufferFrames = 1024; // device buffer; also the silent clock's step
 constexpr uint32_t MinFrequency = 8000;
 constexpr uint32_t MaxFrequency = 192000;
 
@@ -100,9 +102,9 @@ struct Library {
   std::atomic<bool> Initialised{false};
   bool DecodeMode = false;  // device 0
   uint32_t Frequency = 44100;
-  SDL_AudioDeviceID Device = 0;     // 0: silent clock (real time) or decode mode
-  bool SdlAudioStarted = false;     // we called SDL_InitSubSystem(SDL_INIT_AUDIO)
+  bool Device = false;              // an output is open; false: silent clock or decode mode
   uint32_t OutputLatencyFrames = 0; // from the anchor to the output, beyond our buffer
+  uint64_t OutputStartFrame = 0;    // FramesRendered when the output last started
 
   // The music. Rendering state is under RenderLock.
   std::atomic<bool> Loaded{false};
@@ -332,9 +334,10 @@ void SyncThreadMain(Library* L) {
   }
 }
 
-// The output pulls `frames` frames: renders them, queues their events for the
-// sync thread and moves the clock anchor to "the first of them is heard now".
-void Pull(Library& L, int16_t* out, size_t frames) {
+// The output pulls `frames` frames: renders them and queues their events for
+// the sync thread; with `anchor`, also moves the clock anchor to "the first
+// of them is heard now".
+void Pull(Library& L, int16_t* out, size_t frames, bool anchor) {
   uint64_t first;
   {
     std::lock_guard<std::mutex> lock(L.RenderLock);
@@ -344,23 +347,20 @@ void Pull(Library& L, int16_t* out, size_t frames) {
     else std::memset(out, 0, frames * BytesPerFrame);
     std::lock_guard<std::mutex> events(L.EventLock);
     L.Events.insert(L.Events.end(), L.PullEvents.begin(), L.PullEvents.end());
-    L.AnchorTime = Clock::now();
-    L.AnchorFrame = first;
-    L.HaveAnchor = true;
+    if (anchor) {
+      L.AnchorTime = Clock::now();
+      L.AnchorFrame = first;
+      L.HaveAnchor = true;
+    }
   }
   L.EventWake.notify_one();
-}
-
-void SDLCALL AudioCallback(void* user, Uint8* stream, int len) {
-  Library& L = *static_cast<Library*>(user);
-  Pull(L, reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / BytesPerFrame);
 }
 
 // Paces pulls by the steady clock, on an absolute schedule so it never drifts.
 void SilentThreadMain(Library* L) {
   auto start = Clock::now();
   for (uint64_t k = 0; !L->StopSilent; ++k) {
-    Pull(*L, L->SilentBuffer.data(), DeviceBufferFrames);
+    Pull(*L, L->SilentBuffer.data(), DeviceBufferFrames, true);
     auto next = start + std::chrono::nanoseconds((k + 1) * DeviceBufferFrames * 1000000000ull / L->Frequency);
     // Sleep in short steps so Free never waits a whole buffer.
     while (!L->StopSilent && Clock::now() < next)
@@ -374,7 +374,7 @@ bool OnSyncThread(Library& L) { return L.SyncThread.joinable() && std::this_thre
 
 void StopPlayback(Library& L) {
   if (!L.Playing) return;
-  if (L.Device) SDL_PauseAudioDevice(L.Device, 1);  // returns once the callback is out
+  if (L.Device) OutputStop();  // returns once the device's thread is out of Pull
   if (L.SilentThread.joinable()) {
     L.StopSilent = true;
     L.SilentThread.join();
@@ -387,10 +387,13 @@ void StopPlayback(Library& L) {
     L.EventWake.notify_all();
     L.SyncThread.join();
   }
-  std::lock_guard<std::mutex> lock(L.EventLock);
-  L.Events.clear();
-  L.HaveAnchor = false;
+  {
+    std::lock_guard<std::mutex> lock(L.EventLock);
+    L.Events.clear();
+    L.HaveAnchor = false;
+  }
   L.Playing = false;
+  OutputKeepLoaded(false);
 }
 
 void UnloadMusic(Library& L) {
@@ -412,49 +415,15 @@ void UnloadMusic(Library& L) {
 
 void CloseOutput(Library& L) {
   if (L.Device) {
-    SDL_CloseAudioDevice(L.Device);
-    L.Device = 0;
-  }
-  if (L.SdlAudioStarted) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    // If nothing else in the process uses SDL, release all of it: the
-    // library may be unloaded next, and SDL with it.
-    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
-    L.SdlAudioStarted = false;
+    OutputClose();
+    L.Device = false;
   }
 }
 
-// Opens the default SDL output; false when there is none.
+// Opens the default output; false when there is none.
 bool OpenDevice(Library& L) {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    // SDL keeps its error text and hints even so; release them when nothing
-    // else uses SDL, as the library (and SDL with it) may be unloaded next.
-    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
-    return false;
-  }
-  L.SdlAudioStarted = true;
-  SDL_AudioSpec want{};
-  SDL_AudioSpec have{};
-  want.freq = static_cast<int>(L.Frequency);
-  want.format = AUDIO_S16SYS;
-  want.channels = OutputChannels;
-  want.samples = DeviceBufferFrames;
-  want.callback = AudioCallback;
-  want.userdata = &L;
-  // No changes allowed: SDL converts if the hardware differs, so the callback
-  // always sees our format and a buffer of DeviceBufferFrames frames.
-  L.Device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-  if (L.Device == 0) {
-    CloseOutput(L);
-    return false;
-  }
-  // The callback's anchor is taken as SDL takes the buffer. The dummy and
-  // disk drivers start "playing" it at once; a hardware driver still has
-  // about one more buffer queued ahead of it.
-  const char* driver = SDL_GetCurrentAudioDriver();
-  bool immediate = driver && (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "disk") == 0);
-  L.OutputLatencyFrames = immediate ? 0 : have.samples;
-  return true;
+  L.Device = OutputOpen(L.Frequency, DeviceBufferFrames, &L.OutputLatencyFrames);
+  return L.Device;
 }
 
 void FreeAll(Library& L) {
@@ -465,6 +434,23 @@ void FreeAll(Library& L) {
 }
 
 }  // namespace
+
+// ---- Called by the output's thread (output.h) -------------------------------
+
+void CorePull(int16_t* out, size_t frames) { Pull(Lib(), out, frames, true); }
+
+void CoreRender(int16_t* out, size_t frames) { Pull(Lib(), out, frames, false); }
+
+void CoreHeard(uint64_t frames) {
+  Library& L = Lib();
+  {
+    std::lock_guard<std::mutex> lock(L.EventLock);
+    L.AnchorTime = Clock::now();
+    L.AnchorFrame = L.OutputStartFrame + frames;
+    L.HaveAnchor = true;
+  }
+  L.EventWake.notify_one();
+}
 
 // ---- The exported functions ---------------------------------------------------
 
@@ -558,11 +544,16 @@ uint32_t BASSMOD_MusicPlay() {
     L.StopSyncThread = false;
     L.HaveAnchor = false;
   }
+  OutputKeepLoaded(true);
   L.SyncThread = std::thread(SyncThreadMain, &L);
   L.SyncThreadId = L.SyncThread.get_id();
   L.Playing = true;
   if (L.Device) {
-    SDL_PauseAudioDevice(L.Device, 0);
+    {
+      std::lock_guard<std::mutex> render(L.RenderLock);
+      L.OutputStartFrame = L.FramesRendered;
+    }
+    OutputStart();
   } else {
     L.StopSilent = false;
     L.SilentThread = std::thread(SilentThreadMain, &L);
@@ -649,6 +640,9 @@ uint32_t BASSMOD_Free() {
 // they run disappears.
 __attribute__((destructor)) static void UnloadLibrary() {
   if (TheLibrary == nullptr) return;
+  // At process end the system has already stopped our threads (and may hold
+  // locks they held): nothing to stop, nothing safe to wait for.
+  if (OutputProcessEnding()) return;
   {
     std::lock_guard<std::mutex> api(TheLibrary->ApiLock);
     if (TheLibrary->Initialised) FreeAll(*TheLibrary);

@@ -2,16 +2,27 @@
 #pragma once
 #include <cstdint>
 
-// The library exports exactly the functions below (built with hidden visibility).
-#if defined(__GNUC__)
-#define BASSMOD_EXPORT __attribute__((visibility("default")))
+// The library exports exactly the functions below (a DLL's export table on
+// Windows; hidden visibility for everything else on other systems).
+#if defined(_WIN32)
+#if defined(BASSMOD_BUILDING)
+#define BASSMOD_EXPORT __declspec(dllexport)
 #else
 #define BASSMOD_EXPORT
+#endif
+// Callbacks use the platform's standard calling convention.
+#define BASSMOD_CALLBACK __stdcall
+#elif defined(__GNUC__)
+#define BASSMOD_EXPORT __attribute__((visibility("default")))
+#define BASSMOD_CALLBACK
+#else
+#define BASSMOD_EXPORT
+#define BASSMOD_CALLBACK
 #endif
 
 extern "C" {
 // Sync callback: the sync's handle, event data, and the user value given at registration.
-typedef void (*SYNCPROC)(uint32_t handle, uint32_t data, uint32_t user);
+typedef void(BASSMOD_CALLBACK* SYNCPROC)(uint32_t handle, uint32_t data, uint32_t user);
 
 // Error codes of BASSMOD_ErrorGetCode.
 enum : int32_t {

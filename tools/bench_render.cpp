@@ -5,8 +5,11 @@
 //     quad) called without the rest of the frame;
 //  3. the process's peak resident memory afterwards.
 // Usage: bench_render [seconds per measurement, default 2]
-#include <GL/gl.h>
+#if defined(_WIN32)
+#include "platform/win32/native_services.h"
+#else
 #include <sys/resource.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +17,7 @@
 
 #include "app/demo_globals.h"
 #include "app/shell.h"
+#include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
 #include "render/render.h"
@@ -45,9 +49,13 @@ double FramesPerSecond(double seconds, Body body) {
 }
 
 long PeakResidentKiB() {
+#if defined(_WIN32)
+  return static_cast<long>(NativePeakWorkingSetBytes() / 1024);
+#else
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
+#endif
 }
 
 }  // namespace

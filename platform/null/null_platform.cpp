@@ -1,8 +1,12 @@
 // The scripted window-system backend: records calls, answers from a script.
 #include "platform/null/null_platform.h"
 
+#if defined(_WIN32)
+#include "platform/win32/native_services.h"
+#else
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cstdarg>
@@ -222,10 +226,20 @@ const char* PlatformGetCommandLine() { return "zephyra"; }
 
 uint32_t PlatformGetCurrentThreadId() {
   if (state.threadOverride) return state.threadOverride;
+#if defined(_WIN32)
+  return NativeCurrentThreadId();
+#else
   return static_cast<uint32_t>(syscall(SYS_gettid));
+#endif
 }
 
-uint32_t PlatformGetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+uint32_t PlatformGetCurrentProcessId() {
+#if defined(_WIN32)
+  return NativeCurrentProcessId();
+#else
+  return static_cast<uint32_t>(getpid());
+#endif
+}
 
 void PlatformExitProcess(uint32_t exitCode) {
   Log("ExitProcess(%u)", exitCode);
@@ -239,7 +253,10 @@ void PlatformInitCommonControls() { Log("InitCommonControls()"); }
 uint16_t PlatformRegisterClass(const WNDCLASSA* c) {
   Log("RegisterClass(%s, 0x%x, icon %zu, cursor %zu, brush %zu)", c->lpszClassName ? c->lpszClassName : "-",
       c->style, c->hIcon, c->hCursor, c->hbrBackground);
-  if (Failing(NullStep::RegisterClass) || !c->lpszClassName || FindClass(c->lpszClassName)) return 0;
+  // A class needs a procedure, as with the real backends.
+  if (Failing(NullStep::RegisterClass) || !c->lpszClassName || !c->lpfnWndProc ||
+      FindClass(c->lpszClassName))
+    return 0;
   state.classes.push_back({c->lpszClassName, *c});
   return static_cast<uint16_t>(0xC000 + state.classes.size());
 }
@@ -324,6 +341,9 @@ bool PlatformDestroyWindow(WindowHandle window) {
   if (Failing(NullStep::DestroyWindow) || !w) return false;
   w->alive = false;
   if (state.foreground == w) state.foreground = nullptr;
+  // Messages posted to it go with it, as on the real backends.
+  std::lock_guard guard(postLock);
+  std::erase_if(state.posted, [w](const MSG& m) { return m.hwnd == w; });
   return true;
 }
 
@@ -434,6 +454,12 @@ bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
     if (TakeMessage(message, removeFlags)) return true;
   }
   return false;
+}
+
+bool PlatformTranslateMessage(const MSG* message) {
+  // No character messages: the demo reads key codes only.
+  uint32_t m = message->message;
+  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
 }
 
 intptr_t PlatformDispatchMessage(const MSG* message) {

@@ -693,6 +693,12 @@ bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
   return false;
 }
 
+bool PlatformTranslateMessage(const MSG* message) {
+  // No character messages: the demo reads key codes only.
+  uint32_t m = message->message;
+  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
+}
+
 intptr_t PlatformDispatchMessage(const MSG* message) {
   PlatformWindowRec* w = Live(message->hwnd);
   return w ? Send(w, message->message, message->wParam, message->lParam) : 0;

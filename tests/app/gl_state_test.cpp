@@ -1,10 +1,10 @@
 // GL state after InitGLState and ResizeViewport, read back in an offscreen
 // compatibility context.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "shell_fixture.h"
 

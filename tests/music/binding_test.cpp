@@ -11,10 +11,10 @@
 
 namespace {
 
-const char* const FakeA = "./fake_soundlib_a.so";
-const char* const FakeB = "./fake_soundlib_b.so";
-const char* const FakeC = "./fake_soundlib_c.so";
-const char* const FakeNoPlay = "./fake_soundlib_noplay.so";
+const char* const FakeA = "./fake_soundlib_a" ZEPHYRA_LIBRARY_SUFFIX;
+const char* const FakeB = "./fake_soundlib_b" ZEPHYRA_LIBRARY_SUFFIX;
+const char* const FakeC = "./fake_soundlib_c" ZEPHYRA_LIBRARY_SUFFIX;
+const char* const FakeNoPlay = "./fake_soundlib_noplay" ZEPHYRA_LIBRARY_SUFFIX;
 
 std::vector<int32_t> g_unloaded;
 void OnUnload(int32_t id) { g_unloaded.push_back(id); }

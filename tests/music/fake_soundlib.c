@@ -3,7 +3,11 @@
 
 #include <pthread.h>
 
+#if defined(_WIN32)
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 #define FAKE_MAX_SYNCS 64
 #define FAKE_MAX_CALLS 256
 #define FAKE_SYNC_MUSICINST 1u

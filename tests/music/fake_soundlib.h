@@ -14,7 +14,12 @@
 extern "C" {
 #endif
 
+/* The sound library's callbacks use the platform's standard convention. */
+#if defined(_WIN32)
+typedef void(__stdcall* FakeSyncProc)(uint32_t handle, uint32_t data, uint32_t user);
+#else
 typedef void (*FakeSyncProc)(uint32_t handle, uint32_t data, uint32_t user);
+#endif
 
 typedef struct FakeState {
   int32_t id;            /* FAKE_ID of this build */

@@ -20,7 +20,7 @@ class MusicOps : public ::testing::Test {
 };
 
 TEST_F(MusicOps, InitOpensTheLibraryAndPassesItsArguments) {
-  EXPECT_EQ(MusicInit(1, "./fake_soundlib_a.so", -1, 44100, 0), 1u);
+  EXPECT_EQ(MusicInit(1, "./fake_soundlib_a" ZEPHYRA_LIBRARY_SUFFIX, -1, 44100, 0), 1u);
   FakeState* s = FakeStateIn(1);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->initCalls, 1);
@@ -29,7 +29,7 @@ TEST_F(MusicOps, InitOpensTheLibraryAndPassesItsArguments) {
   EXPECT_EQ(s->initFlags, 0u);
   // The library's refusal is passed on; the library stays loaded.
   s->initResult = 0;
-  EXPECT_EQ(MusicInit(1, "./fake_soundlib_a.so", 3, 22050, 9), 0u);
+  EXPECT_EQ(MusicInit(1, "./fake_soundlib_a" ZEPHYRA_LIBRARY_SUFFIX, 3, 22050, 9), 0u);
   EXPECT_EQ(FakeStateIn(1)->initCalls, 2);
   EXPECT_EQ(FakeStateIn(1)->initDevice, 3);
 }
@@ -47,7 +47,7 @@ TEST_F(MusicOps, InitWithoutALibraryCallsNothingAndLaterCallsYieldZero) {
 }
 
 TEST_F(MusicOps, LoadPassesItsFiveValuesAndFetchesTheErrorOnlyOnFailure) {
-  ASSERT_EQ(MusicInit(1, "./fake_soundlib_a.so", -1, 44100, 0), 1u);
+  ASSERT_EQ(MusicInit(1, "./fake_soundlib_a" ZEPHYRA_LIBRARY_SUFFIX, -1, 44100, 0), 1u);
   FakeState* s = FakeStateIn(1);
   static const uint8_t module[32] = {1, 2, 3};
   EXPECT_EQ(MusicLoad(1, 1, module, 4, 28, 516), 1u);
@@ -64,7 +64,7 @@ TEST_F(MusicOps, LoadPassesItsFiveValuesAndFetchesTheErrorOnlyOnFailure) {
 }
 
 TEST_F(MusicOps, SetSyncPassesCallbackAndUserValueAndFetchesTheErrorOnFailure) {
-  ASSERT_EQ(MusicInit(1, "./fake_soundlib_b.so", -1, 44100, 0), 1u);
+  ASSERT_EQ(MusicInit(1, "./fake_soundlib_b" ZEPHYRA_LIBRARY_SUFFIX, -1, 44100, 0), 1u);
   FakeState* s = FakeStateIn(1);
   s->setSyncResult = 42;
   EXPECT_EQ(MusicSetSync(1, 0x80000000u, MusicPos(6, 0), NoSync, 5), 42u);
@@ -80,18 +80,18 @@ TEST_F(MusicOps, SetSyncPassesCallbackAndUserValueAndFetchesTheErrorOnFailure) {
 }
 
 TEST_F(MusicOps, PlayReachesTheLibraryUnlessItLacksTheFunction) {
-  ASSERT_EQ(MusicInit(1, "./fake_soundlib_a.so", -1, 44100, 0), 1u);
+  ASSERT_EQ(MusicInit(1, "./fake_soundlib_a" ZEPHYRA_LIBRARY_SUFFIX, -1, 44100, 0), 1u);
   FakeStateIn(1)->playResult = 9;
   EXPECT_EQ(MusicPlay(1), 9u);
   EXPECT_EQ(FakeStateIn(1)->playCalls, 1);
-  ASSERT_EQ(MusicInit(1, "./fake_soundlib_noplay.so", -1, 44100, 0), 1u);
+  ASSERT_EQ(MusicInit(1, "./fake_soundlib_noplay" ZEPHYRA_LIBRARY_SUFFIX, -1, 44100, 0), 1u);
   EXPECT_EQ(FakeStateIn(1)->id, 4);
   EXPECT_EQ(MusicPlay(1), 0u);
   EXPECT_EQ(FakeStateIn(1)->playCalls, 0);
 }
 
 TEST_F(MusicOps, ErrorTextFollowsTheTableWordForWord) {
-  ASSERT_EQ(MusicInit(1, "./fake_soundlib_c.so", -1, 44100, 0), 1u);
+  ASSERT_EQ(MusicInit(1, "./fake_soundlib_c" ZEPHYRA_LIBRARY_SUFFIX, -1, 44100, 0), 1u);
   const struct {
     int32_t code;
     const char* text;
@@ -170,7 +170,7 @@ TEST_F(MusicOps, TheRealLibraryPlaysThroughTheBinding) {
 // The real library lacking one export: the binding still initialises and
 // loads through it, and the missing call yields 0 without effect.
 TEST_F(MusicOps, TheRealLibraryWithoutPlayStillLoads) {
-  ASSERT_EQ(MusicInit(MusicLibrarySlot, "./bassmod_without_play.so", 0, 44100, 0), 1u);
+  ASSERT_EQ(MusicInit(MusicLibrarySlot, "./bassmod_without_play" ZEPHYRA_LIBRARY_SUFFIX, 0, 44100, 0), 1u);
   XmSong song;
   AddPattern(song, 4);
   song.orders = {0};

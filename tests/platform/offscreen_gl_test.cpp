@@ -1,10 +1,10 @@
 // The offscreen context: its buffer read back top row first, whatever the
 // caller's pack alignment, for odd and even heights.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 
 namespace {

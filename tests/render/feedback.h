@@ -4,11 +4,12 @@
 // maps object space straight to window space (x + 50, y + 50), so positions
 // can be read back in object units.
 #pragma once
-#include <GL/gl.h>
 
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "platform/gl.h"
 
 namespace render_test {
 

@@ -2,7 +2,6 @@
 // context of 640 x 480, the GL state the window set-up establishes, the
 // depth test of start-up, and the arrays start-up allocates in DemoGlobals.
 #pragma once
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,6 +10,7 @@
 
 #include "app/demo_globals.h"
 #include "app/shell.h"
+#include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "render/geometry.h"
 #include "render/render.h"

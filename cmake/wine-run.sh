@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine for CMake and CTest (the cross build's
+# CMAKE_CROSSCOMPILING_EMULATOR), quietly and in a prefix of its own.
+# Usage: wine-run.sh ROOT program.exe [args...]
+#  ROOT: folder holding the Wine prefix and a home folder (the toolchain
+#    passes <build>/wine, so every build has its own prefix).
+#  The home folder's .asoundrc sends ALSA to a null sink, so waveOutOpen
+#  succeeds on machines without a sound card.
+#  DISPLAY must name an X server for programs that open windows or GL.
+set -euo pipefail
+root=$(realpath -m "$1")
+shift
+mkdir -p "$root"
+export WINEPREFIX=$root/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$root/home"
+if [ ! -f "$root/home/.asoundrc" ]; then
+  echo 'pcm.!default { type null }' >"$root/home/.asoundrc"
+fi
+export HOME=$root/home
+# One prefix, made once; a lock keeps parallel tests from making it twice.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  exec 9>"$root/.prefix.lock"
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wine wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+  exec 9>&-
+fi
+# One server kept for 30 s after the last program, so parallel tests share
+# it instead of each starting (and tearing down) their own.
+wineserver -p30 >/dev/null 2>&1 || true
+exec wine "$@"
