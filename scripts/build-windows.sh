@@ -12,7 +12,8 @@
 # skip them.
 #
 # Environment: JOBS (parallel jobs, default 2), ZEPHYRA_WIN_BUILD (build
-# folder, default build-win), ZEPHYRA_WIN_TARGETS (targets to build, default all).
+# folder, default build-win), ZEPHYRA_WIN_TARGETS (targets to build, default all),
+# ZEPHYRA_WIN_CMAKE_ARGS (more arguments for configuring the project).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -145,8 +146,9 @@ fi
 
 # ---- The project -----------------------------------------------------------
 
+# shellcheck disable=SC2086  # ZEPHYRA_WIN_CMAKE_ARGS is a list of arguments
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-  -DCMAKE_PREFIX_PATH="$JPEG_PREFIX;$XMP_PREFIX;$GTEST_PREFIX" >/dev/null
+  -DCMAKE_PREFIX_PATH="$JPEG_PREFIX;$XMP_PREFIX;$GTEST_PREFIX" ${ZEPHYRA_WIN_CMAKE_ARGS:-} >/dev/null
 if [ -n "${ZEPHYRA_WIN_TARGETS:-}" ]; then
   for t in $ZEPHYRA_WIN_TARGETS; do cmake --build "$BUILD" --target "$t" -j"$JOBS"; done
 else

@@ -4,7 +4,9 @@
 // for 16 bits, 0/1 for monochrome), so reads widen exactly as the display
 // format would. DIB rows come plain, as bit fields or run-length coded;
 // icon images come as DIBs or as PNG files (decoded with libpng).
+#if ZEPHYRA_PIXELS_PNG
 #include <png.h>
+#endif
 
 #include <csetjmp>
 #include <cstring>
@@ -263,6 +265,7 @@ void StoreRunLength(const DibLayout& dib, const uint8_t* data, size_t size, uint
   }
 }
 
+#if ZEPHYRA_PIXELS_PNG
 // A PNG file in memory read by libpng. libpng reports errors by
 // long-jumping back to PngReadRgba's recovery point; the state that must
 // outlive the jump lives here, owned by the caller, not in the jumping frame.
@@ -283,8 +286,6 @@ void PngReadData(png_structp png, png_bytep out, size_t length) {
 }
 void PngQuietWarning(png_structp, png_const_charp) {}
 void PngErrorJump(png_structp png, png_const_charp) { png_longjmp(png, 1); }
-
-bool IsPng(const uint8_t* bits, uint32_t size) { return size >= 8 && png_sig_cmp(bits, 0, 8) == 0; }
 
 // Decodes the PNG in r->data/size into 8-bit red, green, blue, alpha rows.
 // Sides above PixelStoreMaxSide, damaged data and data ending early fail.
@@ -324,8 +325,18 @@ bool PngReadRgba(PngRead* r) {
   return true;
 }
 
+#endif
+
+// PNG files start with these 8 bytes (with a CR LF and an LF, to catch
+// transfers that change line ends).
+bool IsPng(const uint8_t* bits, uint32_t size) {
+  static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return size >= 8 && std::memcmp(bits, signature, 8) == 0;
+}
+
 // A 32-bit icon from a PNG image, alpha kept, mask where alpha is 0.
 PixelObjectRec* IconFromPng(const uint8_t* bits, uint32_t size, int cx, int cy) {
+#if ZEPHYRA_PIXELS_PNG
   PngRead r;
   r.data = bits;
   r.size = size;
@@ -348,6 +359,11 @@ PixelObjectRec* IconFromPng(const uint8_t* bits, uint32_t size, int cx, int cy) 
     icon->mask[i] = q[3] == 0;
   }
   return icon;
+#else
+  // A build without libpng (the Windows cross build) declines PNG icons.
+  (void)bits, (void)size, (void)cx, (void)cy;
+  return nullptr;
+#endif
 }
 
 void Deselect(PixelObjectRec* o) {

@@ -116,6 +116,9 @@ TEST_F(Textures, BuildTextureSetMakesTenTexturesInOrder) {
 }
 
 TEST_F(Textures, ObjectAndFloorTexelsAreTheDecodedPictures) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the reference decoding pipes through the host's djpeg, which a Windows program cannot run";
+#endif
   BuildTextureSet();
   const uint8_t* images[8] = {ObjectImage0, ObjectImage1, ObjectImage2, ObjectImage3,
                               ObjectImage4, ObjectImage5, ObjectImage6, FloorImage};
