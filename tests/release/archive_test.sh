@@ -110,12 +110,13 @@ start_x() {
   export DISPLAY=":$(head -1 "$WORK/display")"
 }
 
-# The id of the top-level X window titled "Zephyra (Party)" with the given
-# geometry pattern, waited for up to $2 seconds.
+# The id of the top-level X window titled "Zephyra (Party)" whose line
+# matches the pattern $1 and not $3 (when given), waited for up to $2 seconds.
 wait_window() {
-  local pattern=$1 limit=$2 id=""
+  local pattern=$1 limit=$2 unwanted=${3:-^$} id=""
   for _ in $(seq 1 $((limit * 10))); do
-    id=$(xwininfo -root -tree 2>/dev/null | grep -F '"Zephyra (Party)"' | grep -E -- "$pattern" | awk '{ print $1 }' | head -1)
+    id=$(xwininfo -root -tree 2>/dev/null | grep -F '"Zephyra (Party)"' | grep -E -- "$pattern" |
+         grep -v -E -- "$unwanted" | awk '{ print $1 }' | head -1)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.1
   done
@@ -131,13 +132,14 @@ run_demo() {
   pid=$!
   ( sleep 90; kill -KILL $pid 2>/dev/null ) &
   local watchdog=$!
-  if box=$(wait_window ': \(\)' 30); then
+  # The question box: titled like the demo, smaller than its window.
+  if box=$(wait_window ' [0-9]{2,3}x[0-9]{2,3}\+' 60 ' 640x480\+'); then
     sleep 0.3
     xdotool windowfocus --sync "$box" key "$no_key"
   else
     fail "no question box"; kill -KILL $pid; wait $pid 2>/dev/null; kill $watchdog 2>/dev/null; return
   fi
-  if win=$(wait_window '640x480' 30); then
+  if win=$(wait_window ' 640x480\+' 60); then
     if [ -n "$library" ]; then
       local maps=""
       for _ in $(seq 1 50); do
