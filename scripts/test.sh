@@ -35,8 +35,8 @@ for suite in $SUITES; do
     asan)
       build build-asan -DZEPHYRA_SANITIZE=address
       # LP_NUM_THREADS=0 here too: LeakSanitizer's exit-time scan stops every
-      # thread, and stopping Mesa's rasteriser workers as the GL context goes
-      # away crashed its tracer (signal 11) in one run in a few hundred.
+      # thread; once, in a GL test, its tracer crashed (signal 11) while
+      # Mesa's rasteriser workers were going away with the context.
       (cd build-asan && LP_NUM_THREADS=0 ctest --no-tests=error --output-on-failure -j"$JOBS" --timeout 1800 -LE nosanitize) ;;
     tsan)
       build build-tsan -DZEPHYRA_SANITIZE=thread
