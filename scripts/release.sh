@@ -18,6 +18,9 @@ VERSION=$(sed -n 's/^project(Zephyra VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
 [ -n "$VERSION" ] || { echo "release: no project version in CMakeLists.txt"; exit 2; }
 # The commit's time stamps every entry (the epoch when not in a git checkout).
 EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+# The linker and strip stamp Windows executables with the time they ran
+# unless told a fixed time this way.
+export SOURCE_DATE_EPOCH=$EPOCH
 STAGE=$ROOT/build-release/stage
 mkdir -p dist
 rm -rf "$STAGE"
