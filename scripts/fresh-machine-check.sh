@@ -236,6 +236,15 @@ mount_in_root /tmp -t tmpfs -o mode=1777,nosuid,nodev tmp
 IN_ROOT=(chroot "$ROOT" /usr/bin/env -i HOME=/root PATH="$ROOT_PATH" TERM=dumb LANG=C.UTF-8)
 X() { "${IN_ROOT[@]}" DISPLAY=":$DISPLAY_NUM" "$@"; }
 
+# The check's own tools for driving the demo with no screen: an X server, a
+# way to find and answer the box. They are not the demo's to install
+# (scripts/demo.sh installs the run set only), so the check adds them.
+stage_begin "headless tools for the check (xvfb, xdotool)"
+"${IN_ROOT[@]}" DEBIAN_FRONTEND=noninteractive /bin/sh -c \
+  "apt-get update -qq && apt-get install -y -qq --no-install-recommends xvfb xauth xdotool x11-utils" \
+  > "$WORK/tools.log" 2>&1 || { tail -n 30 "$WORK/tools.log"; die "could not install the check's tools"; }
+stage_end
+
 stage_begin "demo (scripts/demo.sh: install, build, run)"
 "${IN_ROOT[@]}" DISPLAY=":$DISPLAY_NUM" SDL_AUDIODRIVER=dummy /bin/sh -c "cd $CHECKOUT && exec scripts/demo.sh" \
   > "$WORK/demo.log" 2>&1 &
@@ -249,7 +258,7 @@ demo_failed() {
 }
 over_limit() { [ $(( $(date +%s) - T_DEMO )) -gt "$DEMO_LIMIT" ]; }
 
-# demo.sh installs the packages first, the X server among them, then
+# demo.sh installs its packages first, the fonts among them, then
 # configures its build. The server starts once that configuration exists:
 # earlier, the fonts the "Fullscreen?" box needs may not be set up yet (the
 # server reads its font path once, at start), and the box would fail.
