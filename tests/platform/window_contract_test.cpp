@@ -5,6 +5,7 @@
 // with the reason.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -223,13 +224,24 @@ TEST_F(WindowContract, PostedMessagesComeOneAtATimeInOrderAndDispatchToTheClass)
 
 TEST_F(WindowContract, PostingFromAnotherThreadKeepsOrder) {
   constexpr uintptr_t Count = 500;
-  std::thread poster([this] {
-    for (uintptr_t i = 0; i < Count; ++i) PlatformPostMessage(window, 0x400, i, 0);
+  // The reader looks only when the poster has posted more than it has taken:
+  // a scripted backend counts empty looks and ends a test that spins on
+  // them, which a slowly starting poster thread would otherwise cause.
+  std::atomic<uintptr_t> posted{0};
+  std::thread poster([this, &posted] {
+    for (uintptr_t i = 0; i < Count; ++i) {
+      PlatformPostMessage(window, 0x400, i, 0);
+      posted.store(i + 1);
+    }
   });
   MSG m;
   uintptr_t expected = 0;
   uint32_t start = PlatformTickCount();
   while (expected < Count && PlatformTickCount() - start < 10000) {
+    if (posted.load() <= expected) {
+      std::this_thread::yield();
+      continue;
+    }
     if (PlatformPeekMessage(&m, PM_REMOVE) && m.message == 0x400) {
       EXPECT_EQ(m.wParam, expected);
       expected = m.wParam + 1;
