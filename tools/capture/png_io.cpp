@@ -1,9 +1,12 @@
-// PNG files of captured frames: written directly (filter, libdeflate, CRC-32),
-// read with libpng.
+// PNG files of captured frames: written directly (row filter, then ISA-L's
+// igzip at level 1 or libdeflate at the other levels, CRC-32), read with libpng.
 #include "tools/capture/png_io.h"
 
 #include <fcntl.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
+#include <libyuv/convert_from_argb.h>
 #include <png.h>
 #include <unistd.h>
 
@@ -32,38 +35,53 @@ void PutBigEndian32(uint8_t* at, uint32_t v) {
 // at `chunk`. Returns the chunk's whole size (12 + length).
 size_t CloseChunk(uint8_t* chunk, uint32_t length) {
   PutBigEndian32(chunk, length);
-  PutBigEndian32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, 4 + static_cast<size_t>(length)));
+  PutBigEndian32(chunk + 8 + length, crc32_gzip_refl(0, chunk + 4, 4 + static_cast<uint64_t>(length)));
   return 12 + static_cast<size_t>(length);
 }
 
-// One row: RGB bytes of `channels`-byte pixels, minus the bytes of the row
-// above (Up), of the pixel to the left (Sub), or as they are (None).
-template <int Channels, PngRowFilter Filter>
-void FilterRow(const uint8_t* src, const uint8_t* above, int32_t width, uint8_t* dst) {
-  for (int32_t x = 0; x < width; ++x) {
-    const uint8_t* p = src + static_cast<size_t>(x) * Channels;
-    uint8_t* d = dst + static_cast<size_t>(x) * 3;
-    for (int c = 0; c < 3; ++c) {
-      uint8_t v = p[c];
-      if constexpr (Filter == PngFilterSub) {
-        if (x > 0) v = static_cast<uint8_t>(v - p[c - Channels]);
-      } else if constexpr (Filter == PngFilterUp) {
-        v = static_cast<uint8_t>(v - above[static_cast<size_t>(x) * Channels + c]);
-      }
-      d[c] = v;
-    }
-  }
+// One row's RGB bytes, alpha dropped when the pixels have 4 bytes (libyuv's
+// SIMD byte shuffle: its "ARGB" to "RGB24" keeps bytes 0-2 of every 4).
+void RowToRgb(const uint8_t* src, int32_t width, int32_t channels, uint8_t* dst) {
+  if (channels == 4)
+    libyuv::ARGBToRGB24(src, 0, dst, 0, width, 1);
+  else
+    std::memcpy(dst, src, static_cast<size_t>(width) * 3);
 }
 
-template <int Channels>
-void FilterRowAs(PngRowFilter filter, const uint8_t* src, const uint8_t* above, int32_t width, uint8_t* dst) {
-  // The row above the first one counts as zeros: Up leaves it as it is.
-  if (filter == PngFilterSub)
-    FilterRow<Channels, PngFilterSub>(src, above, width, dst);
-  else if (filter == PngFilterUp && above)
-    FilterRow<Channels, PngFilterUp>(src, above, width, dst);
-  else
-    FilterRow<Channels, PngFilterNone>(src, above, width, dst);
+// Byte-wise differences, written as plain loops over independent bytes so
+// that the compiler vectorises them.
+void SubtractRows(const uint8_t* __restrict row, const uint8_t* __restrict above, size_t n, uint8_t* __restrict dst) {
+  for (size_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(row[i] - above[i]);
+}
+void SubtractLeft(const uint8_t* __restrict row, size_t n, uint8_t* __restrict dst) {
+  for (size_t i = 0; i < 3 && i < n; ++i) dst[i] = row[i];
+  for (size_t i = 3; i < n; ++i) dst[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
+}
+
+// Largest zlib stream of n input bytes at any level: stored blocks of at most
+// 65,535 bytes with a 5-byte header each, the 2-byte zlib header, the 4-byte
+// Adler-32, and room for one block header of Huffman tables.
+size_t ZlibBound(size_t n) { return n + 5 * (n / 65535 + 1) + 6 + ISAL_DEF_MAX_HDR_SIZE; }
+
+// Level 1 through igzip (one call over the whole image, zlib wrapper and
+// Adler-32 included). Answers the stream's size, 0 when it did not fit.
+size_t CompressIgzip(PngEncoder* e, const uint8_t* in, size_t n, uint8_t* out, size_t room) {
+  if (n > UINT32_MAX || room > UINT32_MAX) return 0;
+  e->igzipLevelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
+  isal_zstream stream;
+  isal_deflate_stateless_init(&stream);
+  stream.level = 1;
+  stream.level_buf = e->igzipLevelBuffer.data();
+  stream.level_buf_size = static_cast<uint32_t>(e->igzipLevelBuffer.size());
+  stream.gzip_flag = IGZIP_ZLIB;
+  stream.next_in = const_cast<uint8_t*>(in);
+  stream.avail_in = static_cast<uint32_t>(n);
+  stream.next_out = out;
+  stream.avail_out = static_cast<uint32_t>(room);
+  stream.end_of_stream = 1;
+  stream.flush = NO_FLUSH;
+  if (isal_deflate_stateless(&stream) != COMP_OK) return 0;
+  return stream.total_out;
 }
 
 // libpng reports errors through longjmp; the message is kept for the caller.
@@ -122,20 +140,33 @@ void PngEncoderRelease(PngEncoder* e) {
   e->level = -1;
   e->filtered = {};
   e->file = {};
+  e->igzipLevelBuffer = {};
 }
 
 void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t channels, size_t stride,
                    bool bottomUp, PngRowFilter filter, uint8_t* out) {
-  const size_t rowBytes = 1 + static_cast<size_t>(width) * 3;
+  const size_t rgbBytes = static_cast<size_t>(width) * 3;
+  // The unfiltered RGB of this row and of the one above (Up needs it after
+  // the row above has been overwritten by its own filtered bytes).
+  std::vector<uint8_t> rows(2 * rgbBytes);
+  uint8_t* row = rows.data();
+  uint8_t* above = rows.data() + rgbBytes;
   for (int32_t y = 0; y < height; ++y) {
-    const auto row = [&](int32_t r) { return pixels + static_cast<size_t>(bottomUp ? height - 1 - r : r) * stride; };
-    const uint8_t* above = y > 0 ? row(y - 1) : nullptr;
-    uint8_t* dst = out + static_cast<size_t>(y) * rowBytes;
+    const uint8_t* src = pixels + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride;
+    uint8_t* dst = out + static_cast<size_t>(y) * (1 + rgbBytes);
     dst[0] = filter;
-    if (channels == 4)
-      FilterRowAs<4>(filter, row(y), above, width, dst + 1);
+    if (filter == PngFilterNone) {
+      RowToRgb(src, width, channels, dst + 1);
+      continue;
+    }
+    RowToRgb(src, width, channels, row);
+    if (filter == PngFilterSub)
+      SubtractLeft(row, rgbBytes, dst + 1);
+    else if (y == 0)  // Up: the row above the first counts as zeros
+      std::memcpy(dst + 1, row, rgbBytes);
     else
-      FilterRowAs<3>(filter, row(y), above, width, dst + 1);
+      SubtractRows(row, above, rgbBytes, dst + 1);
+    std::swap(row, above);
   }
 }
 
@@ -153,7 +184,11 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
     return false;
   }
   const size_t filteredBytes = rowBytes * static_cast<size_t>(height);
-  if (e->level != level) {
+  // Level 1, the frames' level, goes to igzip: about three times faster than
+  // libdeflate's level 1 on captured frames, for files about 4 % larger.
+  // The other levels trade time for size through libdeflate (0 stores).
+  const bool igzip = level == 1;
+  if (!igzip && e->level != level) {
     libdeflate_free_compressor(e->compressor);
     e->compressor = libdeflate_alloc_compressor(level);
     e->level = e->compressor ? level : -1;
@@ -166,7 +201,7 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   PngFilterRows(pixels, width, height, channels, stride, bottomUp, filter, e->filtered.data());
 
   // Signature, IHDR (13 bytes of data), IDAT (the zlib stream), IEND.
-  const size_t bound = libdeflate_zlib_compress_bound(e->compressor, filteredBytes);
+  const size_t bound = ZlibBound(filteredBytes);
   e->file.resize(8 + 25 + 12 + bound + 12);
   uint8_t* out = e->file.data();
   std::memcpy(out, PngSignature, 8);
@@ -178,7 +213,8 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   std::memcpy(ihdr + 16, format, 5);
   uint8_t* idat = ihdr + CloseChunk(ihdr, 13);
   std::memcpy(idat + 4, "IDAT", 4);
-  const size_t compressed = libdeflate_zlib_compress(e->compressor, e->filtered.data(), filteredBytes, idat + 8, bound);
+  const size_t compressed = igzip ? CompressIgzip(e, e->filtered.data(), filteredBytes, idat + 8, bound)
+                                  : libdeflate_zlib_compress(e->compressor, e->filtered.data(), filteredBytes, idat + 8, bound);
   if (compressed == 0 || compressed > 0x7FFFFFFF) {
     *error = "deflate failed";
     return false;

@@ -1,5 +1,5 @@
-// PNG files of captured frames: a direct writer (row filter, libdeflate's
-// zlib stream and CRC-32, the chunks laid out by hand) and a libpng reader
+// PNG files of captured frames: a direct writer (row filter, a zlib stream
+// from igzip or libdeflate, CRC-32, the chunks laid out by hand) and a libpng reader
 // that gives any PNG back as 8-bit RGB.
 #pragma once
 #include <cstdint>
@@ -22,12 +22,14 @@ enum PngRowFilter : uint8_t { PngFilterNone = 0, PngFilterSub = 1, PngFilterUp =
 // smallest files of the three for the least time at the fast levels.
 constexpr PngRowFilter PngFrameFilter = PngFilterUp;
 
-// One encoding thread's reusable state: the compressor of one level and the
-// buffers of the last picture (kept to avoid reallocating per frame). Not
-// shared between threads; release with PngEncoderRelease.
+// One encoding thread's reusable state: libdeflate's compressor of one level,
+// igzip's work buffer and the buffers of the last picture (kept to avoid
+// reallocating per frame). Not shared between threads; release with
+// PngEncoderRelease.
 struct PngEncoder {
   libdeflate_compressor* compressor = nullptr;
-  int level = -1;
+  int level = -1;                         // the compressor's level
+  std::vector<uint8_t> igzipLevelBuffer;  // igzip's hash tables at level 1
   std::vector<uint8_t> filtered;  // filter byte + filtered RGB bytes per row
   std::vector<uint8_t> file;      // the whole PNG file of the last EncodePng
 };
@@ -43,7 +45,7 @@ void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t
                    bool bottomUp, PngRowFilter filter, uint8_t* out);
 
 // Encodes the picture as an 8-bit RGB PNG file into encoder->file. `level`
-// is the deflate level, 0 (stored) to 9. False with a reason in *error on a
+// is the deflate level, 0 (stored) to 9; 1 is the fastest that compresses. False with a reason in *error on a
 // bad size or format, or when memory runs out.
 bool EncodePng(PngEncoder* encoder, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
                size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error);
