@@ -501,3 +501,53 @@ TEST(CaptureTool, VideoThroughFfmpeg) {
   EXPECT_NE(info.find("height=96"), std::string::npos) << info;
   EXPECT_NE(info.find("nb_read_frames=50"), std::string::npos) << info;
 }
+
+// The video's pictures are the PNG frames' pictures: upright, red not swapped
+// with blue, and tagged with the matrix and range they were converted with,
+// so that a player turns them back into the same colours.
+TEST(CaptureTool, VideoColoursMatchThePngFrames) {
+  if (FindFfmpeg("").empty() || FindFfmpeg("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string dir = Scratch("video-colours");
+  const std::string video = dir + "/clip.mp4";
+  // 50 s to 50.5 s: the textured cube over the floor, in colour, and not
+  // symmetric top to bottom.
+  ToolResult r = RunTool(dir, {"--size", "160x120", "--fps", "10", "--from", "50", "--to", "50.5", "--quiet",
+                               "--video", video});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunTool(dir, {"--size", "160x120", "--fps", "10", "--at", "50.2", "--quiet", "--out", dir + "/png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string probe = dir + "/probe.txt";
+  const std::string command = FindFfmpeg("ffprobe") + " -v error -select_streams v -show_entries "
+                              "stream=color_space,color_range -of default=nw=1 '" + video + "' > '" + probe + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string info = ReadFile(probe);
+  EXPECT_NE(info.find("color_space=smpte170m"), std::string::npos) << info;
+  EXPECT_NE(info.find("color_range=tv"), std::string::npos) << info;
+  // Frame 2 of the clip is the one kept at 50.2 s (frame 502 at 10 fps).
+  const std::string decoded = dir + "/decoded.png";
+  ASSERT_EQ(RunProgram(FindFfmpeg(""), {"-v", "error", "-y", "-i", video, "-vf", "select=eq(n\\,2)", "-frames:v",
+                                        "1", decoded}),
+            0);
+  RgbImage fromVideo, fromPng;
+  std::string error;
+  ASSERT_TRUE(ReadPng(decoded, &fromVideo, &error)) << error;
+  ASSERT_TRUE(ReadPng(FrameFileName(dir + "/png", 502), &fromPng, &error)) << error;
+  ASSERT_EQ(fromVideo.width, fromPng.width);
+  ASSERT_EQ(fromVideo.height, fromPng.height);
+  // Mean difference per channel value, as decoded, upside down and with red
+  // and blue swapped: only the first may be small.
+  double same = 0, flipped = 0, swapped = 0;
+  const int32_t w = fromPng.width, h = fromPng.height;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const int p = fromPng.pixels[(static_cast<size_t>(y) * w + x) * 3 + c];
+        same += std::abs(p - fromVideo.pixels[(static_cast<size_t>(y) * w + x) * 3 + c]);
+        flipped += std::abs(p - fromVideo.pixels[(static_cast<size_t>(h - 1 - y) * w + x) * 3 + c]);
+        swapped += std::abs(p - fromVideo.pixels[(static_cast<size_t>(y) * w + x) * 3 + 2 - c]);
+      }
+  const double n = static_cast<double>(fromPng.pixels.size());
+  EXPECT_LT(same / n, 6.0) << "flipped " << flipped / n << ", swapped " << swapped / n;
+  EXPECT_GT(flipped / n, 2 * same / n);
+  EXPECT_GT(swapped / n, 2 * same / n);
+}

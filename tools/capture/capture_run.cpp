@@ -314,7 +314,7 @@ int RunCapture(const CaptureOptions& o) {
   } else if (video) {
     if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, &error)) return abandon(error);
     FrameWriterStart(&writer, WriterBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
-      if (VideoPipeWrite(&pipe, b.data.data(), b.data.size())) return true;
+      if (VideoPipeWriteFrame(&pipe, b.data.data())) return true;
       *why = "ffmpeg stopped taking frames";
       return false;
     });

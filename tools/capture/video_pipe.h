@@ -1,6 +1,7 @@
-// Video output through an ffmpeg child process: raw frames are piped into its
-// standard input, encoded as H.264 (yuv420p); the audio is added afterwards
-// from the WAV file as AAC in a second, copy-only pass.
+// Video output through an ffmpeg child process: frames are converted here to
+// YUV 4:2:0 and piped into its standard input, encoded as H.264 (yuv420p);
+// the audio is added afterwards from the WAV file as AAC in a second,
+// copy-only pass.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -17,15 +18,23 @@ struct VideoPipe {
   pid_t child = -1;
   int input = -1;       // write end of the child's standard input
   bool failed = false;  // a write failed (the child ended early)
+  int32_t width = 0, height = 0;  // the frames given, in pixels
+  // One frame as piped: the Y, U and V planes of a picture padded to even
+  // sides (H.264 4:2:0 needs them), the padding black.
+  int32_t paddedWidth = 0, paddedHeight = 0;
+  std::vector<uint8_t> yuv;
 };
 
-// Starts ffmpeg to encode `width` x `height` RGBA frames, bottom row first, at
-// `fps` into `videoOnlyPath` (Matroska, no audio). False with a message in
-// *error when the process cannot be started.
+// Starts ffmpeg to encode `width` x `height` frames at `fps` into
+// `videoOnlyPath` (Matroska, no audio). Odd sides are padded by one black
+// column or row at the right or bottom. False with a message in *error when
+// the process cannot be started.
 bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string& videoOnlyPath, int32_t width,
                    int32_t height, Rational fps, std::string* error);
-// Writes one frame of width * height * 4 bytes. False when the pipe broke.
-bool VideoPipeWrite(VideoPipe* pipe, const uint8_t* rgba, size_t bytes);
+// Converts one frame of width x height RGBA pixels, bottom row first (as
+// glReadPixels gives them), to YUV 4:2:0 (BT.601 matrix, limited range, as
+// the stream is tagged) and writes it. False when the pipe broke.
+bool VideoPipeWriteFrame(VideoPipe* pipe, const uint8_t* rgba);
 // Closes the pipe and waits for ffmpeg; false when it failed.
 bool VideoPipeClose(VideoPipe* pipe, std::string* error);
 
