@@ -2,6 +2,8 @@
 // frame clock, options, WAV and PNG files, the writer thread, the contact
 // sheet, the logs and the ffmpeg lookup.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -435,6 +437,24 @@ TEST(FrameWriter, SeveralWritersWriteEachFrameOnce) {
   for (int c : count) EXPECT_EQ(c, 1);
 }
 
+// Writers run below the thread that started them, so that they take only the
+// time the renderer leaves; the starting thread keeps its priority.
+TEST(FrameWriter, WritersRunAtTheLoweredPriority) {
+  const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  if (own > 9) GTEST_SKIP() << "already running at nice " << own;
+  std::atomic<int> seen{-100};
+  FrameWriter w;
+  FrameWriterStart(&w, 2, 4, [&](const FrameBuffer&, std::string*) {
+    seen = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    return true;
+  }, 2, 10);
+  SubmitNumberedFrames(&w, 4);
+  std::string error;
+  EXPECT_TRUE(FrameWriterFinish(&w, &error));
+  EXPECT_EQ(seen.load(), own + 10);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), own);
+}
+
 TEST(FrameWriter, FailureStopsTheRendererAndKeepsTheFirstReason) {
   std::atomic<int> calls{0};
   FrameWriter w;
@@ -529,6 +549,33 @@ TEST(Progress, LineShowsFramesSpeedAndTimeLeft) {
   const std::string line = FormatProgress(600, 10 * 44100, 40 * 44100, 5.0, false);
   EXPECT_EQ(line, "600 frames, music 0:10.000 of 0:40.000, 2.00x real time, 0:15 left");
   EXPECT_NE(FormatProgress(1, 0, 44100, 0.0, true).find("~"), std::string::npos);
+}
+
+// The encoder child is given even-sided YUV 4:2:0 frames (odd sides padded)
+// and runs below the caller's priority, which the caller keeps. A stand-in
+// "ffmpeg" writes its nice value and the bytes it read into the output path,
+// its last argument.
+TEST(Ffmpeg, PipeFeedsPaddedYuvFramesToALowerPriorityChild) {
+  const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  if (own > 9) GTEST_SKIP() << "already running at nice " << own;
+  const std::string fake = TempDir() + "/fake-ffmpeg";
+  std::ofstream(fake) << "#!/bin/sh\nfor last; do :; done\necho \"$(nice) $(wc -c)\" > \"$last\"\n";
+  ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  const std::string out = TempDir() + "/video.mkv";
+  VideoPipe pipe;
+  std::string error;
+  ASSERT_TRUE(VideoPipeOpen(&pipe, fake, out, 5, 3, Rational{25, 1}, 10, &error)) << error;
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), own);
+  const std::vector<uint8_t> frame(5 * 3 * 4, 200);
+  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, frame.data()));
+  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, frame.data()));
+  ASSERT_TRUE(VideoPipeClose(&pipe, &error)) << error;
+  std::ifstream in(out);
+  int nice = -100;
+  long bytes = -1;
+  in >> nice >> bytes;
+  EXPECT_EQ(nice, own + 10);
+  EXPECT_EQ(bytes, 2 * (6 * 4 + 2 * 3 * 2));  // 6 x 4 luma, two 3 x 2 chroma planes
 }
 
 TEST(Ffmpeg, LookupReportsMissingProgram) {

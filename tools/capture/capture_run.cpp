@@ -59,12 +59,21 @@ constexpr int32_t DecodeDevice = 0;
 constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 // Expected length of a full run, for the progress line's estimate only.
 constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
-// Frames in flight between the renderer and the writer threads. PNG frames
-// are encoded by two writers (each frame its own file, so order does not
-// matter, and encoding costs more than rendering at large sizes); the ffmpeg
-// pipe takes frames in order from one.
-constexpr size_t WriterBuffers = 6;
+// Frames in flight between the renderer and the writer threads: about 64 MiB
+// of them, 6 to 32 frames, so that the writers can fall behind during a
+// costly scene and catch up in a cheap one. PNG frames are encoded by two
+// writers (each frame its own file, so order does not matter, and encoding
+// costs more than rendering at large sizes); the ffmpeg pipe takes frames in
+// order from one.
+constexpr size_t WriterBufferBytes = size_t{64} << 20;
+constexpr size_t MinWriterBuffers = 6, MaxWriterBuffers = 32;
 constexpr int PngWriterThreads = 2;
+// How far below the renderer the writers and ffmpeg run. The renderer's GL
+// driver splits each frame over threads on every core and waits for the
+// slowest; an encoder taking a core mid-frame stalls it all. Niced, the
+// encoders take the time the renderer leaves, and have the cores whenever
+// the renderer waits for a free buffer.
+constexpr int WriterNiceness = 10;
 
 using DecodeProc = uint32_t (*)(void* buffer, uint32_t frames);
 using PositionProc = uint32_t (*)();
@@ -305,27 +314,29 @@ int RunCapture(const CaptureOptions& o) {
   const bool withSheet = !o.contactSheetPath.empty();
 
   const size_t frameBytes = static_cast<size_t>(o.width) * o.height * 4;
+  const size_t writerBuffers = std::clamp(WriterBufferBytes / frameBytes, MinWriterBuffers, MaxWriterBuffers);
   VideoPipe pipe;
   FrameWriter writer;
   if (discard) {
     // The buffers still go through the writer, so the floor pays the same
     // hand-over as every output; the sink drops them.
-    FrameWriterStart(&writer, WriterBuffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
+    FrameWriterStart(&writer, writerBuffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
   } else if (video) {
-    if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, &error)) return abandon(error);
-    FrameWriterStart(&writer, WriterBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
+    if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, WriterNiceness, &error))
+      return abandon(error);
+    FrameWriterStart(&writer, writerBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
       if (VideoPipeWriteFrame(&pipe, b.data.data())) return true;
       *why = "ffmpeg stopped taking frames";
       return false;
-    });
+    }, 1, WriterNiceness);
   } else {
     const std::string folder = o.outDir;
     const int32_t w = o.width, h = o.height;
     const int level = o.pngLevel;
-    FrameWriterStart(&writer, WriterBuffers, frameBytes, [folder, w, h, level](const FrameBuffer& b, std::string* why) {
+    FrameWriterStart(&writer, writerBuffers, frameBytes, [folder, w, h, level](const FrameBuffer& b, std::string* why) {
       return WritePng(FrameFileName(folder, b.frame), b.data.data(), w, h, 4, static_cast<size_t>(w) * 4, true, level,
                       why);
-    }, PngWriterThreads);
+    }, PngWriterThreads, WriterNiceness);
   }
 
   MusicClock clock;

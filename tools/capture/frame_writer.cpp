@@ -1,12 +1,17 @@
 // A writer thread for captured frames.
 #include "tools/capture/frame_writer.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace {
 
 void WriterLoop(FrameWriter* w) {
+  LowerThreadPriority(w->niceness);
   std::unique_lock<std::mutex> guard(w->lock);
   for (;;) {
     w->changed.wait(guard, [w] { return !w->pending.empty() || w->stopping; });
@@ -33,7 +38,16 @@ void WriterLoop(FrameWriter* w) {
 
 }  // namespace
 
-void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads) {
+void LowerThreadPriority(int niceness) {
+  if (niceness <= 0) return;
+  const auto self = static_cast<id_t>(gettid());
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, self);
+  if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(current + niceness, 19));
+}
+
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness) {
+  w->niceness = niceness;
   w->storage.resize(buffers);
   for (FrameBuffer& b : w->storage) {
     b.data.resize(bytes);

@@ -34,11 +34,20 @@ struct FrameWriter {
   bool failed = false;
   std::string error;       // the first failure
   double busySeconds = 0;  // time spent inside the sink (encode + write), all writers
+  int niceness = 0;        // added by each writer thread to its own nice value
 };
+
+// Adds `niceness` (> 0) to the calling thread's nice value, up to 19. Linux
+// keeps a nice value per thread, and a thread's children inherit it. A
+// failure leaves the priority as it was.
+void LowerThreadPriority(int niceness);
 
 // Starts `threads` writers (1 or more) with `buffers` buffers of `bytes`
 // bytes each. The sink may run on several threads at once when threads > 1.
-void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads = 1);
+// Each writer first lowers its own priority by `niceness`, so that it runs in the time the renderer leaves
+// and does not delay the renderer's threads.
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads = 1,
+                      int niceness = 0);
 // A free buffer for the next frame; waits while all are queued. nullptr once
 // the writer has failed.
 FrameBuffer* FrameWriterAcquire(FrameWriter* w);

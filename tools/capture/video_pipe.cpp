@@ -11,7 +11,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
+
+#include "tools/capture/frame_writer.h"
 
 extern char** environ;
 
@@ -71,7 +74,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args)
 }
 
 bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string& videoOnlyPath, int32_t width,
-                   int32_t height, Rational fps, std::string* error) {
+                   int32_t height, Rational fps, int niceness, std::string* error) {
   *pipe = VideoPipe{};
   pipe->width = width;
   pipe->height = height;
@@ -111,8 +114,15 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   posix_spawn_file_actions_addclose(&actions, fds[1]);
   std::vector<char*> argv = ArgVector(ffmpeg, args);
-  pid_t child;
-  const int rc = posix_spawn(&child, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+  pid_t child = -1;
+  int rc = 0;
+  // Spawned from a thread of its own whose priority is lowered first: the
+  // child inherits that thread's nice value, and this one keeps its own.
+  std::thread spawner([&] {
+    LowerThreadPriority(niceness);
+    rc = posix_spawn(&child, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+  });
+  spawner.join();
   posix_spawn_file_actions_destroy(&actions);
   close(fds[0]);
   if (rc != 0) {

@@ -27,10 +27,11 @@ struct VideoPipe {
 
 // Starts ffmpeg to encode `width` x `height` frames at `fps` into
 // `videoOnlyPath` (Matroska, no audio). Odd sides are padded by one black
-// column or row at the right or bottom. False with a message in *error when
-// the process cannot be started.
+// column or row at the right or bottom. ffmpeg runs `niceness` steps below
+// the caller's priority. False with a message in *error when the process
+// cannot be started.
 bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string& videoOnlyPath, int32_t width,
-                   int32_t height, Rational fps, std::string* error);
+                   int32_t height, Rational fps, int niceness, std::string* error);
 // Converts one frame of width x height RGBA pixels, bottom row first (as
 // glReadPixels gives them), to YUV 4:2:0 (BT.601 matrix, limited range, as
 // the stream is tagged) and writes it. False when the pipe broke.
