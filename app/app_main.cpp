@@ -1,8 +1,8 @@
 // Start-up, the message and render loop, shutdown and the orderly end.
-#include "app/demo_globals.h"
 #include "app/shell.h"
 #include "assets/assets.h"
 #include "choreo/director.h"
+#include "core/demo_globals.h"
 #include "image/image.h"
 #include "image/jpeg_decoder.h"
 #include "image/surface.h"

@@ -8,7 +8,7 @@
 // tick (an animation value is then shifted by one step, nothing more).
 #include "choreo/director.h"
 
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "music/music.h"
 #include "support/random.h"
 

@@ -11,7 +11,7 @@
 // value that the next tick or sync carries on from.
 #include "choreo/tick.h"
 
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "support/random.h"
 
 namespace {

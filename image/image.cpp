@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "image/image.h"
 #include "platform/heap.h"
 

@@ -1,7 +1,7 @@
 // The per-frame renderer: one clear, then the pass of the current scene.
 // Reads DemoGlobals only, changes only GL state, and restores nothing: every
 // pass relies on the state the previous frames left behind.
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "render/geometry.h"
 #include "render/render.h"

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"

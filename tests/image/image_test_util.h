@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "image/image.h"
 #include "image/jpeg_decoder.h"
 #include "image/surface.h"

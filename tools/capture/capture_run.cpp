@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
 #include "assets/assets.h"
 #include "choreo/director.h"
 #include "choreo/tick.h"
+#include "core/demo_globals.h"
 #include "music/music.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
