@@ -106,7 +106,7 @@ void AppMain(ModuleHandle /*instance*/, ModuleHandle /*previous*/, const char* /
   PlatformSetTimer(g.MainWindow, AnimationTimerId, AnimationTimerPeriodMs);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
-  g.SceneMode = 1;
+  g.SceneMode = SceneModeCaptionIn;
 
   uint32_t exitCode = RunMainLoop();
 

@@ -65,7 +65,7 @@ void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32
   // 1.
   if (user == SyncCaptionFlash) g.CaptionFade.store(CaptionFlashAlpha);
   // 2.
-  if (user == SyncMorphStart) g.SceneMode.store(4);
+  if (user == SyncMorphStart) g.SceneMode.store(SceneModeMorphRising);
   // 3. Three components, then the frame (1..49, never a turning point).
   if (user == SyncMorphNote) {
     g.MorphRed.store(RandomComponent());
@@ -76,13 +76,13 @@ void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32
   // 4. The second caption fades in from fully transparent.
   if (user == SyncCaptionB) {
     g.CaptionFade.store(0.0f);
-    g.SceneMode.store(1);
+    g.SceneMode.store(SceneModeCaptionIn);
     g.UseCaptionB.store(1);
   }
   // 5. Mode first, so the tick already moves the cube while the beat and the
   //    four order cues are registered (from inside the library's callback).
   if (user == SyncCubeStart) {
-    g.SceneMode.store(16);
+    g.SceneMode.store(SceneModeCube);
     SetSync(BASS_SYNC_MUSICINST, InstrumentParam(InstrumentBeat), SyncBeat);
     SetSync(BASS_SYNC_POS, MusicPos(6, 0), SyncOrderCue);
     SetSync(BASS_SYNC_POS, MusicPos(7, 0), SyncOrderCue);
@@ -90,7 +90,8 @@ void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32
     SetSync(BASS_SYNC_POS, MusicPos(9, 0), SyncOrderCue);
   }
   // 6. A beat kicks the cube only in the cube scene.
-  if (user == SyncBeat && g.SceneMode.load() == 16) g.BeatZoom.store(g.BeatZoom.load() + BeatKick);
+  if (user == SyncBeat && g.SceneMode.load() == SceneModeCube)
+    g.BeatZoom.store(g.BeatZoom.load() + BeatKick);
   // 7. The renderer indexes the seven-entry ObjectTextures with this value on
   //    the other thread, so the wrapped index is stored in one write: no
   //    reader ever sees 7. The index still changes before CueCount does.

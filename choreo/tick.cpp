@@ -42,30 +42,30 @@ void TickAnimation() {
   DemoGlobalsRecord& g = DemoGlobals;
 
   // 1. Caption fades in; past full alpha it starts to fade out.
-  if (g.SceneMode.load() == 1) {
+  if (g.SceneMode.load() == SceneModeCaptionIn) {
     AddTo(g.CaptionFade, CaptionFadeInStep);
-    if (g.CaptionFade.load() > CaptionFadeLimit) g.SceneMode.store(2);
+    if (g.CaptionFade.load() > CaptionFadeLimit) g.SceneMode.store(SceneModeCaptionOut);
   }
   // 2. Caption fades out, into negative alpha for as long as the mode lasts.
-  if (g.SceneMode.load() == 2) AddTo(g.CaptionFade, CaptionFadeOutStep);
+  if (g.SceneMode.load() == SceneModeCaptionOut) AddTo(g.CaptionFade, CaptionFadeOutStep);
 
   // 3. Morph frames rising; at 50 the direction turns (and step 4 of this same
   //    call steps straight back to 49, so frame 50 is never drawn).
-  if (g.SceneMode.load() == 4) {
+  if (g.SceneMode.load() == SceneModeMorphRising) {
     g.MorphFrame.store(g.MorphFrame.load() + 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == MorphFrameCount) g.SceneMode.store(8);
+    if (g.MorphFrame.load() == MorphFrameCount) g.SceneMode.store(SceneModeMorphFalling);
   }
   // 4. Morph frames falling; at 0 the direction turns for the next call.
-  if (g.SceneMode.load() == 8) {
+  if (g.SceneMode.load() == SceneModeMorphFalling) {
     g.MorphFrame.store(g.MorphFrame.load() - 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == 0) g.SceneMode.store(4);
+    if (g.MorphFrame.load() == 0) g.SceneMode.store(SceneModeMorphRising);
   }
 
   // 5. Cube and floor. Both draws are made on every cube tick, whatever they
   //    give, so the generator advances by two per tick in this mode only.
-  if (g.SceneMode.load() == 16) {
+  if (g.SceneMode.load() == SceneModeCube) {
     g.BeatZoom.store(g.BeatZoom.load() / BeatZoomDecay);
     AddTo(g.CubeSpin, CubeSpinStep);
     if (Random(100) == FloorFlipDraw) Negate(g.FloorSpinStep);

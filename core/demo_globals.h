@@ -5,6 +5,15 @@
 
 #include "platform/types.h"
 
+// Values of SceneMode: which scene the tick advances and the renderer draws.
+// The director and the tick switch between them (see choreo/).
+constexpr int8_t SceneModeStartUp = 0;       // before the main loop: nothing animates
+constexpr int8_t SceneModeCaptionIn = 1;     // caption fading in
+constexpr int8_t SceneModeCaptionOut = 2;    // caption fading out
+constexpr int8_t SceneModeMorphRising = 4;   // morph body, frames rising
+constexpr int8_t SceneModeMorphFalling = 8;  // morph body, frames falling
+constexpr int8_t SceneModeCube = 16;         // textured cube over the floor
+
 // Fields written by the music thread (the sync callback) or read and written
 // by both threads are lock-free atomics of the documented width: each is read
 // and written whole, and a write by one thread is seen at the other's next
@@ -38,7 +47,7 @@ struct DemoGlobalsRecord {
   std::atomic<float> FloorDepthStep;      // z added to FloorDepth per tick
   uint8_t WindowActive;                   // 1 while the window may be drawn (not minimised)
   std::atomic<int8_t> ObjectTextureIndex; // slot of ObjectTextures on the cube, 0..6
-  std::atomic<int8_t> SceneMode;          // 0 start-up, 1/2 caption, 4/8 morph, 16 cube
+  std::atomic<int8_t> SceneMode;          // one of the SceneMode* values above
   uint8_t FullscreenMode;                 // 1 when the user chose full screen
   std::atomic<uint8_t> DemoDone;          // 1 ends the main loop; never reset
   MSG LoopMessage;                        // the message the main loop took last

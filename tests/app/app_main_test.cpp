@@ -79,7 +79,7 @@ TEST_F(AppMainTest, WindowedRunEndsOnEscapeWithExitCode0AndReleasesEverything) {
 
   DemoGlobalsRecord& g = DemoGlobals;
   EXPECT_EQ(g.FullscreenMode, 0);
-  EXPECT_EQ(g.SceneMode, 1);
+  EXPECT_EQ(g.SceneMode, SceneModeCaptionIn);
   EXPECT_EQ(g.WindowActive, 1);
   EXPECT_GE(g.ObjectTextureIndex, 0);
   EXPECT_LE(g.ObjectTextureIndex, 6);
@@ -136,7 +136,7 @@ TEST_F(AppMainTest, WindowFailureEndsWithCode1BeforeTheMusicAndTheLoop) {
   EXPECT_EQ(Run([](uint64_t) {}), 1);
   EXPECT_TRUE(NullPlatformCallsStartingWith("SetTimer").empty());
   EXPECT_EQ(NullPlatformPeekCount(), 0u);
-  EXPECT_EQ(DemoGlobals.SceneMode, 0);
+  EXPECT_EQ(DemoGlobals.SceneMode, SceneModeStartUp);
   EXPECT_EQ(ObjectListHeap, nullptr);
 }
 
@@ -283,7 +283,7 @@ TEST_F(AppMainWithSoundLibrary, InitLoadThenTheEightStartUpSyncsThenPlayWithEver
   EXPECT_THAT(AtPlay.missing, testing::IsEmpty());
   EXPECT_FALSE(AtPlay.timerArmed);
   EXPECT_FALSE(AtPlay.depthTest);
-  EXPECT_EQ(AtPlay.sceneMode, 0);
+  EXPECT_EQ(AtPlay.sceneMode, SceneModeStartUp);
 }
 
 TEST_F(AppMainWithSoundLibrary, AWindowThatCannotBeOpenedMakesNoCallIntoTheLibrary) {

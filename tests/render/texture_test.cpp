@@ -258,11 +258,11 @@ TEST_F(Textures, CaptionFramesShowTheLetteringUprightAndShifted) {
     return double(differ) / total;
   };
 
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   DemoGlobals.UseCaptionB = 0;
   RenderFrame();
   const auto a = ReadFrame();
-  DemoGlobals.SceneMode = 2;
+  DemoGlobals.SceneMode = SceneModeCaptionOut;
   DemoGlobals.UseCaptionB = 1;
   RenderFrame();
   const auto b = ReadFrame();
