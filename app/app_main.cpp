@@ -21,8 +21,6 @@ namespace {
 // Array sizes in bytes.
 constexpr size_t TexturePixelBufferSize = 256 * 256 * 3;  // one RGB texture
 constexpr size_t KeyStateSize = 256;                      // one entry per virtual-key code
-constexpr size_t MorphListCount = 50;
-constexpr size_t ObjectTextureCount = 7;
 
 // Heap sizes as the start-up requests them: initial bytes, no maximum.
 constexpr size_t MainHeapInitialSize = 4000;

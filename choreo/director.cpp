@@ -30,7 +30,6 @@ constexpr uint32_t InstrumentMorphNote = 5;  // instruments count from 1
 constexpr uint32_t InstrumentBeat = 4;
 constexpr float CaptionFlashAlpha = 0.5f;
 constexpr float BeatKick = 1.6f;             // added to BeatZoom per beat in mode 16
-constexpr int8_t ObjectTextureCount = 7;     // ObjectTextures entries; index cycles 0..6
 constexpr int32_t FinalCue = 11;             // DemoDone at this many order cues
 
 void SetSync(uint32_t type, uint32_t param, uint32_t user) {

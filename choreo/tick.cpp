@@ -19,7 +19,6 @@ namespace {
 constexpr float CaptionFadeInStep = 0.04f;   // alpha per tick, mode 1
 constexpr float CaptionFadeOutStep = -0.1f;  // alpha per tick, mode 2 (no lower limit)
 constexpr float CaptionFadeLimit = 1.0f;     // mode 1 -> 2 when exceeded
-constexpr int32_t MorphFrameCount = 50;      // MorphLists entries; frames 0..49 are drawn
 constexpr float MorphAngleStep = 5.0f;       // degrees per tick, modes 4 and 8
 constexpr float MorphAngleWrap = 2880.0f;    // eight full turns
 constexpr float BeatZoomDecay = 1.25f;       // BeatZoom is divided by this every cube tick
@@ -54,7 +53,7 @@ void TickAnimation() {
   if (g.SceneMode.load() == SceneModeMorphRising) {
     g.MorphFrame.store(g.MorphFrame.load() + 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == MorphFrameCount) g.SceneMode.store(SceneModeMorphFalling);
+    if (g.MorphFrame.load() == MorphListCount) g.SceneMode.store(SceneModeMorphFalling);
   }
   // 4. Morph frames falling; at 0 the direction turns for the next call.
   if (g.SceneMode.load() == SceneModeMorphFalling) {

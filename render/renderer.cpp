@@ -3,7 +3,6 @@
 // pass relies on the state the previous frames left behind.
 #include "core/demo_globals.h"
 #include "platform/gl.h"
-#include "render/geometry.h"
 #include "render/render.h"
 
 namespace {

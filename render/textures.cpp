@@ -5,7 +5,6 @@
 #include "image/image.h"
 #include "image/surface.h"
 #include "platform/gl.h"
-#include "render/geometry.h"
 #include "render/render.h"
 
 namespace {

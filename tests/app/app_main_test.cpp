@@ -178,7 +178,7 @@ void RecordPlayMoment() {
   list("CubeList", g.CubeList);
   list("CubeEdgeList", g.CubeEdgeList);
   list("FloorList", g.FloorList);
-  for (int k = 0; k < 50; ++k) list("MorphLists[" + std::to_string(k) + "]", g.MorphLists[k]);
+  for (int k = 0; k < MorphListCount; ++k) list("MorphLists[" + std::to_string(k) + "]", g.MorphLists[k]);
   // A texture is in place once its picture is uploaded: 256 texels wide at
   // level 0 (the captions 512). The binding is put back afterwards.
   GLint bound = 0;
@@ -191,7 +191,8 @@ void RecordPlayMoment() {
     }
     if (w != width) AtPlay.missing.push_back(what);
   };
-  for (int k = 0; k < 7; ++k) texture("ObjectTextures[" + std::to_string(k) + "]", g.ObjectTextures[k], 256);
+  for (int k = 0; k < ObjectTextureCount; ++k)
+    texture("ObjectTextures[" + std::to_string(k) + "]", g.ObjectTextures[k], 256);
   texture("FloorTexture", g.FloorTexture, 256);
   texture("CaptionTextureA", g.CaptionTextureA, 512);
   texture("CaptionTextureB", g.CaptionTextureB, 512);

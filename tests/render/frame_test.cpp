@@ -27,7 +27,7 @@ class Frame : public render_test::GLFixture {
     GLFixture::SetUp();
     if (HasFatalFailure()) return;
     render_test::BuildSceneWithoutPictures();
-    for (int k = 0; k < 7; ++k) SolidTexture(DemoGlobals.ObjectTextures[k], kObjectColours[k]);
+    for (int k = 0; k < ObjectTextureCount; ++k) SolidTexture(DemoGlobals.ObjectTextures[k], kObjectColours[k]);
     SolidTexture(DemoGlobals.FloorTexture, {255, 255, 255});
     UploadCaption(DemoGlobals.CaptionTextureA, [](int, int) { return uint8_t{255}; });
     UploadCaption(DemoGlobals.CaptionTextureB, [](int, int) { return uint8_t{255}; });
@@ -76,8 +76,8 @@ class Frame : public render_test::GLFixture {
     return true;
   }
 
-  static constexpr Rgb kObjectColours[7] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},  {255, 255, 0},
-                                            {255, 0, 255}, {0, 255, 255}, {128, 64, 32}};
+  static constexpr Rgb kObjectColours[ObjectTextureCount] = {
+      {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}, {128, 64, 32}};
 };
 
 void ExpectCurrentColour(float r, float g, float b, float a) {

@@ -126,7 +126,7 @@ TEST_F(Textures, ObjectAndFloorTexelsAreTheDecodedPictures) {
                              ObjectImage4Size, ObjectImage5Size, ObjectImage6Size, FloorImageSize};
   for (int k = 0; k < 8; ++k) {
     SCOPED_TRACE("image " + std::to_string(k));
-    const GLuint texture = k < 7 ? DemoGlobals.ObjectTextures[k] : DemoGlobals.FloorTexture;
+    const GLuint texture = k < ObjectTextureCount ? DemoGlobals.ObjectTextures[k] : DemoGlobals.FloorTexture;
     int w = 0, h = 0;
     const Bytes texels = TexelsOf(texture, &w, &h);
     ASSERT_EQ(w, 256);
