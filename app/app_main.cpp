@@ -58,7 +58,7 @@ bool SetUpRuntime() {
   ResetImageDecoders();
   ObjectListHeap = PlatformHeapCreate(ObjectListHeapInitialSize);
   if (!ObjectListHeap) return false;
-  InitImageRegistry();
+  InitImageRegistry(g.MainHeap);
   CreateDynLibTable();
   PlatformInitCommonControls();
   if (!TextScratchBuffer) TextScratchBuffer = AllocateArray<char>(TextScratchBufferSize);

@@ -60,7 +60,7 @@ class Textures : public render_test::GLFixture {
     PixelStoreSetDisplayDepth(32);
     if (!DefaultBrush) CreateDrawingDefaults();
     ResetImageDecoders();
-    InitImageRegistry();
+    InitImageRegistry(DemoGlobals.MainHeap);
     RegisterImageDecoder(&JpegImageDecoder);  // RegisterJpegDecoder acts once per process
   }
   void TearDown() override {
