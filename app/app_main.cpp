@@ -1,8 +1,8 @@
 // Start-up, the message and render loop, shutdown and the orderly end.
-#include "app/demo_globals.h"
 #include "app/shell.h"
 #include "assets/assets.h"
 #include "choreo/director.h"
+#include "core/demo_globals.h"
 #include "image/image.h"
 #include "image/jpeg_decoder.h"
 #include "image/surface.h"
@@ -21,8 +21,6 @@ namespace {
 // Array sizes in bytes.
 constexpr size_t TexturePixelBufferSize = 256 * 256 * 3;  // one RGB texture
 constexpr size_t KeyStateSize = 256;                      // one entry per virtual-key code
-constexpr size_t MorphListCount = 50;
-constexpr size_t ObjectTextureCount = 7;
 
 // Heap sizes as the start-up requests them: initial bytes, no maximum.
 constexpr size_t MainHeapInitialSize = 4000;
@@ -60,7 +58,7 @@ bool SetUpRuntime() {
   ResetImageDecoders();
   ObjectListHeap = PlatformHeapCreate(ObjectListHeapInitialSize);
   if (!ObjectListHeap) return false;
-  InitImageRegistry();
+  InitImageRegistry(g.MainHeap);
   CreateDynLibTable();
   PlatformInitCommonControls();
   if (!TextScratchBuffer) TextScratchBuffer = AllocateArray<char>(TextScratchBufferSize);
@@ -106,7 +104,7 @@ void AppMain(ModuleHandle /*instance*/, ModuleHandle /*previous*/, const char* /
   PlatformSetTimer(g.MainWindow, AnimationTimerId, AnimationTimerPeriodMs);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
-  g.SceneMode = 1;
+  g.SceneMode = SceneModeCaptionIn;
 
   uint32_t exitCode = RunMainLoop();
 

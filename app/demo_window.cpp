@@ -1,6 +1,6 @@
 // The demo window and its OpenGL context: open, close, viewport, fixed state.
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "platform/pixels.h"
 #include "platform/window.h"

@@ -1,7 +1,7 @@
 // The window procedure: window messages into WindowActive, DemoDone,
 // KeyState, the viewport and the animation tick.
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "choreo/tick.h"
 #include "platform/window.h"
 

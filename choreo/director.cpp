@@ -8,7 +8,7 @@
 // tick (an animation value is then shifted by one step, nothing more).
 #include "choreo/director.h"
 
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "music/music.h"
 #include "support/random.h"
 
@@ -30,7 +30,6 @@ constexpr uint32_t InstrumentMorphNote = 5;  // instruments count from 1
 constexpr uint32_t InstrumentBeat = 4;
 constexpr float CaptionFlashAlpha = 0.5f;
 constexpr float BeatKick = 1.6f;             // added to BeatZoom per beat in mode 16
-constexpr int8_t ObjectTextureCount = 7;     // ObjectTextures entries; index cycles 0..6
 constexpr int32_t FinalCue = 11;             // DemoDone at this many order cues
 
 void SetSync(uint32_t type, uint32_t param, uint32_t user) {
@@ -65,7 +64,7 @@ void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32
   // 1.
   if (user == SyncCaptionFlash) g.CaptionFade.store(CaptionFlashAlpha);
   // 2.
-  if (user == SyncMorphStart) g.SceneMode.store(4);
+  if (user == SyncMorphStart) g.SceneMode.store(SceneModeMorphRising);
   // 3. Three components, then the frame (1..49, never a turning point).
   if (user == SyncMorphNote) {
     g.MorphRed.store(RandomComponent());
@@ -76,13 +75,13 @@ void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32
   // 4. The second caption fades in from fully transparent.
   if (user == SyncCaptionB) {
     g.CaptionFade.store(0.0f);
-    g.SceneMode.store(1);
+    g.SceneMode.store(SceneModeCaptionIn);
     g.UseCaptionB.store(1);
   }
   // 5. Mode first, so the tick already moves the cube while the beat and the
   //    four order cues are registered (from inside the library's callback).
   if (user == SyncCubeStart) {
-    g.SceneMode.store(16);
+    g.SceneMode.store(SceneModeCube);
     SetSync(BASS_SYNC_MUSICINST, InstrumentParam(InstrumentBeat), SyncBeat);
     SetSync(BASS_SYNC_POS, MusicPos(6, 0), SyncOrderCue);
     SetSync(BASS_SYNC_POS, MusicPos(7, 0), SyncOrderCue);
@@ -90,7 +89,8 @@ void BASSMOD_CALLBACK OnMusicSync(uint32_t /*handle*/, uint32_t /*data*/, uint32
     SetSync(BASS_SYNC_POS, MusicPos(9, 0), SyncOrderCue);
   }
   // 6. A beat kicks the cube only in the cube scene.
-  if (user == SyncBeat && g.SceneMode.load() == 16) g.BeatZoom.store(g.BeatZoom.load() + BeatKick);
+  if (user == SyncBeat && g.SceneMode.load() == SceneModeCube)
+    g.BeatZoom.store(g.BeatZoom.load() + BeatKick);
   // 7. The renderer indexes the seven-entry ObjectTextures with this value on
   //    the other thread, so the wrapped index is stored in one write: no
   //    reader ever sees 7. The index still changes before CueCount does.

@@ -11,7 +11,7 @@
 // value that the next tick or sync carries on from.
 #include "choreo/tick.h"
 
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "support/random.h"
 
 namespace {
@@ -19,7 +19,6 @@ namespace {
 constexpr float CaptionFadeInStep = 0.04f;   // alpha per tick, mode 1
 constexpr float CaptionFadeOutStep = -0.1f;  // alpha per tick, mode 2 (no lower limit)
 constexpr float CaptionFadeLimit = 1.0f;     // mode 1 -> 2 when exceeded
-constexpr int32_t MorphFrameCount = 50;      // MorphLists entries; frames 0..49 are drawn
 constexpr float MorphAngleStep = 5.0f;       // degrees per tick, modes 4 and 8
 constexpr float MorphAngleWrap = 2880.0f;    // eight full turns
 constexpr float BeatZoomDecay = 1.25f;       // BeatZoom is divided by this every cube tick
@@ -42,30 +41,30 @@ void TickAnimation() {
   DemoGlobalsRecord& g = DemoGlobals;
 
   // 1. Caption fades in; past full alpha it starts to fade out.
-  if (g.SceneMode.load() == 1) {
+  if (g.SceneMode.load() == SceneModeCaptionIn) {
     AddTo(g.CaptionFade, CaptionFadeInStep);
-    if (g.CaptionFade.load() > CaptionFadeLimit) g.SceneMode.store(2);
+    if (g.CaptionFade.load() > CaptionFadeLimit) g.SceneMode.store(SceneModeCaptionOut);
   }
   // 2. Caption fades out, into negative alpha for as long as the mode lasts.
-  if (g.SceneMode.load() == 2) AddTo(g.CaptionFade, CaptionFadeOutStep);
+  if (g.SceneMode.load() == SceneModeCaptionOut) AddTo(g.CaptionFade, CaptionFadeOutStep);
 
   // 3. Morph frames rising; at 50 the direction turns (and step 4 of this same
   //    call steps straight back to 49, so frame 50 is never drawn).
-  if (g.SceneMode.load() == 4) {
+  if (g.SceneMode.load() == SceneModeMorphRising) {
     g.MorphFrame.store(g.MorphFrame.load() + 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == MorphFrameCount) g.SceneMode.store(8);
+    if (g.MorphFrame.load() == MorphListCount) g.SceneMode.store(SceneModeMorphFalling);
   }
   // 4. Morph frames falling; at 0 the direction turns for the next call.
-  if (g.SceneMode.load() == 8) {
+  if (g.SceneMode.load() == SceneModeMorphFalling) {
     g.MorphFrame.store(g.MorphFrame.load() - 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == 0) g.SceneMode.store(4);
+    if (g.MorphFrame.load() == 0) g.SceneMode.store(SceneModeMorphRising);
   }
 
   // 5. Cube and floor. Both draws are made on every cube tick, whatever they
   //    give, so the generator advances by two per tick in this mode only.
-  if (g.SceneMode.load() == 16) {
+  if (g.SceneMode.load() == SceneModeCube) {
     g.BeatZoom.store(g.BeatZoom.load() / BeatZoomDecay);
     AddTo(g.CubeSpin, CubeSpinStep);
     if (Random(100) == FloorFlipDraw) Negate(g.FloorSpinStep);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/demo_globals.h"
 #include "image/image.h"
 #include "platform/heap.h"
 
@@ -235,13 +234,13 @@ uintptr_t DecodeWithDecoders(intptr_t number, const uint8_t* bytes, size_t lengt
 
 }  // namespace
 
-void InitImageRegistry() {
+void InitImageRegistry(HeapHandle heap) {
   CloseImageDC();
   // A table from the C heap is ours to free; one from a private heap goes
   // with its heap.
   if (!ImageRegistry.heap) std::free(ImageRegistry.records);
   ImageRegistry = ImageRegistryRecord{};
-  ImageRegistry.heap = DemoGlobals.MainHeap;
+  ImageRegistry.heap = heap;
   GrowRegistry(InitialCapacity);
   CurrentImage = nullptr;
 }

@@ -21,7 +21,12 @@ uintptr_t DecodeImageFromMemory(intptr_t number, const uint8_t* bytes, size_t le
 uintptr_t MakeBlankImage(intptr_t number, int32_t width, int32_t height);
 void ReleaseImage(intptr_t number);
 void ReleaseAllImages();
-void InitImageRegistry();
+// Empties the registry (images still held are forgotten, not released) and
+// makes a table of 10 records. The table and its growth come from `heap`:
+// the shell passes MainHeap, whose destruction frees them. nullptr takes them
+// from the C heap instead (programs and tests that make no private heaps);
+// the registry frees such a table itself when it grows or is set up again.
+void InitImageRegistry(HeapHandle heap);
 void ResetImageDecoders();
 
 // One image. handle 0 means the slot is empty.

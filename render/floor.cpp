@@ -1,6 +1,6 @@
 // The floor display list: one 80 x 80 square, its picture tiled ten times
 // each way.
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "render/render.h"
 

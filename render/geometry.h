@@ -54,5 +54,3 @@ void EmitSuperShape(int32_t lonFrom, int32_t lonTo, float lonA, float lonB, floa
 // Symmetry parameter of morph list i: 10 * sin(i * 3.1415927 / 50), as float.
 float MorphSymmetry(int32_t i);
 
-constexpr int32_t MorphListCount = 50;
-constexpr int32_t ObjectTextureCount = 7;

@@ -1,5 +1,5 @@
 // Display lists built once at start-up: the 50 morph shapes, the cube and its edges.
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "render/geometry.h"
 #include "render/render.h"

@@ -1,18 +1,11 @@
 // The per-frame renderer: one clear, then the pass of the current scene.
 // Reads DemoGlobals only, changes only GL state, and restores nothing: every
 // pass relies on the state the previous frames left behind.
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
-#include "render/geometry.h"
 #include "render/render.h"
 
 namespace {
-
-constexpr int8_t kModeCaptionIn = 1;
-constexpr int8_t kModeCaptionOut = 2;
-constexpr int8_t kModeMorphRising = 4;
-constexpr int8_t kModeMorphFalling = 8;
-constexpr int8_t kModeCube = 16;
 
 // Number of trail copies drawn behind the cube, each 10 degrees further back.
 constexpr int kTrailCopies = 9;
@@ -125,11 +118,11 @@ void RenderFrame() {
   glLoadIdentity();
   // Each test reads SceneMode afresh: a change between two tests can make
   // one frame run two passes or none.
-  if (DemoGlobals.SceneMode.load() == kModeMorphFalling ||
-      DemoGlobals.SceneMode.load() == kModeMorphRising)
+  if (DemoGlobals.SceneMode.load() == SceneModeMorphFalling ||
+      DemoGlobals.SceneMode.load() == SceneModeMorphRising)
     MorphPass();
-  if (DemoGlobals.SceneMode.load() == kModeCube) CubePass();
-  if (DemoGlobals.SceneMode.load() == kModeCaptionIn ||
-      DemoGlobals.SceneMode.load() == kModeCaptionOut)
+  if (DemoGlobals.SceneMode.load() == SceneModeCube) CubePass();
+  if (DemoGlobals.SceneMode.load() == SceneModeCaptionIn ||
+      DemoGlobals.SceneMode.load() == SceneModeCaptionOut)
     CaptionPass();
 }

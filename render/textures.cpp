@@ -1,11 +1,10 @@
 // The texture set: seven object textures, the floor texture, two caption
 // textures, and the floor display list. Built once at start-up.
-#include "app/demo_globals.h"
 #include "assets/assets.h"
+#include "core/demo_globals.h"
 #include "image/image.h"
 #include "image/surface.h"
 #include "platform/gl.h"
-#include "render/geometry.h"
 #include "render/render.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   std::printf("%-8s %12s %22s\n", "scene", "frame fps", "lists alone (fps)");
 
   // Caption: the whole frame against the one inline quad.
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   const double captionFrame = FramesPerSecond(seconds, [] { RenderFrame(); });
   const double captionBare = FramesPerSecond(seconds, [] {
     glLoadIdentity();
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   std::printf("%-8s %12.1f %22.1f   (one inline quad)\n", "caption", captionFrame, captionBare);
 
   // Morph: stepping through the lists as the tick does.
-  DemoGlobals.SceneMode = 4;
+  DemoGlobals.SceneMode = SceneModeMorphRising;
   int frame = 0;
   const double morphFrame = FramesPerSecond(seconds, [&frame] {
     DemoGlobals.MorphFrame = frame++ % 50;
@@ -144,9 +144,9 @@ int main(int argc, char** argv) {
   std::printf("%-8s %12.1f %22.1f   (one morph list, 8,190 vertices)\n", "morph", morphFrame, morphBare);
 
   // Cube: the cube, its edges, the floor and nine trail copies.
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   RenderFrame();  // texturing on, as the caption scene leaves it
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   const double cubeFrame = FramesPerSecond(seconds, [&frame] {
     DemoGlobals.CubeSpin = float(frame++) * 6.0f;
     DemoGlobals.FloorSpin = float(frame) * 0.5f;

@@ -79,7 +79,7 @@ TEST_F(AppMainTest, WindowedRunEndsOnEscapeWithExitCode0AndReleasesEverything) {
 
   DemoGlobalsRecord& g = DemoGlobals;
   EXPECT_EQ(g.FullscreenMode, 0);
-  EXPECT_EQ(g.SceneMode, 1);
+  EXPECT_EQ(g.SceneMode, SceneModeCaptionIn);
   EXPECT_EQ(g.WindowActive, 1);
   EXPECT_GE(g.ObjectTextureIndex, 0);
   EXPECT_LE(g.ObjectTextureIndex, 6);
@@ -136,7 +136,7 @@ TEST_F(AppMainTest, WindowFailureEndsWithCode1BeforeTheMusicAndTheLoop) {
   EXPECT_EQ(Run([](uint64_t) {}), 1);
   EXPECT_TRUE(NullPlatformCallsStartingWith("SetTimer").empty());
   EXPECT_EQ(NullPlatformPeekCount(), 0u);
-  EXPECT_EQ(DemoGlobals.SceneMode, 0);
+  EXPECT_EQ(DemoGlobals.SceneMode, SceneModeStartUp);
   EXPECT_EQ(ObjectListHeap, nullptr);
 }
 
@@ -178,7 +178,7 @@ void RecordPlayMoment() {
   list("CubeList", g.CubeList);
   list("CubeEdgeList", g.CubeEdgeList);
   list("FloorList", g.FloorList);
-  for (int k = 0; k < 50; ++k) list("MorphLists[" + std::to_string(k) + "]", g.MorphLists[k]);
+  for (int k = 0; k < MorphListCount; ++k) list("MorphLists[" + std::to_string(k) + "]", g.MorphLists[k]);
   // A texture is in place once its picture is uploaded: 256 texels wide at
   // level 0 (the captions 512). The binding is put back afterwards.
   GLint bound = 0;
@@ -191,7 +191,8 @@ void RecordPlayMoment() {
     }
     if (w != width) AtPlay.missing.push_back(what);
   };
-  for (int k = 0; k < 7; ++k) texture("ObjectTextures[" + std::to_string(k) + "]", g.ObjectTextures[k], 256);
+  for (int k = 0; k < ObjectTextureCount; ++k)
+    texture("ObjectTextures[" + std::to_string(k) + "]", g.ObjectTextures[k], 256);
   texture("FloorTexture", g.FloorTexture, 256);
   texture("CaptionTextureA", g.CaptionTextureA, 512);
   texture("CaptionTextureB", g.CaptionTextureB, 512);
@@ -283,7 +284,7 @@ TEST_F(AppMainWithSoundLibrary, InitLoadThenTheEightStartUpSyncsThenPlayWithEver
   EXPECT_THAT(AtPlay.missing, testing::IsEmpty());
   EXPECT_FALSE(AtPlay.timerArmed);
   EXPECT_FALSE(AtPlay.depthTest);
-  EXPECT_EQ(AtPlay.sceneMode, 0);
+  EXPECT_EQ(AtPlay.sceneMode, SceneModeStartUp);
 }
 
 TEST_F(AppMainWithSoundLibrary, AWindowThatCannotBeOpenedMakesNoCallIntoTheLibrary) {

@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "music/music.h"
 #include "platform/null/null_platform.h"
 #include "platform/window.h"

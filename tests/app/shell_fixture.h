@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "platform/heap.h"
 #include "platform/null/null_platform.h"
 #include "platform/window.h"

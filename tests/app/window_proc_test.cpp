@@ -90,7 +90,7 @@ TEST_F(WindowProcTest, AltF4ClosesThroughTheDefaultHandling) {
 }
 
 TEST_F(WindowProcTest, EveryTimerMessageTicksWhateverItsId) {
-  DemoGlobals.SceneMode = 1;  // caption fading in: +0.04 alpha per tick
+  DemoGlobals.SceneMode = SceneModeCaptionIn;  // caption fading in: +0.04 alpha per tick
   Send(WM_TIMER, 1);
   Send(WM_TIMER, 7);
   Send(WM_TIMER, 0);
@@ -184,7 +184,7 @@ TEST_F(MainLoopTest, DoneSetElsewhereEndsAfterThePassThatSawIt) {
 }
 
 TEST_F(MainLoopTest, TimerMessagesTickBetweenFrames) {
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   for (int i = 0; i < 5; ++i) NullPlatformScriptMessage(WM_TIMER, 1);
   OnEmptyPass(2, WM_KEYDOWN, VK_ESCAPE);
   EXPECT_EQ(RunMainLoop(), 0u);

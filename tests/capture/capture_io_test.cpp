@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/demo_globals.h"
 #include "tools/capture/capture_options.h"
 #include "tools/capture/contact_sheet.h"
 #include "tools/capture/frame_clock.h"
@@ -527,7 +528,7 @@ TEST(Logs, TimelineAndFrameLinesRoundTrip) {
   s.sample = 1490580;
   s.order = 6;
   s.row = 0;
-  s.sceneMode = 16;
+  s.sceneMode = SceneModeCube;
   s.cueCount = 1;
   s.demoDone = 0;
   const std::string line = FormatTimelineLine("tick", s);
@@ -537,7 +538,7 @@ TEST(Logs, TimelineAndFrameLinesRoundTrip) {
   ASSERT_TRUE(ParseTimelineLine(line, &kind, &back));
   EXPECT_EQ(kind, "tick");
   EXPECT_EQ(back.sample, s.sample);
-  EXPECT_EQ(back.sceneMode, 16);
+  EXPECT_EQ(back.sceneMode, SceneModeCube);
   EXPECT_FALSE(ParseTimelineLine(TimelineHeader, &kind, &back));
   int64_t frame;
   ASSERT_TRUE(ParseFrameLine(FormatFrameLine(2028, s), &frame, &back));

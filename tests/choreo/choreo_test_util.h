@@ -1,7 +1,7 @@
 // Shared set-up for the choreography tests: the global record as start-up
 // leaves it, and seeds with chosen first draws.
 #pragma once
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 #include "support/random.h"
 
 inline void ResetDemoForChoreo(int8_t mode) {

@@ -20,7 +20,7 @@ constexpr uint32_t Inst(uint32_t instrument) { return instrument | 0xFFFFu << 16
 class Director : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetDemoForChoreo(1);
+    ResetDemoForChoreo(SceneModeCaptionIn);
     RandomSeed(3);
     ASSERT_TRUE(OpenFakeBassmod(&fake_)) << FAKE_BASSMOD_PATH;
   }
@@ -52,15 +52,15 @@ TEST_F(Director, StartUpRegistersTheEightSyncsInOrder) {
   EXPECT_EQ(Registrations(), expected);
   EXPECT_EQ(fake_.RegistrationCalls(), 8);
   // Registering touches no animation value.
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 1);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionIn);
   EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.0f);
 }
 
 TEST_F(Director, CubeStartSetsModeAndRegistersBeatAndCuesOnce) {
   RegisterMusicSyncs();
-  DemoGlobals.SceneMode.store(2);
+  DemoGlobals.SceneMode.store(SceneModeCaptionOut);
   fake_.Position(6, 0);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 16);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCube);
   std::vector<Reg> regs = Registrations();
   ASSERT_EQ(regs.size(), 13u);
   const std::vector<Reg> later(regs.begin() + 8, regs.end());
@@ -69,15 +69,15 @@ TEST_F(Director, CubeStartSetsModeAndRegistersBeatAndCuesOnce) {
   };
   EXPECT_EQ(later, expected);
   // The once-only sync is gone: the next arrival at order 6 is one cue only.
-  DemoGlobals.SceneMode.store(4);
+  DemoGlobals.SceneMode.store(SceneModeMorphRising);
   fake_.Position(6, 0);
   EXPECT_EQ(fake_.RegistrationCalls(), 13);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 4);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeMorphRising);
   EXPECT_EQ(DemoGlobals.CueCount.load(), 1);
 }
 
 TEST_F(Director, CaptionFlashRestartsFromHalfInAnyMode) {
-  for (int8_t mode : {1, 2, 4, 16}) {
+  for (int8_t mode : {SceneModeCaptionIn, SceneModeCaptionOut, SceneModeMorphRising, SceneModeCube}) {
     DemoGlobals.SceneMode.store(mode);
     DemoGlobals.CaptionFade.store(0.92f);
     OnMusicSync(0, 0, 1);
@@ -87,11 +87,11 @@ TEST_F(Director, CaptionFlashRestartsFromHalfInAnyMode) {
 }
 
 TEST_F(Director, MorphStartFromEveryMode) {
-  for (int8_t mode : {1, 2, 8, 16}) {
+  for (int8_t mode : {SceneModeCaptionIn, SceneModeCaptionOut, SceneModeMorphFalling, SceneModeCube}) {
     DemoGlobals.SceneMode.store(mode);
     DemoGlobals.CaptionFade.store(0.3f);
     OnMusicSync(0, 0, 2);
-    EXPECT_EQ(DemoGlobals.SceneMode.load(), 4);
+    EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeMorphRising);
     EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.3f);
     EXPECT_EQ(DemoGlobals.MorphFrame.load(), 0);
   }
@@ -102,7 +102,7 @@ TEST_F(Director, MorphNoteDrawsThreeComponentsThenFrame) {
     RandomSeed(seed);
     const int32_t r = Random(100), gr = Random(100), b = Random(100), f = Random(48);
     RandomSeed(seed);
-    const int8_t mode = static_cast<int8_t>(seed % 2 ? 16 : 1);
+    const int8_t mode = seed % 2 ? SceneModeCube : SceneModeCaptionIn;
     DemoGlobals.SceneMode.store(mode);
     OnMusicSync(0, 0, 3);
     ASSERT_EQ(DemoGlobals.MorphRed.load(), static_cast<float>(r / 100.0));
@@ -123,12 +123,12 @@ TEST_F(Director, MorphNoteDrawsThreeComponentsThenFrame) {
 }
 
 TEST_F(Director, SecondCaptionStartsTransparent) {
-  for (int8_t mode : {4, 8, 2}) {
+  for (int8_t mode : {SceneModeMorphRising, SceneModeMorphFalling, SceneModeCaptionOut}) {
     DemoGlobals.SceneMode.store(mode);
     DemoGlobals.CaptionFade.store(-2.5f);
     DemoGlobals.UseCaptionB.store(0);
     OnMusicSync(0, 0, 4);
-    EXPECT_EQ(DemoGlobals.SceneMode.load(), 1);
+    EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionIn);
     EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.0f);
     EXPECT_EQ(DemoGlobals.UseCaptionB.load(), 1);
   }
@@ -138,13 +138,14 @@ TEST_F(Director, SecondCaptionStartsTransparent) {
 }
 
 TEST_F(Director, BeatKicksOnlyInCubeMode) {
-  for (int8_t mode : {0, 1, 2, 4, 8}) {
+  for (int8_t mode : {SceneModeStartUp, SceneModeCaptionIn, SceneModeCaptionOut, SceneModeMorphRising,
+                      SceneModeMorphFalling}) {
     DemoGlobals.SceneMode.store(mode);
     DemoGlobals.BeatZoom.store(0.25f);
     OnMusicSync(0, 0, 6);
     EXPECT_EQ(DemoGlobals.BeatZoom.load(), 0.25f) << int(mode);
   }
-  DemoGlobals.SceneMode.store(16);
+  DemoGlobals.SceneMode.store(SceneModeCube);
   DemoGlobals.BeatZoom.store(0.0f);
   OnMusicSync(0, 0, 6);
   EXPECT_EQ(DemoGlobals.BeatZoom.load(), 1.6f);
@@ -197,7 +198,7 @@ TEST_F(Director, UnknownUserValuesChangeNothing) {
   DemoGlobals.ObjectTextureIndex.store(3);
   const RandomState before = RandomGetState();
   for (uint32_t user : {0u, 8u, 16u, 0xFFFFFFFFu}) OnMusicSync(0, 0, user);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 1);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionIn);
   EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.7f);
   EXPECT_EQ(DemoGlobals.BeatZoom.load(), 0.5f);
   EXPECT_EQ(DemoGlobals.ObjectTextureIndex.load(), 3);
@@ -213,21 +214,21 @@ TEST_F(Director, RefusedRegistrationsAreNotRetriedAndTheSceneGoesOn) {
   EXPECT_EQ(fake_.RegistrationCalls(), 8);
   EXPECT_EQ(fake_.SyncCount(), 0);
   OnMusicSync(0, 0, 5);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 16);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCube);
   EXPECT_EQ(fake_.RegistrationCalls(), 13);
 }
 
 TEST(DirectorWithoutLibrary, NothingFiresAndStartUpGoesOn) {
-  ResetDemoForChoreo(1);
+  ResetDemoForChoreo(SceneModeCaptionIn);
   CreateDynLibTable();
   EXPECT_EQ(MusicInit(MusicLibrarySlot, "./no-such-sound-library.so", -1, 44100, 0), 0u);
   RegisterMusicSyncs();
   OnMusicSync(0, 0, 5);  // a registration through the empty slot is a silent 0
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 16);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCube);
   // Without syncs the caption fades in, out, and stays in mode 2.
-  ResetDemoForChoreo(1);
+  ResetDemoForChoreo(SceneModeCaptionIn);
   for (int i = 0; i < 500; ++i) TickAnimation();
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionOut);
   DynLibCloseAll();
   ClearDemoGlobals();
 }

@@ -15,7 +15,7 @@
 namespace {
 
 TEST(ChoreoThreads, CallbackOnSecondThreadWhileMainThreadTicksAndReads) {
-  ResetDemoForChoreo(1);
+  ResetDemoForChoreo(SceneModeCaptionIn);
   RandomSeed(11);
   FakeBassmod fake;
   ASSERT_TRUE(OpenFakeBassmod(&fake));
@@ -50,7 +50,9 @@ TEST(ChoreoThreads, CallbackOnSecondThreadWhileMainThreadTicksAndReads) {
     TickAnimation();
     ++ticks;
     const int8_t mode = DemoGlobals.SceneMode.load();
-    if (!(mode == 1 || mode == 2 || mode == 4 || mode == 8 || mode == 16)) ++badMode;
+    if (!(mode == SceneModeCaptionIn || mode == SceneModeCaptionOut || mode == SceneModeMorphRising ||
+          mode == SceneModeMorphFalling || mode == SceneModeCube))
+      ++badMode;
     // The renderer's read of the texture index, many times per tick so that
     // a transient 7 between the cue's writes would be caught.
     for (int i = 0; i < 64; ++i) {
@@ -71,7 +73,7 @@ TEST(ChoreoThreads, CallbackOnSecondThreadWhileMainThreadTicksAndReads) {
   // Only the callback writes these, so nothing was lost.
   EXPECT_EQ(DemoGlobals.CueCount.load(), songCues + ExtraCues);
   EXPECT_EQ(DemoGlobals.DemoDone.load(), 1);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 16);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCube);
   EXPECT_EQ(fake.RegistrationCalls(), 13);
   EXPECT_EQ(badMode, 0);
   EXPECT_EQ(badIndex, 0);

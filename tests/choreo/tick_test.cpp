@@ -13,7 +13,7 @@ namespace {
 template <typename Pred>
 uint32_t StartCubeWithDraws(Pred pred) {
   const uint32_t seed = FindSeed(pred);
-  ResetDemoForChoreo(16);
+  ResetDemoForChoreo(SceneModeCube);
   RandomSeed(seed);
   return seed;
 }
@@ -26,54 +26,54 @@ class Tick : public ::testing::Test {
 };
 
 TEST_F(Tick, CaptionFromZeroSwitchesOnTwentyFifthTick) {
-  ResetDemoForChoreo(1);
+  ResetDemoForChoreo(SceneModeCaptionIn);
   for (int i = 1; i <= 24; ++i) {
     TickAnimation();
-    ASSERT_EQ(DemoGlobals.SceneMode.load(), 1) << "tick " << i;
+    ASSERT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionIn) << "tick " << i;
   }
   // 24 float steps of 0.04 stay at or below 1.0; the 25th gives 1.0000001,
   // switches to mode 2, and step 2 of the same call takes 0.1 off.
   EXPECT_LE(DemoGlobals.CaptionFade.load(), 1.0f);
   TickAnimation();
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionOut);
   EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.9000001f);
   EXPECT_NE(DemoGlobals.CaptionFade.load(), 0.9f);
 }
 
 TEST_F(Tick, CaptionFlashPassesOneOnThirteenthTick) {
-  ResetDemoForChoreo(1);
+  ResetDemoForChoreo(SceneModeCaptionIn);
   DemoGlobals.CaptionFade.store(0.5f);
   for (int i = 1; i <= 12; ++i) {
     TickAnimation();
-    ASSERT_EQ(DemoGlobals.SceneMode.load(), 1) << "tick " << i;
+    ASSERT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionIn) << "tick " << i;
   }
   EXPECT_EQ(DemoGlobals.CaptionFade.load(), 0.98000026f);
   TickAnimation();
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionOut);
   EXPECT_EQ(DemoGlobals.CaptionFade.load(), 1.0200002f + -0.1f);
 }
 
 TEST_F(Tick, CaptionExactlyOneDoesNotSwitch) {
-  ResetDemoForChoreo(1);
+  ResetDemoForChoreo(SceneModeCaptionIn);
   DemoGlobals.CaptionFade.store(0.96f);  // + 0.04f is exactly 1.0f
   TickAnimation();
   EXPECT_EQ(DemoGlobals.CaptionFade.load(), 1.0f);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 1);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionIn);
   TickAnimation();
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionOut);
 }
 
 TEST_F(Tick, FadeOutHasNoLowerLimitAndNoExit) {
-  ResetDemoForChoreo(2);
+  ResetDemoForChoreo(SceneModeCaptionOut);
   DemoGlobals.CaptionFade.store(0.2f);
   for (int i = 0; i < 30; ++i) TickAnimation();
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 2);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCaptionOut);
   EXPECT_LT(DemoGlobals.CaptionFade.load(), -2.7f);
   EXPECT_GT(DemoGlobals.CaptionFade.load(), -2.9f);
 }
 
 TEST_F(Tick, CaptionModesLeaveMorphAndCubeAlone) {
-  for (int8_t mode : {1, 2}) {
+  for (int8_t mode : {SceneModeCaptionIn, SceneModeCaptionOut}) {
     ResetDemoForChoreo(mode);
     DemoGlobals.MorphFrame.store(7);
     DemoGlobals.MorphAngle.store(100.0f);
@@ -88,35 +88,35 @@ TEST_F(Tick, CaptionModesLeaveMorphAndCubeAlone) {
 }
 
 TEST_F(Tick, RisingTurnAtFiftyLeavesFortyNineAndTenDegrees) {
-  ResetDemoForChoreo(4);
+  ResetDemoForChoreo(SceneModeMorphRising);
   DemoGlobals.MorphFrame.store(48);
   DemoGlobals.MorphAngle.store(20.0f);
   TickAnimation();
   EXPECT_EQ(DemoGlobals.MorphFrame.load(), 49);
   EXPECT_EQ(DemoGlobals.MorphAngle.load(), 25.0f);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 4);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeMorphRising);
   TickAnimation();  // 50 -> mode 8 -> straight back to 49 in the same call
   EXPECT_EQ(DemoGlobals.MorphFrame.load(), 49);
   EXPECT_EQ(DemoGlobals.MorphAngle.load(), 35.0f);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 8);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeMorphFalling);
   TickAnimation();
   EXPECT_EQ(DemoGlobals.MorphFrame.load(), 48);
 }
 
 TEST_F(Tick, FallingTurnAtZeroWaitsForNextCall) {
-  ResetDemoForChoreo(8);
+  ResetDemoForChoreo(SceneModeMorphFalling);
   DemoGlobals.MorphFrame.store(1);
   TickAnimation();
   EXPECT_EQ(DemoGlobals.MorphFrame.load(), 0);
   EXPECT_EQ(DemoGlobals.MorphAngle.load(), 5.0f);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 4);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeMorphRising);
   TickAnimation();
   EXPECT_EQ(DemoGlobals.MorphFrame.load(), 1);
   EXPECT_EQ(DemoGlobals.MorphAngle.load(), 10.0f);
 }
 
 TEST_F(Tick, BounceStaysWithinDrawableFramesWithPeriodNinetyNine) {
-  ResetDemoForChoreo(4);
+  ResetDemoForChoreo(SceneModeMorphRising);
   std::vector<int32_t> frames;
   for (int i = 0; i < 300; ++i) {
     TickAnimation();
@@ -136,7 +136,7 @@ TEST_F(Tick, BounceStaysWithinDrawableFramesWithPeriodNinetyNine) {
 }
 
 TEST_F(Tick, AngleWrapsAboveEightTurnsInEveryMode) {
-  for (int8_t mode : {0, 1, 2, 16}) {
+  for (int8_t mode : {SceneModeStartUp, SceneModeCaptionIn, SceneModeCaptionOut, SceneModeCube}) {
     ResetDemoForChoreo(mode);
     DemoGlobals.MorphAngle.store(2880.0f);
     TickAnimation();
@@ -146,7 +146,7 @@ TEST_F(Tick, AngleWrapsAboveEightTurnsInEveryMode) {
     EXPECT_EQ(DemoGlobals.MorphAngle.load(), 5.0f) << int(mode);
   }
   // In the morph modes the step lands first: 2878 + 5 = 2883 -> 3.
-  for (int8_t mode : {4, 8}) {
+  for (int8_t mode : {SceneModeMorphRising, SceneModeMorphFalling}) {
     ResetDemoForChoreo(mode);
     DemoGlobals.MorphFrame.store(20);
     DemoGlobals.MorphAngle.store(2875.0f);
@@ -158,7 +158,7 @@ TEST_F(Tick, AngleWrapsAboveEightTurnsInEveryMode) {
 }
 
 TEST_F(Tick, BeatZoomDecaysByOneAndAQuarterPerTick) {
-  ResetDemoForChoreo(16);
+  ResetDemoForChoreo(SceneModeCube);
   DemoGlobals.BeatZoom.store(1.6f);
   TickAnimation();
   EXPECT_EQ(DemoGlobals.BeatZoom.load(), 1.28f);
@@ -177,7 +177,7 @@ TEST_F(Tick, CubeAndFloorStepWithoutFlips) {
   EXPECT_EQ(DemoGlobals.FloorSpinStep.load(), 8.0f);
   EXPECT_EQ(DemoGlobals.FloorDepth.load(), -20.0f + 0.3f);
   EXPECT_EQ(DemoGlobals.FloorDepthStep.load(), 0.3f);
-  EXPECT_EQ(DemoGlobals.SceneMode.load(), 16);
+  EXPECT_EQ(DemoGlobals.SceneMode.load(), SceneModeCube);
 }
 
 TEST_F(Tick, FloorTurnsBackAfterPassingFarBound) {
@@ -220,14 +220,15 @@ TEST_F(Tick, DrawOfTwentyFlipsTheMatchingStep) {
 }
 
 TEST_F(Tick, TwoDrawsOnEveryCubeTickAndNoneInOtherModes) {
-  for (int8_t mode : {0, 1, 2, 4, 8, 3, -1}) {
+  for (int8_t mode : {SceneModeStartUp, SceneModeCaptionIn, SceneModeCaptionOut, SceneModeMorphRising,
+                      SceneModeMorphFalling, int8_t{3}, int8_t{-1}}) {
     ResetDemoForChoreo(mode);
     RandomSeed(55);
     const RandomState before = RandomGetState();
     for (int i = 0; i < 120; ++i) TickAnimation();
     EXPECT_EQ(RandomGetState(), before) << "mode " << int(mode);
   }
-  ResetDemoForChoreo(16);
+  ResetDemoForChoreo(SceneModeCube);
   RandomSeed(55);
   for (int i = 0; i < 2 * 50; ++i) RandomStep();
   const RandomState expected = RandomGetState();

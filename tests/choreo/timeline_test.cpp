@@ -76,7 +76,7 @@ Snapshot Take() {
 // Runs the demo's start-up sequence of the music and choreography in decode
 // mode and plays until DemoDone (or MaxSeconds).
 bool RunTimeline(Timeline* out, std::string* error) {
-  ResetDemoForChoreo(0);
+  ResetDemoForChoreo(SceneModeStartUp);
   RandomSeed(20261207);
   DemoGlobals.ObjectTextureIndex.store(static_cast<int8_t>(Random(6)));
 
@@ -94,7 +94,7 @@ bool RunTimeline(Timeline* out, std::string* error) {
     return false;
   }
   RegisterMusicSyncs();
-  DemoGlobals.SceneMode.store(1);
+  DemoGlobals.SceneMode.store(SceneModeCaptionIn);
 
   // The decode calls are not among the music operations; find them by name
   // in the slot, as the binding would.
@@ -182,7 +182,7 @@ class WholeTimeline : public ::testing::Test {
 
   // The mode the tick records show at time t (the last tick at or before t).
   static int8_t ModeAt(double t) {
-    int8_t mode = 1;
+    int8_t mode = SceneModeCaptionIn;
     for (const TickRecord& r : tl_->ticks) {
       if (r.t > t + 1e-9) break;
       mode = r.mode;
@@ -200,15 +200,15 @@ std::string WholeTimeline::error_;
 
 TEST_F(WholeTimeline, FirstCaptionFadesInThenOutWithTwoFlashes) {
   ASSERT_FALSE(tl_->ticks.empty());
-  EXPECT_EQ(tl_->ticks[0].mode, 1);
+  EXPECT_EQ(tl_->ticks[0].mode, SceneModeCaptionIn);
   // 25 ticks of fading in (1.0 s), then out.
-  EXPECT_EQ(ModeAt(0.96), 1);
-  EXPECT_EQ(ModeAt(1.0), 2);
+  EXPECT_EQ(ModeAt(0.96), SceneModeCaptionIn);
+  EXPECT_EQ(ModeAt(1.0), SceneModeCaptionOut);
   const std::vector<double> flashes = tl_->Times("flash");
   ASSERT_GE(flashes.size(), 2u);
   EXPECT_AT(flashes[0], 1.61);
   EXPECT_AT(flashes[1], 1.96);
-  EXPECT_EQ(ModeAt(4.2), 2);  // the flashes leave the mode alone
+  EXPECT_EQ(ModeAt(4.2), SceneModeCaptionOut);  // the flashes leave the mode alone
   for (const SyncRecord& s : tl_->syncs) {
     if (s.t >= 4.2) break;
     EXPECT_TRUE(s.what == "flash") << s.what << " at " << s.t;
@@ -216,14 +216,15 @@ TEST_F(WholeTimeline, FirstCaptionFadesInThenOutWithTwoFlashes) {
 }
 
 TEST_F(WholeTimeline, MorphFromOrderOneBouncesBetweenFourAndEight) {
-  const std::vector<double> toFour = tl_->Times("mode", 4);
+  const std::vector<double> toFour = tl_->Times("mode", SceneModeMorphRising);
   ASSERT_FALSE(toFour.empty());
   EXPECT_AT(toFour[0], 4.29);
   int turns = 0;
   int8_t last = 4;
   for (const TickRecord& r : tl_->ticks) {
     if (r.t <= toFour[0] || r.t >= 27.8) continue;
-    ASSERT_TRUE(r.mode == 4 || r.mode == 8) << int(r.mode) << " at " << r.t;
+    ASSERT_TRUE(r.mode == SceneModeMorphRising || r.mode == SceneModeMorphFalling)
+        << int(r.mode) << " at " << r.t;
     if (r.mode != last) ++turns;
     last = r.mode;
   }
@@ -242,24 +243,24 @@ TEST_F(WholeTimeline, SecondCaptionFromOrderFiveWithItsFlashes) {
   const std::vector<double> captionB = tl_->Times("captionB", 1);
   ASSERT_EQ(captionB.size(), 1u);
   EXPECT_AT(captionB[0], 27.8);
-  const std::vector<double> toOne = tl_->Times("mode", 1);
+  const std::vector<double> toOne = tl_->Times("mode", SceneModeCaptionIn);
   ASSERT_EQ(toOne.size(), 1u);
   EXPECT_EQ(toOne[0], captionB[0]);
   const std::vector<double> flashes = tl_->Times("flash");
   ASSERT_EQ(flashes.size(), 4u);
   EXPECT_AT(flashes[2], 27.8 + 2.25);
   EXPECT_AT(flashes[3], 27.8 + 2.75);
-  EXPECT_EQ(ModeAt(28.7), 1);
-  EXPECT_EQ(ModeAt(29.0), 2);
+  EXPECT_EQ(ModeAt(28.7), SceneModeCaptionIn);
+  EXPECT_EQ(ModeAt(29.0), SceneModeCaptionOut);
 }
 
 TEST_F(WholeTimeline, CubeFromOrderSixOnceWithBeats) {
-  const std::vector<double> toCube = tl_->Times("mode", 16);
+  const std::vector<double> toCube = tl_->Times("mode", SceneModeCube);
   ASSERT_EQ(toCube.size(), 1u);
   EXPECT_AT(toCube[0], 33.8);
   for (const TickRecord& r : tl_->ticks) {
     if (r.t > toCube[0]) {
-      ASSERT_EQ(r.mode, 16) << r.t;
+      ASSERT_EQ(r.mode, SceneModeCube) << r.t;
     }
   }
   // The beat sync exists only from the cube's start.
@@ -276,7 +277,7 @@ TEST_F(WholeTimeline, CubeFromOrderSixOnceWithBeats) {
 }
 
 TEST_F(WholeTimeline, OneCuePerOrderStartAndTheEndAtTheEleventh) {
-  const double cubeAt = tl_->Times("mode", 16).at(0);
+  const double cubeAt = tl_->Times("mode", SceneModeCube).at(0);
   const std::vector<double> cues = tl_->Times("cue");
   std::vector<double> starts;  // order starts after the cube scene began
   for (const OrderStart& o : tl_->orders) {

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   const std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   CreateDrawingDefaults();
   ResetImageDecoders();
-  InitImageRegistry();
+  InitImageRegistry(nullptr);
   RegisterJpegDecoder();
   std::vector<uint8_t> staging(256 * 256 * 3);
   for (int depth : {32, 16}) {

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "app/demo_globals.h"
 #include "image/image.h"
 #include "image/jpeg_decoder.h"
 #include "image/surface.h"
@@ -243,12 +242,11 @@ inline Picture ReadBack(int width, int height) {
 class ImageFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearDemoGlobals();
     ImageSideLimit = DefaultImageSideLimit;
     PixelStoreSetDisplayDepth(32);
     if (!DefaultBrush) CreateDrawingDefaults();
     ResetImageDecoders();
-    InitImageRegistry();
+    InitImageRegistry(nullptr);  // the C heap: the tests make no private heaps
     // RegisterJpegDecoder registers once per process; each test starts from
     // an empty table, so the decoder's record is registered directly.
     RegisterImageDecoder(&JpegImageDecoder);

@@ -155,20 +155,19 @@ TEST_F(RegistryTest, UnrecognisedDataLeavesRegistryAndCurrentImageAlone) {
 
 TEST_F(RegistryTest, TablesComeFromThePrivateHeapsWhenTheProgramHasThem) {
   ReleaseAllImages();
-  DemoGlobals.MainHeap = PlatformHeapCreate(4096);
+  HeapHandle mainHeap = PlatformHeapCreate(4096);
   ObjectListHeap = PlatformHeapCreate(4096);
-  InitImageRegistry();
-  EXPECT_EQ(PlatformHeapSize(DemoGlobals.MainHeap, ImageRegistry.records), 10 * sizeof(ImageRecord));
+  InitImageRegistry(mainHeap);
+  EXPECT_EQ(PlatformHeapSize(mainHeap, ImageRegistry.records), 10 * sizeof(ImageRecord));
   ASSERT_NE(MakeBlankImage(25, 1, 1), 0u);
-  EXPECT_EQ(PlatformHeapSize(DemoGlobals.MainHeap, ImageRegistry.records), 35 * sizeof(ImageRecord));
+  EXPECT_EQ(PlatformHeapSize(mainHeap, ImageRegistry.records), 35 * sizeof(ImageRecord));
   const uintptr_t anon = MakeBlankImage(-1, 1, 1);
   EXPECT_EQ(PlatformHeapSize(ObjectListHeap, reinterpret_cast<void*>(anon)), sizeof(AnonymousImage));
   ReleaseAllImages();
   PlatformHeapDestroy(ObjectListHeap);
-  PlatformHeapDestroy(DemoGlobals.MainHeap);
+  PlatformHeapDestroy(mainHeap);
   ObjectListHeap = nullptr;
-  DemoGlobals.MainHeap = nullptr;
-  InitImageRegistry();  // back on the C heap for the rest of the suite
+  InitImageRegistry(nullptr);  // back on the C heap for the rest of the suite
 }
 
 }  // namespace

@@ -24,7 +24,9 @@ TEST_F(Concurrency, FramesSurviveFieldsChangingUnderThem) {
   std::atomic<int> writes{0};
   std::thread music([&] {
     std::mt19937 random(7);
-    const int8_t modes[] = {0, 1, 2, 4, 8, 16, 3, -1};
+    const int8_t modes[] = {SceneModeStartUp,      SceneModeCaptionIn, SceneModeCaptionOut,
+                             SceneModeMorphRising,  SceneModeMorphFalling, SceneModeCube,
+                             3,                     -1};
     while (!stop.load()) {
       DemoGlobals.SceneMode = modes[random() % 8];
       DemoGlobals.MorphFrame = static_cast<int32_t>(random() % 60) - 5;        // -5 .. 54

@@ -27,7 +27,7 @@ class Frame : public render_test::GLFixture {
     GLFixture::SetUp();
     if (HasFatalFailure()) return;
     render_test::BuildSceneWithoutPictures();
-    for (int k = 0; k < 7; ++k) SolidTexture(DemoGlobals.ObjectTextures[k], kObjectColours[k]);
+    for (int k = 0; k < ObjectTextureCount; ++k) SolidTexture(DemoGlobals.ObjectTextures[k], kObjectColours[k]);
     SolidTexture(DemoGlobals.FloorTexture, {255, 255, 255});
     UploadCaption(DemoGlobals.CaptionTextureA, [](int, int) { return uint8_t{255}; });
     UploadCaption(DemoGlobals.CaptionTextureB, [](int, int) { return uint8_t{255}; });
@@ -76,8 +76,8 @@ class Frame : public render_test::GLFixture {
     return true;
   }
 
-  static constexpr Rgb kObjectColours[7] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},  {255, 255, 0},
-                                            {255, 0, 255}, {0, 255, 255}, {128, 64, 32}};
+  static constexpr Rgb kObjectColours[ObjectTextureCount] = {
+      {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}, {128, 64, 32}};
 };
 
 void ExpectCurrentColour(float r, float g, float b, float a) {
@@ -112,10 +112,10 @@ Box Bright(const std::vector<uint8_t>& f, int level) {
 TEST_F(Frame, ModeZeroAndUnknownModesAreBlack) {
   DemoGlobals.CaptionFade = 1.0f;
   DemoGlobals.MorphRed = 1.0f;
-  for (int8_t mode : {int8_t{0}, int8_t{3}, int8_t{5}, int8_t{12}, int8_t{17}, int8_t{32},
+  for (int8_t mode : {SceneModeStartUp, int8_t{3}, int8_t{5}, int8_t{12}, int8_t{17}, int8_t{32},
                       int8_t{-1}, int8_t{-16}, int8_t{127}}) {
     // Something visible first, so a missing clear would show.
-    DemoGlobals.SceneMode = 1;
+    DemoGlobals.SceneMode = SceneModeCaptionIn;
     ASSERT_FALSE(AllBlack(Render()));
     DemoGlobals.SceneMode = mode;
     EXPECT_TRUE(AllBlack(Render())) << "mode " << int(mode);
@@ -125,7 +125,7 @@ TEST_F(Frame, ModeZeroAndUnknownModesAreBlack) {
 TEST_F(Frame, FirstFrameIsBlack) {
   // Start-up leaves caption B bound (the last texture it uploads).
   glBindTexture(GL_TEXTURE_2D, DemoGlobals.CaptionTextureB);
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   DemoGlobals.UseCaptionB = 0;
   DemoGlobals.CaptionFade = 0.0f;
   EXPECT_TRUE(AllBlack(Render()));
@@ -142,10 +142,10 @@ TEST_F(Frame, CaptionBandSitsAroundTheCentreWithCaptionAShiftedRight) {
   UploadCaption(DemoGlobals.CaptionTextureB, middleLine);
   DemoGlobals.CaptionFade = 1.0f;
 
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   DemoGlobals.UseCaptionB = 0;
   const Box a = Bright(Render(), 60);
-  DemoGlobals.SceneMode = 2;
+  DemoGlobals.SceneMode = SceneModeCaptionOut;
   DemoGlobals.UseCaptionB = 1;
   const Box b = Bright(Render(), 60);
   ASSERT_GE(a.left, 0);
@@ -166,7 +166,7 @@ TEST_F(Frame, CaptionBandSitsAroundTheCentreWithCaptionAShiftedRight) {
 }
 
 TEST_F(Frame, CaptionAtFullFadeIsWhiteBandOfTheDemoWidth) {
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   DemoGlobals.CaptionFade = 1.0f;
   const auto f = Render();
   // The band is wider than the view: the whole row at the centre is white,
@@ -190,12 +190,12 @@ TEST_F(Frame, CaptionAtFullFadeIsWhiteBandOfTheDemoWidth) {
 TEST_F(Frame, CaptionPassState) {
   // After a cube frame the cube's texture is bound; the caption pass clamps
   // it before binding the caption.
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   DemoGlobals.ObjectTextureIndex = 4;
   Render();
   glDisable(GL_TEXTURE_2D);
   const GLuint cube = DemoGlobals.ObjectTextures[4];
-  DemoGlobals.SceneMode = 2;
+  DemoGlobals.SceneMode = SceneModeCaptionOut;
   DemoGlobals.UseCaptionB = 1;
   DemoGlobals.CaptionFade = 0.75f;
   Render();
@@ -210,7 +210,7 @@ TEST_F(Frame, CaptionPassState) {
 }
 
 TEST_F(Frame, MorphPassShowsTranslucentBodyInMorphColour) {
-  DemoGlobals.SceneMode = 4;
+  DemoGlobals.SceneMode = SceneModeMorphRising;
   DemoGlobals.MorphFrame = 0;
   DemoGlobals.MorphRed = 0.2f;
   DemoGlobals.MorphGreen = 0.6f;
@@ -247,19 +247,19 @@ TEST_F(Frame, MorphFramesFoldTheBodyAndStepBothWays) {
     for (size_t k = 0; k < f.size(); k += 4) lit += f[k] > 0;
     return lit;
   };
-  const int sphere = litPixels(0, 4), folded = litPixels(25, 8);
+  const int sphere = litPixels(0, SceneModeMorphRising), folded = litPixels(25, SceneModeMorphFalling);
   EXPECT_LT(folded, sphere * 0.9);
   // Same shape either direction: mode only picks the pass.
-  EXPECT_EQ(litPixels(25, 4), folded);
+  EXPECT_EQ(litPixels(25, SceneModeMorphRising), folded);
   // MorphAngle tumbles the body: a turned folded shape covers other pixels.
   DemoGlobals.MorphAngle = 30.0f;
-  EXPECT_NE(litPixels(25, 4), folded);
+  EXPECT_NE(litPixels(25, SceneModeMorphRising), folded);
 }
 
 TEST_F(Frame, MorphFrameOutOfRangeDrawsNothing) {
   DemoGlobals.MorphRed = 1.0f;
   for (int32_t frame : {-1, 50, 1000, INT32_MIN}) {
-    DemoGlobals.SceneMode = 8;
+    DemoGlobals.SceneMode = SceneModeMorphFalling;
     DemoGlobals.MorphFrame = frame;
     glEnable(GL_DEPTH_TEST);
     EXPECT_TRUE(AllBlack(Render())) << "frame " << frame;
@@ -273,9 +273,9 @@ TEST_F(Frame, MorphFrameOutOfRangeDrawsNothing) {
 
 TEST_F(Frame, CubePassShowsTexturedCubeWithBlackEdgesOverTintedFloor) {
   // Texturing on, as the caption scene leaves it.
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   Render();
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   DemoGlobals.ObjectTextureIndex = 2;  // solid blue
   DemoGlobals.CubeSpin = 0.0f;
   DemoGlobals.BeatZoom = 0.0f;
@@ -313,7 +313,7 @@ TEST_F(Frame, CubePassShowsTexturedCubeWithBlackEdgesOverTintedFloor) {
 }
 
 TEST_F(Frame, BeatZoomBringsTheCubeNearerAndTrailShowsBehindTurn) {
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   DemoGlobals.ObjectTextureIndex = 1;  // solid green
   auto greenWidth = [&](float zoom, float spin) {
     DemoGlobals.BeatZoom = zoom;
@@ -344,10 +344,10 @@ TEST_F(Frame, BeatZoomBringsTheCubeNearerAndTrailShowsBehindTurn) {
 }
 
 TEST_F(Frame, CubeAfterMorphIsUntexturedWhite) {
-  DemoGlobals.SceneMode = 8;
+  DemoGlobals.SceneMode = SceneModeMorphFalling;
   DemoGlobals.MorphFrame = 10;
   Render();
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   DemoGlobals.ObjectTextureIndex = 0;  // red, but texturing is off
   DemoGlobals.CubeSpin = 0.0f;
   const auto f = Render();
@@ -359,11 +359,11 @@ TEST_F(Frame, CubeAfterMorphIsUntexturedWhite) {
 }
 
 TEST_F(Frame, ObjectTextureIndexOutOfRangeDrawsFloorOnly) {
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   Render();
   const GLint boundBefore = Integer(GL_TEXTURE_BINDING_2D);
   for (int8_t slot : {int8_t{-1}, int8_t{7}, int8_t{127}}) {
-    DemoGlobals.SceneMode = 16;
+    DemoGlobals.SceneMode = SceneModeCube;
     DemoGlobals.ObjectTextureIndex = slot;
     const auto f = Render();
     const Rgb centre = Pixel(f, 320, 240);

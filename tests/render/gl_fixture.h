@@ -8,8 +8,8 @@
 #include <ostream>
 #include <vector>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
+#include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "platform/offscreen_gl.h"
 #include "render/geometry.h"

@@ -161,7 +161,8 @@ class Modelview : public render_test::GLFixture {
 };
 
 TEST_F(Modelview, MorphPassTurnsAboutXThenYThenZ2Point5UnitsAhead) {
-  for (auto [mode, angle] : {std::pair{int8_t{4}, 37.0f}, std::pair{int8_t{8}, -123.5f}}) {
+  for (auto [mode, angle] :
+       {std::pair{SceneModeMorphRising, 37.0f}, std::pair{SceneModeMorphFalling, -123.5f}}) {
     DemoGlobals.SceneMode = mode;
     DemoGlobals.MorphFrame = 7;
     DemoGlobals.MorphAngle = angle;
@@ -176,7 +177,7 @@ TEST_F(Modelview, MorphPassTurnsAboutXThenYThenZ2Point5UnitsAhead) {
 }
 
 TEST_F(Modelview, CubeEdgesFloorAndNineTrailCopiesEachUnderTheirOwnTransform) {
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   DemoGlobals.ObjectTextureIndex = 3;
   DemoGlobals.BeatZoom = 1.3f;
   DemoGlobals.CubeSpin = 47.5f;
@@ -216,7 +217,7 @@ TEST_F(Modelview, CubeEdgesFloorAndNineTrailCopiesEachUnderTheirOwnTransform) {
 }
 
 TEST_F(Modelview, NinthTrailCopyOfACubeAt90DegreesIsUnturned) {
-  DemoGlobals.SceneMode = 16;
+  DemoGlobals.SceneMode = SceneModeCube;
   DemoGlobals.ObjectTextureIndex = 0;
   DemoGlobals.BeatZoom = 2.5f;
   DemoGlobals.CubeSpin = 90.0f;

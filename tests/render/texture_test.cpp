@@ -60,7 +60,7 @@ class Textures : public render_test::GLFixture {
     PixelStoreSetDisplayDepth(32);
     if (!DefaultBrush) CreateDrawingDefaults();
     ResetImageDecoders();
-    InitImageRegistry();
+    InitImageRegistry(DemoGlobals.MainHeap);
     RegisterImageDecoder(&JpegImageDecoder);  // RegisterJpegDecoder acts once per process
   }
   void TearDown() override {
@@ -126,7 +126,7 @@ TEST_F(Textures, ObjectAndFloorTexelsAreTheDecodedPictures) {
                              ObjectImage4Size, ObjectImage5Size, ObjectImage6Size, FloorImageSize};
   for (int k = 0; k < 8; ++k) {
     SCOPED_TRACE("image " + std::to_string(k));
-    const GLuint texture = k < 7 ? DemoGlobals.ObjectTextures[k] : DemoGlobals.FloorTexture;
+    const GLuint texture = k < ObjectTextureCount ? DemoGlobals.ObjectTextures[k] : DemoGlobals.FloorTexture;
     int w = 0, h = 0;
     const Bytes texels = TexelsOf(texture, &w, &h);
     ASSERT_EQ(w, 256);
@@ -258,11 +258,11 @@ TEST_F(Textures, CaptionFramesShowTheLetteringUprightAndShifted) {
     return double(differ) / total;
   };
 
-  DemoGlobals.SceneMode = 1;
+  DemoGlobals.SceneMode = SceneModeCaptionIn;
   DemoGlobals.UseCaptionB = 0;
   RenderFrame();
   const auto a = ReadFrame();
-  DemoGlobals.SceneMode = 2;
+  DemoGlobals.SceneMode = SceneModeCaptionOut;
   DemoGlobals.UseCaptionB = 1;
   RenderFrame();
   const auto b = ReadFrame();

@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "app/demo_globals.h"
 #include "app/shell.h"
 #include "assets/assets.h"
 #include "choreo/director.h"
 #include "choreo/tick.h"
+#include "core/demo_globals.h"
 #include "music/music.h"
 #include "platform/offscreen_gl.h"
 #include "platform/pixels.h"
@@ -109,13 +109,13 @@ bool MakeFolder(const std::string& path) {
 // The scene as the contact sheet names it.
 std::string SceneName(int32_t mode, int32_t captionB) {
   switch (mode) {
-    case 1:
-    case 2:
+    case SceneModeCaptionIn:
+    case SceneModeCaptionOut:
       return captionB ? "CAPTION B" : "CAPTION A";
-    case 4:
-    case 8:
+    case SceneModeMorphRising:
+    case SceneModeMorphFalling:
       return "MORPH";
-    case 16:
+    case SceneModeCube:
       return "CUBE";
     default:
       return "MODE " + std::to_string(mode);
@@ -299,7 +299,7 @@ int RunCapture(const CaptureOptions& o) {
   BuildTextureSet();
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
-  DemoGlobals.SceneMode.store(1);
+  DemoGlobals.SceneMode.store(SceneModeCaptionIn);
 
   // Outputs. With --discard: no WAV, and only the logs asked for by name.
   const std::string wavPath = discard ? std::string() : video ? o.videoPath + ".audio.wav" : o.outDir + "/audio.wav";

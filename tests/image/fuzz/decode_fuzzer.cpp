@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ImageSideLimit = 1024;
     CreateDrawingDefaults();
     ResetImageDecoders();
-    InitImageRegistry();
+    InitImageRegistry(nullptr);
     RegisterJpegDecoder();
     return true;
   }();

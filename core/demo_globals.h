@@ -5,6 +5,19 @@
 
 #include "platform/types.h"
 
+// Values of SceneMode: which scene the tick advances and the renderer draws.
+// The director and the tick switch between them (see choreo/).
+constexpr int8_t SceneModeStartUp = 0;       // before the main loop: nothing animates
+constexpr int8_t SceneModeCaptionIn = 1;     // caption fading in
+constexpr int8_t SceneModeCaptionOut = 2;    // caption fading out
+constexpr int8_t SceneModeMorphRising = 4;   // morph body, frames rising
+constexpr int8_t SceneModeMorphFalling = 8;  // morph body, frames falling
+constexpr int8_t SceneModeCube = 16;         // textured cube over the floor
+
+// Entries of the name arrays the start-up allocates from MainHeap.
+constexpr int32_t MorphListCount = 50;     // MorphLists: one display list per morph frame
+constexpr int32_t ObjectTextureCount = 7;  // ObjectTextures: the cube's pictures
+
 // Fields written by the music thread (the sync callback) or read and written
 // by both threads are lock-free atomics of the documented width: each is read
 // and written whole, and a write by one thread is seen at the other's next
@@ -23,7 +36,7 @@ struct DemoGlobalsRecord {
   std::atomic<float> MorphAngle;          // tumble of the morph body, wrapped at 2880
   std::atomic<float> MorphBlue;           // morph colour components, 0..1
   std::atomic<float> MorphGreen;
-  std::atomic<int32_t> MorphFrame;        // slot of MorphLists drawn, 0..49
+  std::atomic<int32_t> MorphFrame;        // slot of MorphLists drawn, 0..MorphListCount - 1
   std::atomic<float> MorphRed;
   uint32_t CaptionTextureB;               // texture: the title caption
   std::atomic<int32_t> UseCaptionB;       // 0: caption A is shown, 1: caption B
@@ -37,15 +50,15 @@ struct DemoGlobalsRecord {
   std::atomic<float> FloorDepth;          // z of the floor plane
   std::atomic<float> FloorDepthStep;      // z added to FloorDepth per tick
   uint8_t WindowActive;                   // 1 while the window may be drawn (not minimised)
-  std::atomic<int8_t> ObjectTextureIndex; // slot of ObjectTextures on the cube, 0..6
-  std::atomic<int8_t> SceneMode;          // 0 start-up, 1/2 caption, 4/8 morph, 16 cube
+  std::atomic<int8_t> ObjectTextureIndex; // slot of ObjectTextures on the cube, 0..ObjectTextureCount - 1
+  std::atomic<int8_t> SceneMode;          // one of the SceneMode* values above
   uint8_t FullscreenMode;                 // 1 when the user chose full screen
   std::atomic<uint8_t> DemoDone;          // 1 ends the main loop; never reset
   MSG LoopMessage;                        // the message the main loop took last
   uint8_t* TexturePixelBuffer;            // 256 x 256 x 3 RGB staging for texture uploads
   uint8_t* KeyState;                      // 256 entries by virtual-key code; 1 = held
-  uint32_t* MorphLists;                   // 50 display-list names, one per morph frame
-  uint32_t* ObjectTextures;               // 7 texture names for the cube
+  uint32_t* MorphLists;                   // MorphListCount display-list names, one per morph frame
+  uint32_t* ObjectTextures;               // ObjectTextureCount texture names for the cube
 };
 
 static_assert(std::atomic<float>::is_always_lock_free);

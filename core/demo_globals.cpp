@@ -1,5 +1,5 @@
 // Definition and reset of the global record.
-#include "app/demo_globals.h"
+#include "core/demo_globals.h"
 
 #include <memory>
 
