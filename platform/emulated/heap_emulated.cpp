@@ -1,6 +1,6 @@
-// Private heaps on the C allocator: each heap keeps the set of its live
-// blocks, so a block can be checked against its heap before it is freed and
-// the whole set can be released at once.
+// Private heaps emulated on the C allocator (portable, no OS header): each
+// heap keeps the set of its live blocks, so a block can be checked against
+// its heap before it is freed and the whole set can be released at once.
 #include "platform/heap.h"
 
 #include <cstdlib>
