@@ -6,6 +6,9 @@
 //  - platform/sdl:   SDL2 window, OpenGL context, X11 box (Linux).
 //  - platform/win32: the Windows calls of the same names, passed through.
 //  - platform/null:  a scripted stand-in for unit tests (platform/null/null_platform.h).
+// The SDL and null backends share one emulation of the window manager
+// (classes, windows, posted messages, default handling, enumeration):
+// platform/emulated/window_manager.h.
 //
 // Every operation that can fail says so in its result, as its Windows
 // namesake does (0, nullptr or false), so each step of opening and closing

@@ -13,27 +13,9 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
-#include <mutex>
 
+#include "platform/emulated/window_manager.h"
 #include "platform/window.h"
-
-struct PlatformDCRec {
-  PlatformWindowRec* window;
-};
-
-struct PlatformWindowRec {
-  int number = 0;             // w<number> in the log
-  std::string className;
-  WindowProc proc = nullptr;
-  uint32_t style = 0;
-  bool alive = true;
-  bool visible = false;
-  bool enabled = true;
-  uint32_t thread = 0;
-  uint32_t process = 0;
-  int32_t format = 0;         // pixel format set, 0 = none
-  PlatformDCRec dc{nullptr};
-};
 
 struct PlatformGLRec {
   PlatformWindowRec* window;  // the window whose DC it was made for
@@ -42,25 +24,19 @@ struct PlatformGLRec {
 
 namespace {
 
-struct ClassRec {
-  std::string name;
-  WNDCLASSA data;
-};
-
 struct ScriptedMessage {
   MSG msg;
   bool toNewestWindow;  // hwnd filled in at delivery
 };
 
+// The null backend's own state; classes, windows and posted messages are
+// the shared window manager's (platform/emulated/window_manager.h).
 struct NullState {
   std::vector<std::string> calls;
   std::array<bool, static_cast<size_t>(NullStep::Count)> fail{};
   std::deque<int> answers;
-  std::vector<ClassRec> classes;
-  std::vector<std::unique_ptr<PlatformWindowRec>> windows;  // kept until reset: handles stay comparable
   std::vector<std::unique_ptr<PlatformGLRec>> contexts;
   PlatformGLRec* current = nullptr;
-  std::deque<MSG> posted;
   std::deque<ScriptedMessage> input;
   std::function<void(uint64_t)> idle;
   uint64_t emptyPasses = 0;
@@ -73,30 +49,24 @@ struct NullState {
 
 NullState state;
 constexpr uint64_t PassLimit = 100000;  // PlatformPeekMessage calls before NullPlatformPassLimit
-std::mutex postLock;  // PlatformPostMessage may come from another thread
 
 bool Failing(NullStep step) { return state.fail[static_cast<size_t>(step)]; }
 
-void Log(const char* format, ...) {
+void LogLine(const char* format, va_list args) {
   char line[512];
-  va_list args;
-  va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
   state.calls.emplace_back(line);
 }
 
-PlatformWindowRec* Live(WindowHandle window) {
-  for (auto& w : state.windows)
-    if (w.get() == window) return w->alive ? w.get() : nullptr;
-  return nullptr;
+void Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogLine(format, args);
+  va_end(args);
 }
 
-PlatformWindowRec* LiveDC(DeviceContextHandle dc) {
-  for (auto& w : state.windows)
-    if (&w->dc == dc && w->alive && w->dc.window) return w.get();
-  return nullptr;
-}
+PlatformWindowRec* Live(WindowHandle window) { return EmuLive(window); }
+PlatformWindowRec* LiveDC(DeviceContextHandle dc) { return EmuLiveDC(dc); }
 
 PlatformGLRec* LiveContext(RenderContextHandle rc) {
   for (auto& c : state.contexts)
@@ -104,47 +74,18 @@ PlatformGLRec* LiveContext(RenderContextHandle rc) {
   return nullptr;
 }
 
-PlatformWindowRec* NewestWindow() {
-  for (auto it = state.windows.rbegin(); it != state.windows.rend(); ++it)
-    if ((*it)->alive) return it->get();
-  return nullptr;
-}
-
-std::string Name(WindowHandle window) {
-  if (!window) return "-";
-  for (auto& w : state.windows)
-    if (w.get() == window) return "w" + std::to_string(w->number);
-  return "?";
-}
-
-ClassRec* FindClass(const char* name) {
-  if (!name) return nullptr;
-  for (auto& c : state.classes)
-    if (c.name == name) return &c;
-  return nullptr;
-}
+std::string Name(WindowHandle window) { return EmuWindowName(window); }
 
 // The frame a captioned window gets around its client area, in pixels.
 constexpr int32_t FrameSide = 8, FrameTop = 31;
 constexpr uint32_t WS_CAPTION = 0x00C00000u;
 
-intptr_t Send(PlatformWindowRec* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  return window->proc ? window->proc(window, message, wParam, lParam) : 0;
-}
-
 bool TakeMessage(MSG* message, uint32_t removeFlags) {
-  {
-    std::lock_guard guard(postLock);
-    if (!state.posted.empty()) {
-      *message = state.posted.front();
-      if (removeFlags & PM_REMOVE) state.posted.pop_front();
-      return true;
-    }
-  }
+  if (EmuTakePosted(message, removeFlags)) return true;
   if (!state.input.empty()) {
     ScriptedMessage& next = state.input.front();
     *message = next.msg;
-    if (next.toNewestWindow) message->hwnd = NewestWindow();
+    if (next.toNewestWindow) message->hwnd = EmuNewestWindow();
     if (removeFlags & PM_REMOVE) state.input.pop_front();
     return true;
   }
@@ -153,10 +94,26 @@ bool TakeMessage(MSG* message, uint32_t removeFlags) {
 
 }  // namespace
 
+// ---- hooks of the shared window manager -------------------------------------------
+
+// Minimising posts what Windows sends: deactivation with the minimised flag,
+// then WM_SIZE SIZE_MINIMIZED.
+void EmuBackendMinimise(PlatformWindowRec* w) {
+  EmuPost(w, WM_ACTIVATE, WA_INACTIVE | (uintptr_t{1} << 16), 0);
+  EmuPost(w, WM_SIZE, SIZE_MINIMIZED, 0);
+}
+
+void EmuBackendTrace(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogLine(format, args);
+  va_end(args);
+}
+
 // ---- test controls ----------------------------------------------------------------
 
 void NullPlatformReset() {
-  std::lock_guard guard(postLock);
+  EmuReset();
   state.~NullState();
   new (&state) NullState();
 }
@@ -182,11 +139,7 @@ void NullPlatformOnIdle(std::function<void(uint64_t)> hook) { state.idle = std::
 uint64_t NullPlatformPeekCount() { return state.peeks; }
 
 std::vector<MSG> NullPlatformPendingMessages() {
-  std::vector<MSG> out;
-  {
-    std::lock_guard guard(postLock);
-    out.assign(state.posted.begin(), state.posted.end());
-  }
+  std::vector<MSG> out = EmuPostedMessages();
   for (auto& s : state.input) out.push_back(s.msg);
   return out;
 }
@@ -205,7 +158,7 @@ bool NullPlatformFullscreen() { return state.fullscreen; }
 
 size_t NullPlatformLiveWindows() {
   size_t n = 0;
-  for (auto& w : state.windows) n += w->alive;
+  for (auto& w : EmuWindows()) n += w->alive;
   return n;
 }
 
@@ -254,24 +207,14 @@ uint16_t PlatformRegisterClass(const WNDCLASSA* c) {
   Log("RegisterClass(%s, 0x%x, icon %zu, cursor %zu, brush %zu)", c->lpszClassName ? c->lpszClassName : "-",
       c->style, c->hIcon, c->hCursor, c->hbrBackground);
   // A class needs a procedure, as with the real backends.
-  if (Failing(NullStep::RegisterClass) || !c->lpszClassName || !c->lpfnWndProc ||
-      FindClass(c->lpszClassName))
-    return 0;
-  state.classes.push_back({c->lpszClassName, *c});
-  return static_cast<uint16_t>(0xC000 + state.classes.size());
+  if (Failing(NullStep::RegisterClass)) return 0;
+  return EmuRegisterClass(c);
 }
 
 bool PlatformUnregisterClass(const char* className, ModuleHandle /*instance*/) {
   Log("UnregisterClass(%s)", className ? className : "-");
   if (Failing(NullStep::UnregisterClass)) return false;
-  for (auto it = state.classes.begin(); it != state.classes.end(); ++it) {
-    if (it->name != className) continue;
-    for (auto& w : state.windows)
-      if (w->alive && w->className == className) return false;
-    state.classes.erase(it);
-    return true;
-  }
-  return false;
+  return EmuUnregisterClass(className);
 }
 
 int32_t PlatformChangeDisplaySettings(const DEVMODEA* mode, uint32_t flags) {
@@ -312,24 +255,16 @@ WindowHandle PlatformCreateWindowEx(uint32_t exStyle, const char* className, con
                                     int32_t height, WindowHandle parent, ModuleHandle /*instance*/) {
   Log("CreateWindowEx(0x%x, %s, %s, 0x%x, %d, %d, %d, %d, %s)", exStyle, className ? className : "-",
       title ? title : "-", style, x, y, width, height, Name(parent).c_str());
-  ClassRec* windowClass = FindClass(className);
-  if (Failing(NullStep::CreateWindow) || !windowClass) return nullptr;
-  auto rec = std::make_unique<PlatformWindowRec>();
-  rec->number = static_cast<int>(state.windows.size()) + 1;
-  rec->className = className;
-  rec->proc = windowClass->data.lpfnWndProc;
-  rec->style = style;
-  rec->visible = (style & WS_VISIBLE) != 0;
-  rec->thread = PlatformGetCurrentThreadId();
-  rec->process = PlatformGetCurrentProcessId();
-  PlatformWindowRec* window = rec.get();
-  state.windows.push_back(std::move(rec));
+  if (Failing(NullStep::CreateWindow)) return nullptr;
+  std::unique_ptr<PlatformWindowRec> rec = EmuNewWindow(className, style);
+  if (!rec) return nullptr;
+  PlatformWindowRec* window = EmuAddWindow(std::move(rec));
   // A window created visible gets its size at once, before any GL context.
   if (window->visible) {
     bool framed = (style & WS_CAPTION) == WS_CAPTION;
     int32_t clientW = framed ? width - 2 * FrameSide : width;
     int32_t clientH = framed ? height - FrameTop - FrameSide : height;
-    Send(window, WM_SIZE, SIZE_RESTORED,
+    EmuSend(window, WM_SIZE, SIZE_RESTORED,
          static_cast<intptr_t>((clientW & 0xFFFF) | ((clientH & 0xFFFF) << 16)));
   }
   return window;
@@ -339,11 +274,8 @@ bool PlatformDestroyWindow(WindowHandle window) {
   Log("DestroyWindow(%s)", Name(window).c_str());
   PlatformWindowRec* w = Live(window);
   if (Failing(NullStep::DestroyWindow) || !w) return false;
-  w->alive = false;
   if (state.foreground == w) state.foreground = nullptr;
-  // Messages posted to it go with it, as on the real backends.
-  std::lock_guard guard(postLock);
-  std::erase_if(state.posted, [w](const MSG& m) { return m.hwnd == w; });
+  EmuRemoveWindow(w);
   return true;
 }
 
@@ -456,79 +388,19 @@ bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
   return false;
 }
 
-bool PlatformTranslateMessage(const MSG* message) {
-  // No character messages: the demo reads key codes only.
-  uint32_t m = message->message;
-  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
-}
-
-intptr_t PlatformDispatchMessage(const MSG* message) {
-  PlatformWindowRec* w = Live(message->hwnd);
-  if (!w) return 0;
-  return Send(w, message->message, message->wParam, message->lParam);
-}
-
-bool PlatformPostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard guard(postLock);
-  state.posted.push_back(MSG{window, message, wParam, lParam});
-  return true;
-}
-
-void PlatformPostQuitMessage(int32_t exitCode) {
-  Log("PostQuitMessage(%d)", exitCode);
-  PlatformPostMessage(nullptr, WM_QUIT, static_cast<uintptr_t>(exitCode), 0);
-}
-
-intptr_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  Log("DefWindowProc(%s, 0x%x, 0x%zx)", Name(window).c_str(), message, wParam);
-  PlatformWindowRec* w = Live(window);
-  if (!w) return 0;
-  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) return Send(w, WM_CLOSE, 0, 0), 0;
-  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
-    PlatformPostMessage(w, WM_ACTIVATE, WA_INACTIVE | (uintptr_t{1} << 16), 0);
-    PlatformPostMessage(w, WM_SIZE, SIZE_MINIMIZED, 0);
-    return 0;
-  }
-  if (message == WM_SYSKEYDOWN && wParam == VK_F4 && (lParam & KeyLParamAltDown))
-    return Send(w, WM_SYSCOMMAND, SC_CLOSE, 0), 0;
-  return 0;
-}
+// PlatformTranslateMessage, PlatformDispatchMessage, PlatformPostMessage,
+// PlatformPostQuitMessage and PlatformDefWindowProc: the shared window manager.
 
 // ---- requester services -------------------------------------------------------------------------------
 
-bool PlatformEnumWindows(WindowEnumProc visit, intptr_t lParam) {
-  std::vector<PlatformWindowRec*> order;
-  for (auto it = state.windows.rbegin(); it != state.windows.rend(); ++it)
-    if ((*it)->alive) order.push_back(it->get());
-  for (PlatformWindowRec* w : order)
-    if (!visit(w, lParam)) return false;
-  return true;
-}
-
-uint32_t PlatformGetWindowThreadProcessId(WindowHandle window, uint32_t* processId) {
-  PlatformWindowRec* w = Live(window);
-  if (processId) *processId = w ? w->process : 0;
-  return w ? w->thread : 0;
-}
+// PlatformEnumWindows and PlatformGetWindowThreadProcessId: the shared window manager.
 
 bool PlatformIsWindowVisible(WindowHandle window) {
   PlatformWindowRec* w = Live(window);
   return w && w->visible;
 }
 
-bool PlatformIsWindowEnabled(WindowHandle window) {
-  PlatformWindowRec* w = Live(window);
-  return w && w->enabled;
-}
-
-bool PlatformEnableWindow(WindowHandle window, bool enable) {
-  Log("EnableWindow(%s, %d)", Name(window).c_str(), enable ? 1 : 0);
-  PlatformWindowRec* w = Live(window);
-  if (!w) return false;
-  bool wasDisabled = !w->enabled;
-  w->enabled = enable;
-  return wasDisabled;
-}
+// PlatformIsWindowEnabled and PlatformEnableWindow: the shared window manager.
 
 WindowHandle PlatformGetForegroundWindow() { return state.foreground; }
 

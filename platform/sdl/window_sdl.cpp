@@ -14,17 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/emulated/window_manager.h"
 #include "platform/window.h"
-
-struct PlatformDCRec {
-  PlatformWindowRec* window;
-};
 
 // A pixel format this backend can set: buffering and depth-buffer bits.
 struct FormatChoice {
@@ -32,22 +27,17 @@ struct FormatChoice {
   int depthBits;
 };
 
-struct PlatformWindowRec {
+// The SDL backend's own part of a window (the rest is the shared window
+// manager's record, platform/emulated/window_manager.h).
+struct BackendWindowRec {
   SDL_Window* sdl = nullptr;
   uint32_t sdlId = 0;
-  std::string className;
-  WindowProc proc = nullptr;
   std::string title;
-  uint32_t style = 0;
   int32_t x = 0, y = 0, width = 0, height = 0;
   uint32_t sdlFlags = 0;       // flags the SDL window was created with
   int32_t createdFormat = 0;   // format the native window was made for
-  int32_t format = 0;          // format set with PlatformSetPixelFormat, 0 = none
-  bool enabled = true;
   bool minimised = false;
   intptr_t reportedSize = -1;  // lParam of the last WM_SIZE queued, -1 before the first
-  uint32_t thread = 0;
-  PlatformDCRec dc{nullptr};
 };
 
 struct PlatformGLRec {
@@ -56,11 +46,6 @@ struct PlatformGLRec {
 };
 
 namespace {
-
-struct ClassRec {
-  std::string name;
-  WNDCLASSA data;
-};
 
 struct TimerRec {
   PlatformWindowRec* window;
@@ -79,12 +64,8 @@ constexpr int32_t FormatCount = sizeof(Formats) / sizeof(Formats[0]);
 constexpr int MessageBoxAttempts = 3;
 constexpr uint32_t MessageBoxRetryMs = 100;
 
-std::vector<ClassRec> classes;
-std::vector<std::unique_ptr<PlatformWindowRec>> windows;  // creation order
 std::vector<std::unique_ptr<PlatformGLRec>> contexts;
 std::vector<TimerRec> timers;
-std::deque<MSG> queue;  // posted and translated messages, oldest first
-std::mutex queueLock;   // PlatformPostMessage may come from any thread
 int32_t cursorCounter = 0;
 bool fullscreenModeSet = false;  // a successful full-screen switch is in force
 SDL_DisplayMode fullscreenMode{};
@@ -127,19 +108,8 @@ bool EnsureVideo() {
   return videoReady;
 }
 
-PlatformWindowRec* Live(WindowHandle window) {
-  if (!window) return nullptr;
-  for (auto& w : windows)
-    if (w.get() == window) return w.get();
-  return nullptr;
-}
-
-PlatformWindowRec* LiveDC(DeviceContextHandle dc) {
-  if (!dc) return nullptr;
-  for (auto& w : windows)
-    if (&w->dc == dc && w->dc.window) return w.get();
-  return nullptr;
-}
+PlatformWindowRec* Live(WindowHandle window) { return EmuLive(window); }
+PlatformWindowRec* LiveDC(DeviceContextHandle dc) { return EmuLiveDC(dc); }
 
 PlatformGLRec* LiveContext(RenderContextHandle rc) {
   if (!rc) return nullptr;
@@ -149,15 +119,8 @@ PlatformGLRec* LiveContext(RenderContextHandle rc) {
 }
 
 PlatformWindowRec* BySdlId(uint32_t id) {
-  for (auto& w : windows)
-    if (w->sdlId == id) return w.get();
-  return nullptr;
-}
-
-ClassRec* FindClass(const char* name) {
-  if (!name) return nullptr;
-  for (auto& c : classes)
-    if (c.name == name) return &c;
+  for (auto& w : EmuWindows())
+    if (w->alive && w->own->sdlId == id) return w.get();
   return nullptr;
 }
 
@@ -177,9 +140,9 @@ void ApplyFormatAttributes(const FormatChoice& f) {
 int32_t CreateNativeWindow(PlatformWindowRec* w, int32_t format, bool alsoShallower) {
   for (int32_t f = format; f <= FormatCount; ++f) {
     ApplyFormatAttributes(Formats[f - 1]);
-    w->sdl = SDL_CreateWindow(w->title.c_str(), w->x, w->y, w->width, w->height, w->sdlFlags);
-    if (w->sdl) {
-      w->sdlId = SDL_GetWindowID(w->sdl);
+    w->own->sdl = SDL_CreateWindow(w->own->title.c_str(), w->own->x, w->own->y, w->own->width, w->own->height, w->own->sdlFlags);
+    if (w->own->sdl) {
+      w->own->sdlId = SDL_GetWindowID(w->own->sdl);
       return f;
     }
     if (!alsoShallower || Formats[f - 1].doubleBuffer != Formats[format - 1].doubleBuffer) break;
@@ -197,10 +160,9 @@ bool DriverOffers(int32_t format) {
   return true;
 }
 
-// Appends a message to the queue (any thread).
+// Appends a message for a live window to the queue.
 void Queue(PlatformWindowRec* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard guard(queueLock);
-  queue.push_back(MSG{w, message, wParam, lParam});
+  EmuPost(w, message, wParam, lParam);
 }
 
 intptr_t PackSize(int32_t width, int32_t height) {
@@ -261,12 +223,12 @@ void TranslateKey(const SDL_KeyboardEvent& e) {
 }
 
 void QueueSize(PlatformWindowRec* w, uintptr_t kind, intptr_t size) {
-  w->reportedSize = size;
+  w->own->reportedSize = size;
   Queue(w, WM_SIZE, kind, size);
 }
 
 void QueueActivate(PlatformWindowRec* w, uint16_t state) {
-  Queue(w, WM_ACTIVATE, state | (static_cast<uintptr_t>(w->minimised ? 1 : 0) << 16), 0);
+  Queue(w, WM_ACTIVATE, state | (static_cast<uintptr_t>(w->own->minimised ? 1 : 0) << 16), 0);
 }
 
 // Shown again after a minimise. Minimising reported a 0 x 0 client (the
@@ -275,9 +237,9 @@ void QueueActivate(PlatformWindowRec* w, uint16_t state) {
 // as minimised: the current client size (pixels) is queued as WM_SIZE
 // SIZE_RESTORED, then the activation, as Windows orders them.
 void Restore(PlatformWindowRec* w) {
-  w->minimised = false;
+  w->own->minimised = false;
   int width = 0, height = 0;
-  SDL_GetWindowSize(w->sdl, &width, &height);
+  SDL_GetWindowSize(w->own->sdl, &width, &height);
   QueueSize(w, SIZE_RESTORED, PackSize(width, height));
   QueueActivate(w, WA_ACTIVE);
 }
@@ -285,7 +247,7 @@ void Restore(PlatformWindowRec* w) {
 // True when SDL no longer counts the window as minimised although no
 // restore was seen for it (a restore SDL folded into showing the window).
 bool RestoredUnseen(PlatformWindowRec* w) {
-  return w->minimised && !(SDL_GetWindowFlags(w->sdl) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN));
+  return w->own->minimised && !(SDL_GetWindowFlags(w->own->sdl) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN));
 }
 
 void TranslateWindowEvent(const SDL_WindowEvent& e) {
@@ -298,13 +260,13 @@ void TranslateWindowEvent(const SDL_WindowEvent& e) {
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST: QueueActivate(w, WA_INACTIVE); break;
     case SDL_WINDOWEVENT_MINIMIZED:
-      if (w->minimised) break;
-      w->minimised = true;
+      if (w->own->minimised) break;
+      w->own->minimised = true;
       QueueSize(w, SIZE_MINIMIZED, 0);
       QueueActivate(w, WA_INACTIVE);
       break;
     case SDL_WINDOWEVENT_RESTORED:
-      if (w->minimised) Restore(w);
+      if (w->own->minimised) Restore(w);
       break;
     case SDL_WINDOWEVENT_SHOWN:
       if (RestoredUnseen(w)) Restore(w);
@@ -313,7 +275,7 @@ void TranslateWindowEvent(const SDL_WindowEvent& e) {
       // While minimised the client stays 0 x 0; Restore reports the size
       // then in force. A change to the size last reported is no change.
       intptr_t size = PackSize(e.data1, e.data2);
-      if (!w->minimised && size != w->reportedSize) QueueSize(w, SIZE_RESTORED, size);
+      if (!w->own->minimised && size != w->own->reportedSize) QueueSize(w, SIZE_RESTORED, size);
       break;
     }
     case SDL_WINDOWEVENT_CLOSE:
@@ -335,7 +297,7 @@ void PumpEvents() {
       case SDL_QUIT:
         // A termination request (SIGINT, SIGTERM): close the newest window
         // as its close button would, or end the loop when there is none.
-        if (!windows.empty()) Queue(windows.back().get(), WM_CLOSE, 0, 0);
+        if (PlatformWindowRec* newest = EmuNewestWindow()) Queue(newest, WM_CLOSE, 0, 0);
         else PlatformPostQuitMessage(0);
         break;
       default: break;
@@ -343,19 +305,14 @@ void PumpEvents() {
   }
 }
 
-bool TakeQueued(MSG* message, uint32_t removeFlags) {
-  std::lock_guard guard(queueLock);
-  if (queue.empty()) return false;
-  *message = queue.front();
-  if (removeFlags & PM_REMOVE) queue.pop_front();
-  return true;
-}
-
-intptr_t Send(PlatformWindowRec* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  return w->proc ? w->proc(w, message, wParam, lParam) : 0;
-}
+bool TakeQueued(MSG* message, uint32_t removeFlags) { return EmuTakePosted(message, removeFlags); }
 
 }  // namespace
+
+// ---- hooks of the shared window manager -------------------------------------------
+
+void EmuBackendMinimise(PlatformWindowRec* w) { SDL_MinimizeWindow(w->own->sdl); }
+void EmuBackendTrace(const char* /*format*/, ...) {}  // no call log here
 
 // ---- process ----------------------------------------------------------------------------
 
@@ -393,29 +350,18 @@ void PlatformInitCommonControls() { SetHints(); }
 
 // ---- class, display mode, cursor ----------------------------------------------------------
 
-uint16_t PlatformRegisterClass(const WNDCLASSA* c) {
-  if (!c || !c->lpszClassName || !c->lpfnWndProc || FindClass(c->lpszClassName)) return 0;
-  classes.push_back({c->lpszClassName, *c});
-  return static_cast<uint16_t>(0xC000 + classes.size());
-}
+uint16_t PlatformRegisterClass(const WNDCLASSA* c) { return EmuRegisterClass(c); }
 
 bool PlatformUnregisterClass(const char* className, ModuleHandle /*instance*/) {
-  for (auto it = classes.begin(); it != classes.end(); ++it) {
-    if (it->name != className) continue;
-    for (auto& w : windows)
-      if (w->className == className) return false;
-    classes.erase(it);
-    return true;
-  }
-  return false;
+  return EmuUnregisterClass(className);
 }
 
 int32_t PlatformChangeDisplaySettings(const DEVMODEA* mode, uint32_t /*flags*/) {
   if (!mode) {
     // Back to the desktop mode: every full-screen window becomes a plain one.
     fullscreenModeSet = false;
-    for (auto& w : windows)
-      if (w->sdl && (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_FULLSCREEN)) SDL_SetWindowFullscreen(w->sdl, 0);
+    for (auto& w : EmuWindows())
+      if (w->alive && (SDL_GetWindowFlags(w->own->sdl) & SDL_WINDOW_FULLSCREEN)) SDL_SetWindowFullscreen(w->own->sdl, 0);
     return DISP_CHANGE_SUCCESSFUL;
   }
   if (!EnsureVideo()) return DISP_CHANGE_FAILED;
@@ -443,10 +389,10 @@ int32_t PlatformChangeDisplaySettings(const DEVMODEA* mode, uint32_t /*flags*/) 
   fullscreenModeSet = true;
   // Windows that already exist in the popup style take the mode now; a
   // window created later takes it at creation.
-  for (auto& w : windows) {
-    if (w->sdl && (w->style & WS_POPUP)) {
-      SDL_SetWindowDisplayMode(w->sdl, &fullscreenMode);
-      SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN);
+  for (auto& w : EmuWindows()) {
+    if (w->alive && (w->style & WS_POPUP)) {
+      SDL_SetWindowDisplayMode(w->own->sdl, &fullscreenMode);
+      SDL_SetWindowFullscreen(w->own->sdl, SDL_WINDOW_FULLSCREEN);
     }
   }
   return DISP_CHANGE_SUCCESSFUL;
@@ -469,31 +415,27 @@ bool PlatformAdjustWindowRectEx(RECT* rect, uint32_t /*style*/, bool /*hasMenu*/
 WindowHandle PlatformCreateWindowEx(uint32_t /*exStyle*/, const char* className, const char* title,
                                     uint32_t style, int32_t x, int32_t y, int32_t width,
                                     int32_t height, WindowHandle /*parent*/, ModuleHandle /*instance*/) {
-  ClassRec* windowClass = FindClass(className);
-  if (!windowClass || width <= 0 || height <= 0 || !EnsureVideo()) return nullptr;
-  auto rec = std::make_unique<PlatformWindowRec>();
-  rec->className = className;
-  rec->proc = windowClass->data.lpfnWndProc;
-  rec->title = title ? title : "";
-  rec->style = style;
-  rec->x = x;
-  rec->y = y;
-  rec->width = width;
-  rec->height = height;
-  rec->thread = PlatformGetCurrentThreadId();
-  rec->sdlFlags = SDL_WINDOW_OPENGL | ((style & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN);
+  if (!EmuFindClass(className) || width <= 0 || height <= 0 || !EnsureVideo()) return nullptr;
+  std::unique_ptr<PlatformWindowRec> rec = EmuNewWindow(className, style);
+  rec->own = {new BackendWindowRec, [](BackendWindowRec* own) { delete own; }};
+  rec->own->title = title ? title : "";
+  rec->own->x = x;
+  rec->own->y = y;
+  rec->own->width = width;
+  rec->own->height = height;
+  rec->own->sdlFlags = SDL_WINDOW_OPENGL | ((style & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN);
   if (style & WS_POPUP) {
-    rec->sdlFlags |= SDL_WINDOW_BORDERLESS;
-    if (fullscreenModeSet) rec->sdlFlags |= SDL_WINDOW_FULLSCREEN;
+    rec->own->sdlFlags |= SDL_WINDOW_BORDERLESS;
+    if (fullscreenModeSet) rec->own->sdlFlags |= SDL_WINDOW_FULLSCREEN;
   } else {
-    rec->sdlFlags |= SDL_WINDOW_RESIZABLE;
+    rec->own->sdlFlags |= SDL_WINDOW_RESIZABLE;
   }
   // The native window is made for the deepest double-buffered format the
   // driver has; PlatformSetPixelFormat remakes it only if asked for another.
-  rec->createdFormat = CreateNativeWindow(rec.get(), 1, true);
-  if (rec->createdFormat == 0) return nullptr;
-  if (rec->sdlFlags & SDL_WINDOW_FULLSCREEN) SDL_SetWindowDisplayMode(rec->sdl, &fullscreenMode);
-  windows.push_back(std::move(rec));
+  rec->own->createdFormat = CreateNativeWindow(rec.get(), 1, true);
+  if (rec->own->createdFormat == 0) return nullptr;
+  if (rec->own->sdlFlags & SDL_WINDOW_FULLSCREEN) SDL_SetWindowDisplayMode(rec->own->sdl, &fullscreenMode);
+  PlatformWindowRec* window = EmuAddWindow(std::move(rec));
   // SDL applies a hidden cursor to its windows only when the state
   // changes: flip it so the new window gets the blank cursor at once,
   // not first when the pointer next enters it.
@@ -501,7 +443,7 @@ WindowHandle PlatformCreateWindowEx(uint32_t /*exStyle*/, const char* className,
     SDL_ShowCursor(SDL_ENABLE);
     SDL_ShowCursor(SDL_DISABLE);
   }
-  return windows.back().get();
+  return window;
 }
 
 bool PlatformDestroyWindow(WindowHandle window) {
@@ -510,34 +452,31 @@ bool PlatformDestroyWindow(WindowHandle window) {
   std::erase_if(timers, [w](const TimerRec& t) { return t.window == w; });
   for (auto& c : contexts)
     if (c->window == w) c->window = nullptr;  // the context outlives its window, unusable
-  SDL_DestroyWindow(w->sdl);
-  {
-    std::lock_guard guard(queueLock);
-    std::erase_if(queue, [w](const MSG& m) { return m.hwnd == w; });
-  }
-  std::erase_if(windows, [w](const auto& each) { return each.get() == w; });
+  SDL_DestroyWindow(w->own->sdl);
+  EmuRemoveWindow(w);
+  w->own.reset();
   return true;
 }
 
 bool PlatformShowWindow(WindowHandle window, int command) {
   PlatformWindowRec* w = Live(window);
   if (!w) return false;
-  bool was = (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) != 0;
-  if (command == 0) SDL_HideWindow(w->sdl);
-  else SDL_ShowWindow(w->sdl);
+  bool was = (SDL_GetWindowFlags(w->own->sdl) & SDL_WINDOW_SHOWN) != 0;
+  if (command == 0) SDL_HideWindow(w->own->sdl);
+  else SDL_ShowWindow(w->own->sdl);
   return was;
 }
 
 bool PlatformSetForegroundWindow(WindowHandle window) {
   PlatformWindowRec* w = Live(window);
   if (!w) return false;
-  SDL_RaiseWindow(w->sdl);
+  SDL_RaiseWindow(w->own->sdl);
   return true;
 }
 
 WindowHandle PlatformSetFocus(WindowHandle window) {
   WindowHandle before = PlatformGetForegroundWindow();
-  if (PlatformWindowRec* w = Live(window)) SDL_SetWindowInputFocus(w->sdl);
+  if (PlatformWindowRec* w = Live(window)) SDL_SetWindowInputFocus(w->own->sdl);
   return before;
 }
 
@@ -566,7 +505,7 @@ int32_t PlatformChoosePixelFormat(DeviceContextHandle dc, const PIXELFORMATDESCR
   for (int32_t f = 1; f <= FormatCount; ++f) {
     const FormatChoice& choice = Formats[f - 1];
     if (choice.doubleBuffer != wantDouble || choice.depthBits > std::max<int>(r->cDepthBits, 16)) continue;
-    if (f == w->createdFormat || DriverOffers(f)) return f;
+    if (f == w->own->createdFormat || DriverOffers(f)) return f;
   }
   return 0;
 }
@@ -574,17 +513,17 @@ int32_t PlatformChoosePixelFormat(DeviceContextHandle dc, const PIXELFORMATDESCR
 bool PlatformSetPixelFormat(DeviceContextHandle dc, int32_t format, const PIXELFORMATDESCRIPTOR* /*r*/) {
   PlatformWindowRec* w = LiveDC(dc);
   if (!w || w->format != 0 || format < 1 || format > FormatCount) return false;
-  if (format != w->createdFormat) {
+  if (format != w->own->createdFormat) {
     // A GL window's visual is fixed when the native window is made: make it
     // again, in the same place, for this format.
-    SDL_Window* old = w->sdl;
-    w->sdl = nullptr;
+    SDL_Window* old = w->own->sdl;
+    w->own->sdl = nullptr;
     if (CreateNativeWindow(w, format, false) == 0) {
-      w->sdl = old;
+      w->own->sdl = old;
       return false;
     }
     SDL_DestroyWindow(old);
-    w->createdFormat = format;
+    w->own->createdFormat = format;
   }
   w->format = format;
   return true;
@@ -623,7 +562,7 @@ RenderContextHandle PlatformCreateContext(DeviceContextHandle dc) {
   SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
   SDL_GLContext previous = SDL_GL_GetCurrentContext();
   ApplyFormatAttributes(Formats[w->format - 1]);
-  SDL_GLContext context = SDL_GL_CreateContext(w->sdl);
+  SDL_GLContext context = SDL_GL_CreateContext(w->own->sdl);
   if (!context) return nullptr;
   PinGLDriver();
   // SDL makes a new context current; creating one changes nothing here.
@@ -637,7 +576,7 @@ bool PlatformMakeCurrent(DeviceContextHandle dc, RenderContextHandle rc) {
   PlatformWindowRec* w = LiveDC(dc);
   PlatformGLRec* c = LiveContext(rc);
   if (!w || !c || c->window != w) return false;
-  return SDL_GL_MakeCurrent(w->sdl, c->context) == 0;
+  return SDL_GL_MakeCurrent(w->own->sdl, c->context) == 0;
 }
 
 bool PlatformDeleteContext(RenderContextHandle rc) {
@@ -652,7 +591,7 @@ bool PlatformDeleteContext(RenderContextHandle rc) {
 bool PlatformSwapBuffers(DeviceContextHandle dc) {
   PlatformWindowRec* w = LiveDC(dc);
   if (!w || w->format == 0) return false;
-  SDL_GL_SwapWindow(w->sdl);
+  SDL_GL_SwapWindow(w->own->sdl);
   return true;
 }
 
@@ -693,79 +632,26 @@ bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
   return false;
 }
 
-bool PlatformTranslateMessage(const MSG* message) {
-  // No character messages: the demo reads key codes only.
-  uint32_t m = message->message;
-  return m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP;
-}
-
-intptr_t PlatformDispatchMessage(const MSG* message) {
-  PlatformWindowRec* w = Live(message->hwnd);
-  return w ? Send(w, message->message, message->wParam, message->lParam) : 0;
-}
-
-bool PlatformPostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  Queue(window, message, wParam, lParam);
-  return true;
-}
-
-void PlatformPostQuitMessage(int32_t exitCode) {
-  PlatformPostMessage(nullptr, WM_QUIT, static_cast<uintptr_t>(exitCode), 0);
-}
-
-intptr_t PlatformDefWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  PlatformWindowRec* w = Live(window);
-  if (!w) return 0;
-  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
-    Send(w, WM_CLOSE, 0, 0);
-  } else if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
-    SDL_MinimizeWindow(w->sdl);
-  } else if (message == WM_SYSKEYDOWN && wParam == VK_F4 && (lParam & KeyLParamAltDown)) {
-    Send(w, WM_SYSCOMMAND, SC_CLOSE, 0);
-  }
-  return 0;
-}
+// PlatformTranslateMessage, PlatformDispatchMessage, PlatformPostMessage,
+// PlatformPostQuitMessage and PlatformDefWindowProc: the shared window manager.
 
 // ---- requester services -------------------------------------------------------------------------------
 
-bool PlatformEnumWindows(WindowEnumProc visit, intptr_t lParam) {
-  std::vector<PlatformWindowRec*> order;
-  for (auto it = windows.rbegin(); it != windows.rend(); ++it) order.push_back(it->get());
-  for (PlatformWindowRec* w : order)
-    if (Live(w) && !visit(w, lParam)) return false;
-  return true;
-}
-
-uint32_t PlatformGetWindowThreadProcessId(WindowHandle window, uint32_t* processId) {
-  PlatformWindowRec* w = Live(window);
-  if (processId) *processId = w ? PlatformGetCurrentProcessId() : 0;
-  return w ? w->thread : 0;
-}
+// PlatformEnumWindows and PlatformGetWindowThreadProcessId: the shared window manager.
 
 bool PlatformIsWindowVisible(WindowHandle window) {
   PlatformWindowRec* w = Live(window);
-  return w && (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) && !(SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_HIDDEN);
+  return w && (SDL_GetWindowFlags(w->own->sdl) & SDL_WINDOW_SHOWN) && !(SDL_GetWindowFlags(w->own->sdl) & SDL_WINDOW_HIDDEN);
 }
 
-bool PlatformIsWindowEnabled(WindowHandle window) {
-  PlatformWindowRec* w = Live(window);
-  return w && w->enabled;
-}
-
-bool PlatformEnableWindow(WindowHandle window, bool enable) {
-  PlatformWindowRec* w = Live(window);
-  if (!w) return false;
-  bool wasDisabled = !w->enabled;
-  w->enabled = enable;
-  return wasDisabled;
-}
+// PlatformIsWindowEnabled and PlatformEnableWindow: the shared window manager.
 
 WindowHandle PlatformGetForegroundWindow() {
   if (!videoReady) return nullptr;
   SDL_Window* focus = SDL_GetKeyboardFocus();
   if (!focus) return nullptr;
-  for (auto& w : windows)
-    if (w->sdl == focus) return w.get();
+  for (auto& w : EmuWindows())
+    if (w->alive && w->own->sdl == focus) return w.get();
   return nullptr;
 }
 
@@ -783,7 +669,7 @@ int PlatformMessageBox(WindowHandle owner, const char* text, const char* title, 
   PlatformWindowRec* w = Live(owner);
   SDL_MessageBoxData box{};
   box.flags = SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;  // no icon
-  box.window = w ? w->sdl : nullptr;
+  box.window = w ? w->own->sdl : nullptr;
   box.title = title ? title : "";
   box.message = text ? text : "";
   box.numbuttons = yesNo ? 2 : 1;

@@ -255,6 +255,10 @@ TEST_F(WindowContract, DefaultHandlingClosesOnSysCloseAndAltF4Only) {
   PlatformDefWindowProc(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   ASSERT_EQ(SeenOf(WM_CLOSE).size(), 1u) << "SC_CLOSE sends WM_CLOSE at once";
   seen.clear();
+  // The low four bits of a system command are the system's own.
+  PlatformDefWindowProc(window, WM_SYSCOMMAND, SC_CLOSE | 2, 0);
+  ASSERT_EQ(SeenOf(WM_CLOSE).size(), 1u) << "SC_CLOSE with low bits set";
+  seen.clear();
   // Alt+F4 asks for SC_CLOSE: at once or through the queue (Windows posts it).
   PlatformDefWindowProc(window, WM_SYSKEYDOWN, VK_F4, KeyLParamAltDown);
   ASSERT_TRUE(PumpUntilSeen(WM_CLOSE, 1000));
@@ -322,6 +326,60 @@ TEST_F(WindowContract, ADestroyedWindowsMessagesNeverReachItsProcedure) {
     PlatformDispatchMessage(&m);
   }
   EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(WindowContract, PostingNeedsALiveWindowOrNoneAndAThreadMessageReachesNoProcedure) {
+  WindowHandle gone = NewWindow(WS_POPUP);
+  ASSERT_NE(gone, nullptr);
+  ASSERT_TRUE(PlatformDestroyWindow(gone));
+  EXPECT_FALSE(PlatformPostMessage(gone, 0x403, 0, 0)) << "PostMessage to a destroyed window fails";
+  ASSERT_TRUE(PlatformPostMessage(nullptr, 0x404, 5, 6)) << "a message for the thread";
+  MSG m;
+  bool threadMessage = false;
+  while (PlatformPeekMessage(&m, PM_REMOVE)) {
+    EXPECT_NE(m.message, 0x403u);
+    if (m.message != 0x404) continue;
+    threadMessage = true;
+    EXPECT_EQ(m.hwnd, nullptr);
+    EXPECT_EQ(m.wParam, 5u);
+    EXPECT_EQ(PlatformDispatchMessage(&m), 0) << "no window to dispatch to";
+  }
+  EXPECT_TRUE(threadMessage);
+  // Neither reached a procedure (Windows may send the others system messages).
+  EXPECT_TRUE(SeenOf(0x403).empty());
+  EXPECT_TRUE(SeenOf(0x404).empty());
+  // A destroyed window is no longer listed, enabled or owned.
+  std::vector<WindowHandle> listed;
+  PlatformEnumWindows(
+      [](WindowHandle w, intptr_t list) {
+        reinterpret_cast<std::vector<WindowHandle>*>(list)->push_back(w);
+        return true;
+      },
+      reinterpret_cast<intptr_t>(&listed));
+  for (WindowHandle w : listed) EXPECT_NE(w, gone);
+  EXPECT_FALSE(PlatformEnableWindow(gone, true));
+  EXPECT_FALSE(PlatformIsWindowEnabled(gone));
+  EXPECT_EQ(PlatformGetWindowThreadProcessId(gone, nullptr), 0u);
+}
+
+TEST_F(WindowContract, AnUnregisteredClassIsGoneAndItsNameFreeAgain) {
+  EXPECT_FALSE(PlatformUnregisterClass("ContractNeverRegistered", PlatformGetModuleHandle()));
+  WNDCLASSA other{};
+  other.lpfnWndProc = RecordingProc;
+  other.hInstance = PlatformGetModuleHandle();
+  other.lpszClassName = "ContractOther";
+  ASSERT_NE(PlatformRegisterClass(&other), 0);
+  EXPECT_TRUE(PlatformUnregisterClass("ContractOther", PlatformGetModuleHandle()));
+  EXPECT_FALSE(PlatformUnregisterClass("ContractOther", PlatformGetModuleHandle())) << "twice";
+  EXPECT_EQ(PlatformCreateWindowEx(0, "ContractOther", "t", WS_POPUP, 0, 0, 8, 8, nullptr,
+                                   PlatformGetModuleHandle()),
+            nullptr);
+  ASSERT_NE(PlatformRegisterClass(&other), 0) << "the name is free again";
+  WindowHandle w = PlatformCreateWindowEx(0, "ContractOther", "t", WS_POPUP, 0, 0, 8, 8, nullptr,
+                                          PlatformGetModuleHandle());
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(PlatformDestroyWindow(w));
+  EXPECT_TRUE(PlatformUnregisterClass("ContractOther", PlatformGetModuleHandle()));
 }
 
 TEST_F(WindowContract, RequesterServicesSeeTheThreadsWindows) {

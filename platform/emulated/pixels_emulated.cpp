@@ -1,9 +1,10 @@
-// Pixel store: bitmaps, memory device contexts, brushes, pens and icons held
-// in ordinary memory. Each bitmap keeps one 32-bit word per pixel holding the
-// pixel in the bitmap's own format (a COLORREF for 24/32 bits, a 5-6-5 value
-// for 16 bits, 0/1 for monochrome), so reads widen exactly as the display
-// format would. DIB rows come plain, as bit fields or run-length coded;
-// icon images come as DIBs or as PNG files (decoded with libpng).
+// Emulated GDI-like pixel store (portable, no OS header): bitmaps, memory
+// device contexts, brushes, pens and icons held in ordinary memory. Each
+// bitmap keeps one 32-bit word per pixel holding the pixel in the bitmap's
+// own format (a COLORREF for 24/32 bits, a 5-6-5 value for 16 bits, 0/1 for
+// monochrome), so reads widen exactly as the display format would. DIB rows
+// come plain, as bit fields or run-length coded; icon images come as DIBs or
+// as PNG files (decoded with libpng).
 #if ZEPHYRA_PIXELS_PNG
 #include <png.h>
 #endif

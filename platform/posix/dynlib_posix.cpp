@@ -1,4 +1,4 @@
-// Shared-library loading with dlopen/dlsym for Linux and other Unix systems.
+// Shared-library loading with POSIX dlopen/dlsym (Linux and other Unix systems).
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-// Millisecond tick count and sleep on the monotonic clock.
+// Millisecond tick count and sleep on the POSIX monotonic clock (clock_gettime, nanosleep).
 #include <ctime>
 
 #include "platform/clock.h"
