@@ -148,6 +148,10 @@ struct Library {
 
   std::atomic<uint32_t> HeardPosition{0};  // order | row << 16 of the last row delivered
   std::atomic<uint64_t> HeardFrame{0};
+  // The largest position BASSMOD_MusicGetSample has answered (EventLock):
+  // a new anchor from the device may sit a little behind the clock's
+  // extrapolation, and what was heard must not go back.
+  uint64_t HeardAnswered = 0;
 };
 
 // Created on first use and deleted when the library unloads, so that no
@@ -529,6 +533,10 @@ uint32_t BASSMOD_MusicLoad(uint32_t mem, const void* file, uint32_t offset, uint
   std::fill(std::begin(L.LastInstrument), std::end(L.LastInstrument), 0);
   L.HeardPosition = 0;
   L.HeardFrame = 0;
+  {
+    std::lock_guard<std::mutex> lock(L.EventLock);
+    L.HeardAnswered = 0;
+  }
   L.Loaded = true;
   return Succeed();
 }
@@ -621,7 +629,10 @@ uint64_t BASSMOD_MusicGetSample() {
   int64_t heard = static_cast<int64_t>(L.AnchorFrame) - static_cast<int64_t>(L.OutputLatencyFrames) +
                   since * static_cast<int64_t>(L.Frequency) / 1000000000;
   int64_t rendered = static_cast<int64_t>(L.AnchorFrame) + DeviceBufferFrames;
-  return static_cast<uint64_t>(std::clamp<int64_t>(heard, 0, rendered));
+  heard = std::clamp<int64_t>(heard, 0, rendered);
+  // Never before a sync already delivered, nor before an earlier answer.
+  L.HeardAnswered = std::max({static_cast<uint64_t>(heard), L.HeardFrame.load(), L.HeardAnswered});
+  return L.HeardAnswered;
 }
 
 uint32_t BASSMOD_Free() {
