@@ -113,6 +113,9 @@ struct DibLayout {
 // Width 1..PixelStoreMaxSide and height magnitude 1..PixelStoreMaxSide.
 // False for anything else.
 bool DibDescribe(const void* info, size_t infoSize, DibLayout* out);
+// A channel mask split into its lowest bit and its width in bits (0 and 0
+// for an empty mask); false when the mask's bits are not contiguous.
+bool DibSplitMask(uint32_t mask, int* shift, int* bits);
 
 // Display depth in bits per pixel for bitmaps made from now on: 16 (full
 // screen, 5-6-5), 24 or 32 (a window). The shell calls it when the display
