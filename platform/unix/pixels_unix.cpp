@@ -341,7 +341,7 @@ PixelObjectRec* IconFromPng(const uint8_t* bits, uint32_t size, int cx, int cy) 
   }
   return icon;
 #else
-  // A build without libpng (the Windows cross build) declines PNG icons.
+  // A build without libpng declines PNG icons.
   (void)bits, (void)size, (void)cx, (void)cy;
   return nullptr;
 #endif
