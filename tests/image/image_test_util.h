@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,6 @@
 #ifdef _WIN32
 #include <process.h>
 
-#include <chrono>
 #include <thread>
 #else
 #include <unistd.h>
@@ -199,7 +199,11 @@ inline HostFile NewHostFile(const char* tag) {
   const long pid = long(getpid());
 #endif
   HostFile f;
-  f.host = std::string("/tmp/zephyra-image-") + tag + "-" + std::to_string(pid) + "-" + std::to_string(counter++);
+  // The clock too: Wine gives its processes small ids that repeat from run
+  // to run, and a host program outliving its test must not meet the next.
+  const long long now = std::chrono::steady_clock::now().time_since_epoch().count();
+  f.host = std::string("/tmp/zephyra-image-") + tag + "-" + std::to_string(pid) + "-" + std::to_string(now) + "-" +
+           std::to_string(counter++);
 #ifdef _WIN32
   f.local = "Z:" + f.host;
 #else
