@@ -1,12 +1,17 @@
-// Pixel store: a stand-in for the display's drawing objects that the image
-// code works with — display-compatible bitmaps, memory device contexts,
-// brushes, pens and icons — under their familiar Windows names.
+// Pixel store: the display's drawing objects that the image code works
+// with — display-compatible bitmaps, memory device contexts, brushes, pens
+// and icons — under their familiar Windows names. On Windows they are the
+// system's GDI objects (platform/win32/pixels_win32.cpp); elsewhere an
+// emulation in memory (platform/emulated/pixels_emulated.cpp). Where the system's
+// answers differ from the emulation's, the Windows meaning is given below.
 //
 // Bitmaps take the display depth in force when they are made:
 //  - 32 or 24 bits (a window on a true-colour desktop): 8 bits per channel.
 //  - 16 bits (full-screen mode): 5-6-5; channels are truncated on store and
 //    widened back to 8 bits on read by repeating their top bits, e.g. a 5-bit
 //    red r reads as (r << 3) | (r >> 2), a 6-bit green g as (g << 2) | (g >> 4).
+//    On Windows the layout is the display driver's: Wine's is 5-5-5 (green
+//    too reads as (g << 3) | (g >> 2)).
 // Colours are COLORREF values: red in bits 0-7, green 8-15, blue 16-23.
 //
 // Every handle is checked against the set of live objects, so a stale or
@@ -113,13 +118,23 @@ struct DibLayout {
 // Width 1..PixelStoreMaxSide and height magnitude 1..PixelStoreMaxSide.
 // False for anything else.
 bool DibDescribe(const void* info, size_t infoSize, DibLayout* out);
+// A channel mask split into its lowest bit and its width in bits (0 and 0
+// for an empty mask); false when the mask's bits are not contiguous.
+bool DibSplitMask(uint32_t mask, int* shift, int* bits);
 
 // Display depth in bits per pixel for bitmaps made from now on: 16 (full
 // screen, 5-6-5), 24 or 32 (a window). The shell calls it when the display
 // mode is set. False, and nothing changes, for any other value. Starts at 32.
+// On Windows the depth is the display's own (GetDeviceCaps BITSPIXEL of a
+// display DC), and setting one changes the display only when it must: 24
+// and 32 both mean true colour, which any depth of 24 bits or more already
+// is (else the display goes back to its registry mode, ChangeDisplaySettingsA
+// (NULL, 0)); 16 is a temporary full-screen change (CDS_FULLSCREEN) at the
+// current size. True when the display then has the depth asked for.
 bool PixelStoreSetDisplayDepth(int bits);
 int PixelStoreDisplayDepth();
-// Live objects and device contexts, stock objects not counted (for leak tests).
+// Live objects and device contexts, stock objects not counted (for leak
+// tests). On Windows: those made through this header and not yet deleted.
 size_t PixelStoreLiveObjects();
 
 // Device contexts. CreateDCA accepts only the driver "DISPLAY". A new DC has
@@ -162,6 +177,9 @@ int FillRect(GdiDC dc, const RECT* rect, GdiHandle brush);
 // packed header with its colour table or masks; bits/bitsSize: the rows.
 // Answers the lines stored, 0 when the DIB is refused or its rows would
 // reach past bitsSize. Only DIB_RGB_COLORS. dc may be nullptr.
+// On Windows (Wine's GDI) a top-down DIB's start line is counted from the
+// bottom as for a bottom-up one, and a run-length stream is stored whole
+// whatever band is asked for (the answer is then the DIB's height).
 // Run-length bits (BI_RLE8, BI_RLE4) are read up to bitsSize (or biSizeImage
 // when that is smaller and not 0): encoded runs, end-of-line, end-of-bitmap,
 // delta and absolute escapes. Pixels the stream never reaches keep what the
@@ -186,6 +204,11 @@ COLORREF GetPixel(GdiDC dc, int32_t x, int32_t y);
 //    and its mask is set where alpha is 0.
 // Only icons (fIcon non-zero) and version 0x30000; cx/cy 0 or the image's own
 // size (no resampling). nullptr when refused.
+// On Windows the system decodes both (PNG too: Windows Vista and later, and
+// Wine 8) after the DIB's header, table and colour rows are checked against
+// size; it stretches the image to cx x cy when those differ, takes a 32-bit
+// image with neither mask rows nor alpha (an opaque icon), and Wine's mask of
+// a PNG image is set wherever alpha is below 255.
 GdiHandle CreateIconFromResourceEx(const uint8_t* bits, uint32_t size, int fIcon,
                                    uint32_t version, int cx, int cy, uint32_t flags);
 GdiHandle CreateIconFromResource(const uint8_t* bits, uint32_t size, int fIcon, uint32_t version);
@@ -193,5 +216,7 @@ GdiHandle CreateIconFromResource(const uint8_t* bits, uint32_t size, int fIcon, 
 bool GetIconInfo(GdiHandle icon, ICONINFO* info);
 bool DestroyIcon(GdiHandle icon);
 // Alpha (0-255) of a 32-bit icon's pixel, 255 for icons without alpha,
-// -1 outside or for anything but an icon.
+// -1 outside or for anything but an icon. On Windows read from the colour
+// bitmap of GetIconInfo through GetDIBits at 32 bits (a colour bitmap of
+// fewer bits, or one whose alpha is 0 throughout, has none).
 int IconAlphaAt(GdiHandle icon, int32_t x, int32_t y);

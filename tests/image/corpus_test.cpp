@@ -28,7 +28,7 @@ TEST_F(CorpusTest, EveryCorpusFileDecodesWithoutFault) {
       std::unique_ptr<uint8_t[]> exact(new uint8_t[data.size() ? data.size() : 1]);
       std::copy(data.begin(), data.end(), exact.get());
       const bool decoded = DecodeImageFromMemory(1, exact.get(), data.size()) != 0;
-      if (!decoded) std::printf("declined at depth %d: %s\n", depth, path.filename().c_str());
+      if (!decoded) std::printf("declined at depth %d: %s\n", depth, path.filename().string().c_str());
       if (decoded) {
         ++made;
         const ImageRecord* r = LookupImage(1);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,13 @@
 #include <set>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <process.h>
+
+#include <thread>
+#else
+#include <unistd.h>
+#endif
 
 #include "image/image.h"
 #include "image/jpeg_decoder.h"
@@ -176,18 +184,103 @@ struct Picture {
   Rgb At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
 };
 
+// A scratch file under the host's /tmp: its name for this program (on
+// Windows, under Wine, through the Z: drive that maps the host's root) and
+// for the host's shell.
+struct HostFile {
+  std::string local, host;
+};
+inline HostFile NewHostFile(const char* tag) {
+  static int counter = 0;
+#ifdef _WIN32
+  const long pid = long(_getpid());
+#else
+  const long pid = long(getpid());
+#endif
+  HostFile f;
+  // The clock too: Wine gives its processes small ids that repeat from run
+  // to run, and a host program outliving its test must not meet the next.
+  const long long now = std::chrono::steady_clock::now().time_since_epoch().count();
+  f.host = std::string("/tmp/zephyra-image-") + tag + "-" + std::to_string(pid) + "-" + std::to_string(now) + "-" +
+           std::to_string(counter++);
+#ifdef _WIN32
+  f.local = "Z:" + f.host;
+#else
+  f.local = f.host;
+#endif
+  return f;
+}
+
+inline bool WriteFile(const std::string& path, const Bytes& bytes) {
+  FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && written;
+}
+
+// Runs a command of the host's shell and answers its standard output; false
+// when it cannot run or exits with a non-zero status. On Windows (under
+// Wine) the command runs as a host program through "start /unix" (Wine's
+// way to start one), writing its output and status to files, since Wine's
+// pipes reach only Windows programs.
+inline bool HostCommand(const std::string& command, Bytes* output) {
+  output->clear();
+#ifdef _WIN32
+  const HostFile script = NewHostFile("cmd"), out = NewHostFile("out"), status = NewHostFile("rc");
+  // The status is written last and renamed into place whole: its file
+  // appearing means the output is complete.
+  const std::string text = "{ " + command + "\n} > '" + out.host + "'\necho $? > '" + status.host +
+                           ".part'\nmv '" + status.host + ".part' '" + status.host + "'\n";
+  bool ok = WriteFile(script.local, Bytes(text.begin(), text.end())) &&
+            std::system(("start /unix /bin/sh " + script.host).c_str()) == 0;
+  // Wine's start does not wait for a host program (its /wait has no
+  // process to wait on): the status file is awaited instead, up to 120 s.
+  Bytes rc;
+  for (int waited = 0; ok && waited < 12000; ++waited) {
+    rc = ReadFile(status.local);
+    if (!rc.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ok = ok && rc.size() >= 1 && rc[0] == '0' && (rc.size() == 1 || rc[1] == '\n');
+  *output = ReadFile(out.local);
+  std::remove(script.local.c_str());
+  std::remove(out.local.c_str());
+  std::remove(status.local.c_str());
+  return ok;
+#else
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return false;
+  uint8_t chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output->insert(output->end(), chunk, chunk + n);
+  return pclose(pipe) == 0;
+#endif
+}
+
+// The host's name of a file this program names `path`.
+inline std::string HostPath(const std::string& path) {
+#ifdef _WIN32
+  if (path.size() > 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') return path.substr(2);
+#endif
+  return path;
+}
+
 inline Picture DjpegDecode(const std::string& path) {
   Picture p;
-  const std::string command = "djpeg -dct int -rgb -pnm '" + path + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return p;
-  int maxval = 0;
-  if (std::fscanf(pipe, "P6 %d %d %d", &p.width, &p.height, &maxval) == 3 && maxval == 255) {
-    std::fgetc(pipe);  // the one whitespace byte after the header
-    p.pixels.resize(size_t(p.width) * size_t(p.height));
-    if (std::fread(p.pixels.data(), 3, p.pixels.size(), pipe) != p.pixels.size()) p.pixels.clear();
-  }
-  pclose(pipe);
+  Bytes out;
+  if (!HostCommand("djpeg -dct int -rgb -pnm '" + HostPath(path) + "'", &out)) return p;
+  // "P6 width height 255", one whitespace byte, then the rows.
+  int maxval = 0, used = 0;
+  out.push_back(0);
+  if (std::sscanf(reinterpret_cast<const char*>(out.data()), "P6 %d %d %d%n", &p.width, &p.height, &maxval,
+                  &used) != 3 ||
+      maxval != 255)
+    return Picture{};
+  out.pop_back();
+  const size_t count = size_t(p.width) * size_t(p.height);
+  if (out.size() < size_t(used) + 1 + count * 3) return Picture{};
+  p.pixels.resize(count);
+  std::memcpy(p.pixels.data(), out.data() + used + 1, count * 3);
   return p;
 }
 
@@ -197,28 +290,18 @@ inline Picture DjpegDecode(const std::string& path) {
 // Empty when the tool fails or declines.
 enum class Reference { Pillow, Magick };
 inline Bytes ReferenceRgba(Reference tool, const Bytes& file, const char* suffix) {
-  char path[] = "/tmp/zephyra-image-ref-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return {};
-  FILE* out = fdopen(fd, "wb");
-  const bool written = out && std::fwrite(file.data(), 1, file.size(), out) == file.size();
-  if (out) std::fclose(out);
+  const HostFile in = NewHostFile("ref");
   Bytes rgba;
-  if (written) {
+  if (WriteFile(in.local, file)) {
     const std::string command =
         tool == Reference::Pillow
             ? std::string("/usr/bin/python3 -c 'import sys; from PIL import Image; "
                           "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert(\"RGBA\").tobytes())' ") +
-                  path + " 2>/dev/null"
-            : std::string("convert '") + suffix + ":" + path + "[0]' -depth 8 rgba:- 2>/dev/null";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      uint8_t chunk[4096];
-      size_t n;
-      while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) rgba.insert(rgba.end(), chunk, chunk + n);
-      if (pclose(pipe) != 0) rgba.clear();
-    }
+                  in.host + " 2>/dev/null"
+            : std::string("convert '") + suffix + ":" + in.host + "[0]' -depth 8 rgba:- 2>/dev/null";
+    if (!HostCommand(command, &rgba)) rgba.clear();
   }
-  std::remove(path);
+  std::remove(in.local.c_str());
   return rgba;
 }
 

@@ -1,7 +1,11 @@
-// Pixel store: bitmaps, DCs, selection, stale handles, DIB checks.
+// Pixel store: bitmaps, DCs, selection, stale handles, DIB checks. On
+// Linux the emulated store; on Windows (under Wine here) the system's GDI,
+// where the tests needing a display carry the label xvfb.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "platform/pixels.h"
@@ -113,24 +117,44 @@ TEST_F(PixelStoreTest, SetDIBitsFromBottomUpAndTopDownRows) {
   EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, rows, 15, &h, sizeof h, DIB_RGB_COLORS), 0);
   EXPECT_EQ(SetDIBits(dc, nullptr, 0, 2, rows, sizeof rows, &h, sizeof h, DIB_RGB_COLORS), 0);
   EXPECT_EQ(SetDIBits(dc, bmp, 0, 2, rows, sizeof rows, &h, 39, DIB_RGB_COLORS), 0);
-  // One line from scan line 1 of a top-down DIB lands on row 1.
+  // One line from scan line 1 of a top-down DIB: the emulated store counts
+  // a top-down DIB's scan lines from the top, so it lands on row 1. Wine's
+  // GDI counts them from the bottom as for a bottom-up DIB, so it lands on
+  // row 0 (Windows documents no order for a top-down DIB's start line).
   const uint8_t one[8] = {0x30, 0x20, 0x10, 0, 0, 0, 0, 0};
   EXPECT_EQ(SetDIBits(dc, bmp, 1, 1, one, sizeof one, &h, sizeof h, DIB_RGB_COLORS), 1);
+#ifdef _WIN32
+  EXPECT_EQ(GetPixel(dc, 0, 0), 0x302010u);
+  EXPECT_EQ(GetPixel(dc, 0, 1), 0x070809u);  // row 1 kept what it held
+#else
   EXPECT_EQ(GetPixel(dc, 0, 1), 0x302010u);
+#endif
   DeleteDC(dc);
   DeleteObject(bmp);
 }
 
 TEST_F(PixelStoreTest, SixteenBitBitmapsWidenOnRead) {
-  PixelStoreSetDisplayDepth(16);
+  ASSERT_TRUE(PixelStoreSetDisplayDepth(16));
+  EXPECT_EQ(PixelStoreDisplayDepth(), 16);
   GdiDC dc = CreateCompatibleDC(nullptr);
   GdiHandle bmp = CreateCompatibleBitmap(dc, 1, 1);
   SelectObject(dc, bmp);
   GdiHandle brush = CreateSolidBrush(0x0F7FFF);  // red 255, green 127, blue 15
   RECT r{0, 0, 1, 1};
   FillRect(dc, &r, brush);
+  BITMAP bm{};
+  ASSERT_EQ(GetObjectA(bmp, sizeof bm, &bm), int(sizeof bm));
+  EXPECT_EQ(bm.bmBitsPixel, 16);
+#ifdef _WIN32
+  // Wine's 16-bit display bitmaps are 5-5-5 (measured: a red 31, green 15,
+  // blue 1 pixel is stored as 0x7DE1), on a 16-bit X screen and after a
+  // change to 16 bits alike. red 31 -> 255; green 15 (5 bits) ->
+  // (15 << 3) | (15 >> 2) = 123; blue 1 -> 8.
+  EXPECT_EQ(GetPixel(dc, 0, 0), 255u | (123u << 8) | (8u << 16));
+#else
   // red 31 -> 255; green 31 (6 bits) -> (31 << 2) | (31 >> 4) = 125; blue 1 -> 8.
   EXPECT_EQ(GetPixel(dc, 0, 0), 255u | (125u << 8) | (8u << 16));
+#endif
   DeleteDC(dc);
   DeleteObject(bmp);
   DeleteObject(brush);
@@ -194,12 +218,20 @@ TEST_F(PixelStoreTest, RunLengthBitsLeavePixelsTheyNeverReachAsTheyWere) {
   EXPECT_EQ(GetPixel(dc, 1, 1), 0xFFFFFFu);  // jumped over
   EXPECT_EQ(GetPixel(dc, 2, 1), 0x00FF00u);  // green
   for (int x = 0; x < 3; ++x) EXPECT_EQ(GetPixel(dc, x, 0), 0xFFFFFFu) << x;  // never reached
-  // Only the band of scan lines asked for is stored: scan line 1 alone
-  // leaves scan line 0 (the bottom row) as it was.
   FillRect(dc, &all, GetStockObject(WHITE_BRUSH));
   const uint8_t two[] = {3, 1, 0, 0, 3, 2, 0, 1};
+#ifdef _WIN32
+  // Wine's GDI stores a run-length stream whole whatever band is asked for,
+  // and answers the DIB's height: scan line 1 alone still paints scan line 0
+  // (the bottom row).
+  EXPECT_EQ(SetDIBits(dc, bmp, 1, 1, two, sizeof two, info.data(), info.size(), DIB_RGB_COLORS), 2);
+  EXPECT_EQ(GetPixel(dc, 0, 1), 0x0000FFu);
+#else
+  // Only the band of scan lines asked for is stored: scan line 1 alone
+  // leaves scan line 0 (the bottom row) as it was.
   EXPECT_EQ(SetDIBits(dc, bmp, 1, 1, two, sizeof two, info.data(), info.size(), DIB_RGB_COLORS), 1);
   EXPECT_EQ(GetPixel(dc, 0, 1), 0xFFFFFFu);
+#endif
   EXPECT_EQ(GetPixel(dc, 0, 0), 0x00FF00u);
   DeleteDC(dc);
   DeleteObject(bmp);
@@ -262,12 +294,83 @@ TEST_F(PixelStoreTest, IconsKeepColourMaskAndAlpha) {
   DeleteDC(dc);
   DeleteObject(info.hbmMask);
   DeleteObject(info.hbmColor);
-  // Wrong version, cursor, asked to resize, or all alpha 0 without a mask.
+  // Wrong version or a cursor: refused everywhere.
   EXPECT_EQ(CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 1, 0x20000, 0, 0, 0), nullptr);
   EXPECT_EQ(CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 0, 0x30000, 0, 0, 0), nullptr);
+#ifdef _WIN32
+  // The system stretches the image to the size asked for, and takes a
+  // 32-bit image whose alpha is all 0 and whose mask rows are missing.
+  GdiHandle big = CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 1, 0x30000, 4, 4, 0);
+  ASSERT_NE(big, nullptr);
+  ICONINFO bigInfo{};
+  ASSERT_TRUE(GetIconInfo(big, &bigInfo));
+  BITMAP bm{};
+  EXPECT_EQ(GetObjectA(bigInfo.hbmColor, sizeof bm, &bm), int(sizeof bm));
+  EXPECT_EQ(bm.bmWidth, 4);
+  EXPECT_EQ(bm.bmHeight, 4);
+  DeleteObject(bigInfo.hbmColor);
+  DeleteObject(bigInfo.hbmMask);
+  EXPECT_TRUE(DestroyIcon(big));
+  image[47] = 0;
+  GdiHandle clear = CreateIconFromResource(image.data(), uint32_t(image.size()), 1, 0x30000);
+  EXPECT_NE(clear, nullptr);
+  EXPECT_EQ(IconAlphaAt(clear, 1, 0), 255);  // no alpha left: an icon without it
+  DestroyIcon(clear);
+#else
+  // The emulated store neither resamples nor guesses a shape from nothing:
+  // asked to resize, or all alpha 0 without a mask, it refuses.
   EXPECT_EQ(CreateIconFromResourceEx(image.data(), uint32_t(image.size()), 1, 0x30000, 4, 4, 0), nullptr);
   image[47] = 0;
   EXPECT_EQ(CreateIconFromResource(image.data(), uint32_t(image.size()), 1, 0x30000), nullptr);
+#endif
+  EXPECT_FALSE(DestroyIcon(icon));  // already destroyed
+}
+
+// A PNG icon image (an icon file's one entry; tests/image/data/make_data.py
+// gives its pixels: red 12x, green 18y, blue 9(x ^ y) mod 256, alpha (14x + 5y) mod
+// 256). libpng decodes it in the emulated store, the system itself on
+// Windows (Wine 8 does, as Windows Vista and later do).
+TEST_F(PixelStoreTest, PngIconImagesKeepColourAndAlpha) {
+  std::ifstream in(ZEPHYRA_IMAGE_TEST_DATA "/icon_png_rgba.ico", std::ios::binary);
+  const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_GT(file.size(), 22u);
+  const uint8_t* png = file.data() + 22;
+  const uint32_t size = uint32_t(file.size() - 22);
+  GdiHandle icon = CreateIconFromResourceEx(png, size, 1, 0x30000, 20, 14, 0);
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  BITMAP bm{};
+  ASSERT_EQ(GetObjectA(info.hbmColor, sizeof bm, &bm), int(sizeof bm));
+  EXPECT_EQ(bm.bmWidth, 20);
+  EXPECT_EQ(bm.bmHeight, 14);
+  EXPECT_EQ(bm.bmBitsPixel, 32);
+  GdiDC colour = CreateCompatibleDC(nullptr);
+  GdiDC mask = CreateCompatibleDC(nullptr);
+  SelectObject(colour, info.hbmColor);
+  SelectObject(mask, info.hbmMask);
+  for (int y = 0; y < 14; ++y)
+    for (int x = 0; x < 20; ++x) {
+      const int alpha = (x * 14 + y * 5) % 256;
+      ASSERT_EQ(IconAlphaAt(icon, x, y), alpha) << x << "," << y;
+#ifdef _WIN32
+      // Wine's mask of a PNG image is set wherever the pixel is not fully
+      // opaque (alpha below 255), not only where it is fully transparent.
+      ASSERT_EQ(GetPixel(mask, x, y), alpha < 255 ? 0xFFFFFFu : 0u) << x << "," << y;
+#else
+      ASSERT_EQ(GetPixel(mask, x, y), alpha == 0 ? 0xFFFFFFu : 0u) << x << "," << y;
+#endif
+      const COLORREF want = COLORREF(x * 12) | COLORREF(y * 18) << 8 | COLORREF(((x ^ y) * 9) & 0xFF) << 16;
+      ASSERT_EQ(GetPixel(colour, x, y), want) << x << "," << y;
+    }
+  EXPECT_EQ(IconAlphaAt(icon, 20, 0), -1);
+  // A PNG that ends early is refused.
+  EXPECT_EQ(CreateIconFromResourceEx(png, size - 30, 1, 0x30000, 0, 0, 0), nullptr);
+  DeleteDC(colour);
+  DeleteDC(mask);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  EXPECT_TRUE(DestroyIcon(icon));
 }
 
 }  // namespace
