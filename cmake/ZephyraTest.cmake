@@ -1,6 +1,11 @@
-# zephyra_add_test(NAME SOURCES src... LIBS lib... [LABELS label] [ENV k=v] [PREFIX p])
+# zephyra_add_test(NAME SOURCES src... LIBS lib... [LABELS label] [ENV k=v] [PREFIX p]
+#                  [ONE_PROCESS_WHEN_CROSS])
 # One GoogleTest executable registered with CTest, test by test; PREFIX is put
 # before each test name (for one test file built against several backends).
+# ONE_PROCESS_WHEN_CROSS: in a cross build, the executable is one CTest test
+# that runs all its cases in one process. Under Wine a test process that has
+# changed the display mode can cost about 30 s more to start the next one;
+# suites with many such cases (the GDI image suites) run in one.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 # Tests run (and are discovered) in build/bin; make it exist even when only a
@@ -16,7 +21,7 @@ else()
 endif()
 
 function(zephyra_add_test name)
-  cmake_parse_arguments(T "" "PREFIX" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "ONE_PROCESS_WHEN_CROSS" "PREFIX" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -35,6 +40,13 @@ function(zephyra_add_test name)
   endif()
   if(T_ENV)
     list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  if(T_ONE_PROCESS_WHEN_CROSS AND CMAKE_CROSSCOMPILING)
+    add_test(NAME ${T_PREFIX}${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    if(props)
+      set_tests_properties(${T_PREFIX}${name} PROPERTIES ${props})
+    endif()
+    return()
   endif()
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     TEST_PREFIX "${T_PREFIX}" PROPERTIES ${props} ${ZEPHYRA_DISCOVERY})

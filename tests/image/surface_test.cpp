@@ -112,13 +112,12 @@ Bytes Ramp() {
 }
 
 uint8_t Widen5(int v) { return uint8_t(((v >> 3) << 3) | ((v >> 3) >> 2)); }
-uint8_t Widen6(int v) { return uint8_t(((v >> 2) << 2) | ((v >> 2) >> 4)); }
 // The 16-bit display's green: 6 bits in the emulated store's 5-6-5, 5 bits
 // under Wine, whose 16-bit display bitmaps are 5-5-5.
 #ifdef _WIN32
 uint8_t WidenGreen16(int v) { return Widen5(v); }
 #else
-uint8_t WidenGreen16(int v) { return Widen6(v); }
+uint8_t WidenGreen16(int v) { return uint8_t(((v >> 2) << 2) | ((v >> 2) >> 4)); }
 #endif
 
 TEST_F(SurfaceTest, SixteenBitDisplayShowsBandingAndWindowsDoNot) {
