@@ -22,6 +22,14 @@ namespace {
 
 constexpr const char* VideoPreset = "superfast";
 
+// x264 threads: one up to about 1280 x 720, where one thread encodes faster
+// than the renderer draws; two above, where a single encoder thread became
+// the bottleneck (1920 x 1080: 15 ms of CPU a frame against the renderer's
+// 13.7 ms) and the renderer sat waiting for buffers.
+int EncoderThreads(int32_t width, int32_t height) {
+  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
+}
+
 bool IsExecutableFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -85,10 +93,11 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
   // picture overwrites the rest every frame.
   pipe->yuv.assign(lumaBytes + lumaBytes / 2, 128);
   std::memset(pipe->yuv.data(), 16, lumaBytes);
-  // x264 at CRF 18 with the superfast preset on one thread: on two cores the
-  // renderer keeps more than one busy, and one encoder thread (about 2 ms of
-  // CPU a 640x480 frame) keeps up without taking the renderer's core; frame
-  // threads only add CPU. Against veryfast, the files are about 1.7x larger
+  // x264 at CRF 18 with the superfast preset, on one thread up to 720p: on
+  // two cores the renderer keeps more than one busy, and one encoder thread
+  // (about 2.7 ms of CPU a 640x480 frame) keeps up without taking the
+  // renderer's core. (ultrafast cost more CPU here, not less: 15.7 s against
+  // 12.1 s for the whole demo at 640x480, for files 1.8x larger.) Against veryfast, the files are about 1.7x larger
   // and 1.8 dB closer to the source (47.4 dB PSNR at 640x480), for about 30 %
   // less encoder CPU. The colour conversion is done here (libyuv, about
   // 0.06 ms a frame) rather than by ffmpeg's scaler (about 0.8 ms), and the
@@ -100,7 +109,7 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
       "-s", std::to_string(pipe->paddedWidth) + "x" + std::to_string(pipe->paddedHeight),
       "-framerate", std::to_string(fps.num) + "/" + std::to_string(fps.den),
       "-i", "pipe:0",
-      "-c:v", "libx264", "-preset", VideoPreset, "-crf", "18", "-threads", "1",
+      "-c:v", "libx264", "-preset", VideoPreset, "-crf", "18", "-threads", std::to_string(EncoderThreads(width, height)),
       "-colorspace", "smpte170m", "-color_range", "tv",
       "-f", "matroska", videoOnlyPath};
   int fds[2];
