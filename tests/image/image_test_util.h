@@ -223,7 +223,7 @@ inline bool WriteFile(const std::string& path, const Bytes& bytes) {
 // Wine) the command runs as a host program through "start /unix" (Wine's
 // way to start one), writing its output and status to files, since Wine's
 // pipes reach only Windows programs.
-inline bool HostCommand(const std::string& command, Bytes* output) {
+inline bool HostCommandOnce(const std::string& command, Bytes* output) {
   output->clear();
 #ifdef _WIN32
   const HostFile script = NewHostFile("cmd"), out = NewHostFile("out"), status = NewHostFile("rc");
@@ -255,6 +255,14 @@ inline bool HostCommand(const std::string& command, Bytes* output) {
   while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output->insert(output->end(), chunk, chunk + n);
   return pclose(pipe) == 0;
 #endif
+}
+
+// HostCommandOnce, tried a second time when it fails: the reference
+// decoders are separate host programs, and one run in several hundred came
+// back empty on a loaded machine (Pillow, on Linux and under Wine alike). A
+// decoder that declines a file declines it again, so no answer changes.
+inline bool HostCommand(const std::string& command, Bytes* output) {
+  return HostCommandOnce(command, output) || HostCommandOnce(command, output);
 }
 
 // The host's name of a file this program names `path`.
