@@ -568,7 +568,7 @@ TEST(Ffmpeg, PipeFeedsPaddedYuvFramesToALowerPriorityChild) {
   const std::string out = TempDir() + "/video.mkv";
   VideoPipe pipe;
   std::string error;
-  ASSERT_TRUE(VideoPipeOpen(&pipe, fake, out, 5, 3, Rational{25, 1}, step, &error)) << error;
+  ASSERT_TRUE(VideoPipeOpen(&pipe, fake, out, 5, 3, Rational{25, 1}, 0, step, &error)) << error;
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), own);
   const std::vector<uint8_t> frame(5 * 3 * 4, 200);
   EXPECT_TRUE(VideoPipeWriteFrame(&pipe, frame.data()));
@@ -580,6 +580,55 @@ TEST(Ffmpeg, PipeFeedsPaddedYuvFramesToALowerPriorityChild) {
   in >> nice >> bytes;
   EXPECT_EQ(nice, own + step);
   EXPECT_EQ(bytes, 2 * (6 * 4 + 2 * 3 * 2));  // 6 x 4 luma, two 3 x 2 chroma planes
+}
+
+// The audio goes to the child's fd 3 whole and in order, and queueing it
+// never waits for the child: this stand-in reads no audio until the
+// pictures have ended, so a blocking audio write (here 1 MiB, far more than
+// a pipe holds) would never return.
+TEST(Ffmpeg, AudioReachesFd3WithoutWaitingForTheChild) {
+  const std::string fake = TempDir() + "/fake-ffmpeg-audio";
+  std::ofstream(fake) << "#!/bin/sh\nfor last; do :; done\nv=$(wc -c)\na=$(cksum <&3)\necho \"$v $a\" > \"$last\"\n";
+  ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  const std::string out = TempDir() + "/video-audio.mkv";
+  VideoPipe pipe;
+  std::string error;
+  ASSERT_TRUE(VideoPipeOpen(&pipe, fake, out, 4, 2, Rational{25, 1}, 44100, 0, &error)) << error;
+  std::vector<uint8_t> pcm(1 << 20);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+  const std::vector<uint8_t> frame(4 * 2 * 4, 50);
+  ASSERT_TRUE(VideoPipeWriteAudio(&pipe, pcm.data(), static_cast<uint32_t>(pcm.size() / 8)));
+  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, frame.data()));
+  ASSERT_TRUE(VideoPipeWriteAudio(&pipe, pcm.data() + pcm.size() / 2, static_cast<uint32_t>(pcm.size() / 8)));
+  ASSERT_TRUE(VideoPipeClose(&pipe, &error)) << error;
+  // The checksum of the same bytes, by the same program.
+  const std::string expectedPath = TempDir() + "/expected-audio.raw";
+  std::ofstream(expectedPath, std::ios::binary).write(reinterpret_cast<const char*>(pcm.data()),
+                                                       static_cast<std::streamsize>(pcm.size()));
+  const std::string sumPath = TempDir() + "/expected-audio.sum";
+  ASSERT_EQ(RunProgram("/bin/sh", {"-c", "cksum < '" + expectedPath + "' > '" + sumPath + "'"}), 0);
+  std::ifstream in(out), sum(sumPath);
+  long frameBytes = -1;
+  std::string got, expected;
+  in >> frameBytes;
+  std::getline(in >> std::ws, got);
+  std::getline(sum, expected);
+  EXPECT_EQ(frameBytes, 4 * 2 + 2 * 2 * 1);  // 4 x 2 luma, two 2 x 1 chroma planes
+  EXPECT_EQ(got, expected);
+}
+
+// A child that ends without reading its audio makes the close fail rather
+// than hang or report success.
+TEST(Ffmpeg, ChildThatStopsEarlyFailsTheClose) {
+  const std::string fake = TempDir() + "/fake-ffmpeg-quits";
+  std::ofstream(fake) << "#!/bin/sh\nexec 3<&-\nexit 0\n";
+  ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  VideoPipe pipe;
+  std::string error;
+  ASSERT_TRUE(VideoPipeOpen(&pipe, fake, TempDir() + "/never.mkv", 4, 2, Rational{25, 1}, 44100, 0, &error)) << error;
+  std::vector<uint8_t> pcm(1 << 20, 1);
+  VideoPipeWriteAudio(&pipe, pcm.data(), static_cast<uint32_t>(pcm.size() / 4));
+  EXPECT_FALSE(VideoPipeClose(&pipe, &error));
 }
 
 TEST(Ffmpeg, LookupReportsMissingProgram) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -500,6 +501,28 @@ TEST(CaptureTool, VideoThroughFfmpeg) {
   EXPECT_NE(info.find("width=126"), std::string::npos) << info;  // odd height padded to even
   EXPECT_NE(info.find("height=96"), std::string::npos) << info;
   EXPECT_NE(info.find("nb_read_frames=50"), std::string::npos) << info;
+  // The sound, encoded alongside the pictures, lasts as long as they do
+  // (within one AAC frame, 23 ms) and is not silence.
+  const std::string audioProbe = dir + "/audio.txt";
+  const std::string audioCommand = FindFfmpeg("ffprobe") +
+                                   " -v error -select_streams a:0 -show_entries stream=duration,sample_rate,channels "
+                                   "-of default=nw=1 '" + video + "' > '" + audioProbe + "'";
+  ASSERT_EQ(std::system(audioCommand.c_str()), 0);
+  const std::string audio = ReadFile(audioProbe);
+  EXPECT_NE(audio.find("sample_rate=44100"), std::string::npos) << audio;
+  EXPECT_NE(audio.find("channels=2"), std::string::npos) << audio;
+  const size_t at = audio.find("duration=");
+  ASSERT_NE(at, std::string::npos) << audio;
+  EXPECT_NEAR(std::stod(audio.substr(at + 9)), 2.0, 0.024) << audio;
+  const std::string pcm = dir + "/audio.raw";
+  ASSERT_EQ(RunProgram(FindFfmpeg(""), {"-v", "error", "-y", "-i", video, "-map", "0:a:0", "-f", "s16le", pcm}), 0);
+  const std::string samples = ReadFile(pcm);
+  double energy = 0;
+  for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+    const auto v = static_cast<int16_t>(static_cast<uint8_t>(samples[i]) | (static_cast<uint8_t>(samples[i + 1]) << 8));
+    energy += static_cast<double>(v) * v;
+  }
+  EXPECT_GT(std::sqrt(energy / static_cast<double>(samples.size() / 2)), 100.0);  // RMS, of 32767
 }
 
 // The video's pictures are the PNG frames' pictures: upright, red not swapped

@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
 # Benchmark of zephyra-capture: for each size, the floor (--discard: render
 # and read back every frame, write nothing), PNG frames + WAV, and H.264 + AAC
-# through ffmpeg, run back to back so that each output's wall time is divided
-# by the floor's of the same round. Prints per run the wall time, frames per
-# second, ratio to the floor, output size and the load average, then the
-# tool's timing summary (where the time went, CPU seconds, cores busy).
-# Prints numbers only; nothing is asserted. On a shared machine the load of
-# other jobs moves every figure: repeat (BENCH_ROUNDS) and read the spread.
+# through ffmpeg. Each output run sits between two floor runs and is divided
+# by their mean: on a shared machine the speed of the cores drifts by tens of
+# percent within minutes, and a floor taken beside the output follows the
+# drift. The order is floor, PNG, floor, video, floor, ... so every floor
+# but the first and last serves two outputs. Prints per run the wall time,
+# frames per second, ratio, output size and load average, then the tool's
+# timing summary (where the time went, CPU seconds, cores busy); at the end,
+# per size and output, the median ratio over the rounds with the lowest and
+# highest. Prints numbers only; nothing is asserted.
 #
 # Usage: tools/capture/bench_capture.sh [build dir] [scratch dir]
 #   BENCH_SIZES="640x480 1920x1080"  sizes to run (at 60 fps)
-#   BENCH_ROUNDS=1                    rounds of floor, PNG, video per size
+#   BENCH_ROUNDS=3                    rounds of PNG and video per size
 #   BENCH_ARGS="--to 20"              more options for every run (default: whole demo)
 # Needs a few GB of scratch space for the 1920x1080 PNG run.
 set -euo pipefail
 BUILD=$(cd "${1:-build}" && pwd)
 SCRATCH=${2:-$(mktemp -d)}
 SIZES=${BENCH_SIZES:-"640x480 1920x1080"}
-ROUNDS=${BENCH_ROUNDS:-1}
+ROUNDS=${BENCH_ROUNDS:-3}
 read -r -a EXTRA <<< "${BENCH_ARGS:-}"
 mkdir -p "$SCRATCH"
 cd "$BUILD/bin"
@@ -25,8 +28,8 @@ cd "$BUILD/bin"
 now() { date +%s.%N; }
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
-# run NAME OUTPUT-SIZE-COMMAND -- capture options...: one capture, timed.
-# Sets LAST_SECONDS and LAST_FRAMES.
+# run NAME capture options...: one capture, timed. Sets LAST_SECONDS,
+# LAST_FRAMES and LAST_LOAD.
 run() {
   local name=$1 log="$SCRATCH/$1.log"; shift
   local before; before=$(load)
@@ -38,33 +41,63 @@ run() {
   LAST_LOAD="$before -> $(load)"
 }
 
-report() {  # name seconds floor-seconds frames size
-  printf '%-8s %8.2f s  %7.1f frames/s  %5.2fx floor  %12s  load %s\n' "$1" "$2" \
-    "$(echo "$4 / $2" | bc -l)" "$(echo "$2 / $3" | bc -l)" "$5" "$LAST_LOAD"
+details() { grep -E 'time:|cpu:' "$SCRATCH/$1.log" | sed 's/^zephyra-capture: /           /'; }
+
+# floor SIZE: a floor run; sets FLOOR and prints it.
+floor() {
+  run floor --size "$1" --discard
+  FLOOR=$LAST_SECONDS
+  printf '%-8s %8.2f s  %7.1f frames/s  %26s  load %s\n' floor "$FLOOR" "$(echo "$LAST_FRAMES / $FLOOR" | bc -l)" "" "$LAST_LOAD"
+  details floor
 }
 
-details() { grep -E 'time:|cpu:' "$SCRATCH/$1.log" | sed 's/^zephyra-capture: /           /'; }
+# output NAME SIZE-COMMAND-RESULT: reports the output run just made against
+# the floors before (BEFORE) and after (FLOOR); appends its ratio to RATIOS_NAME.
+output() {
+  local name=$1 size=$2 seconds=$3 frames=$4 bytes=$5
+  local ratio; ratio=$(echo "2 * $seconds / ($BEFORE + $FLOOR)" | bc -l)
+  printf '%-8s %8.2f s  %7.1f frames/s  %5.2fx floor  %12s  load %s\n' "$name" "$seconds" \
+    "$(echo "$frames / $seconds" | bc -l)" "$ratio" "$bytes" "$OUTPUT_LOAD"
+  details "$name"
+  eval "RATIOS_$name+=(\"$ratio\")"
+}
+
+summary() {  # NAME: median, lowest and highest of its ratios
+  local -n list="RATIOS_$1"
+  local sorted; sorted=$(printf '%s\n' "${list[@]}" | sort -n)
+  local n=${#list[@]}
+  local median; median=$(echo "$sorted" | sed -n "$(( (n + 1) / 2 ))p")
+  if (( n % 2 == 0 )); then
+    median=$(echo "($median + $(echo "$sorted" | sed -n "$(( n / 2 + 1 ))p")) / 2" | bc -l)
+  fi
+  printf '  %-6s x floor: median %.2f, lowest %.2f, highest %.2f over %d rounds\n' "$1" "$median" \
+    "$(echo "$sorted" | head -1)" "$(echo "$sorted" | tail -1)" "$n"
+}
 
 echo "zephyra-capture benchmark, $(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC'), options: --fps 60 ${EXTRA[*]:-(whole demo)}"
 for size in $SIZES; do
+  RATIOS_png=() RATIOS_video=()
+  echo "=== $size @ 60 fps, $ROUNDS rounds (each output divided by the mean of the floors either side)"
+  floor "$size"
   for round in $(seq "$ROUNDS"); do
-    echo "=== $size @ 60 fps, round $round"
-    run floor --size "$size" --discard
-    floor=$LAST_SECONDS
-    report floor "$floor" "$floor" "$LAST_FRAMES" "-"
-    details floor
-
+    echo "--- round $round"
     rm -rf "$SCRATCH/png_$size"
     run png --size "$size" --out "$SCRATCH/png_$size"
-    report png "$LAST_SECONDS" "$floor" "$LAST_FRAMES" \
-      "$(du -sb "$SCRATCH/png_$size" | cut -f1) B"
-    details png
+    seconds=$LAST_SECONDS frames=$LAST_FRAMES OUTPUT_LOAD=$LAST_LOAD
+    bytes="$(du -sb "$SCRATCH/png_$size" | cut -f1) B"
     rm -rf "$SCRATCH/png_$size"
+    BEFORE=$FLOOR; floor "$size"
+    output png "$size" "$seconds" "$frames" "$bytes"
 
     rm -f "$SCRATCH/video_$size.mp4"
     run video --size "$size" --video "$SCRATCH/video_$size.mp4"
-    report video "$LAST_SECONDS" "$floor" "$LAST_FRAMES" "$(stat -c %s "$SCRATCH/video_$size.mp4") B"
-    details video
+    seconds=$LAST_SECONDS frames=$LAST_FRAMES OUTPUT_LOAD=$LAST_LOAD
+    bytes="$(stat -c %s "$SCRATCH/video_$size.mp4") B"
     rm -f "$SCRATCH/video_$size.mp4"
+    BEFORE=$FLOOR; floor "$size"
+    output video "$size" "$seconds" "$frames" "$bytes"
   done
+  echo "=== $size summary"
+  summary png
+  summary video
 done

@@ -61,13 +61,19 @@ constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
 // Frames in flight between the renderer and the writer threads: about 64 MiB
 // of them, 6 to 32 frames, so that the writers can fall behind during a
-// costly scene and catch up in a cheap one. PNG frames are encoded by two
-// writers (each frame its own file, so order does not matter, and encoding
-// costs more than rendering at large sizes); the ffmpeg pipe takes frames in
-// order from one.
+// costly scene and catch up in a cheap one. The ffmpeg pipe takes frames in
+// order from one writer.
 constexpr size_t WriterBufferBytes = size_t{64} << 20;
 constexpr size_t MinWriterBuffers = 6, MaxWriterBuffers = 32;
-constexpr int PngWriterThreads = 2;
+// PNG writers (each frame its own file, so order does not matter): one up to
+// 1280 x 720, where one encoder thread keeps up with the renderer in the
+// time it leaves; a second one only got in the renderer's way (whole demo at
+// 640 x 480: about 4 s more CPU, and the renderer waited for buffers three
+// times as long). Two above, where encoding a frame costs about as much as
+// rendering it.
+int PngWriterThreads(int32_t width, int32_t height) {
+  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
+}
 // How far below the renderer the writers and ffmpeg run. The renderer's GL
 // driver splits each frame over threads on every core and waits for the
 // slowest; an encoder taking a core mid-frame stalls it all. Niced, the
@@ -194,6 +200,7 @@ struct MusicClock {
   std::vector<int16_t> held;      // decoded, not yet written (stereo pairs)
   int64_t audioStart = 0;         // first sample that goes into the WAV
   WavWriter* wav = nullptr;
+  VideoPipe* video = nullptr;     // the audio goes to ffmpeg instead of a WAV
 };
 
 // Decodes until every sample before `target` is decoded, straight onto the
@@ -220,8 +227,12 @@ bool ReleaseAudio(MusicClock* c, int64_t until) {
   if (until <= c->heldStart) return true;
   const int64_t from = std::max(c->heldStart, c->audioStart);
   bool ok = true;
-  if (c->wav && until > from)
-    ok = WavWrite(c->wav, c->held.data() + (from - c->heldStart) * 2, static_cast<uint32_t>(until - from));
+  if (until > from) {
+    const int16_t* samples = c->held.data() + (from - c->heldStart) * 2;
+    const auto count = static_cast<uint32_t>(until - from);
+    if (c->wav) ok = WavWrite(c->wav, samples, count);
+    if (c->video) ok = VideoPipeWriteAudio(c->video, samples, count);
+  }
   c->held.erase(c->held.begin(), c->held.begin() + (until - c->heldStart) * 2);
   c->heldStart = until;
   return ok;
@@ -302,8 +313,9 @@ int RunCapture(const CaptureOptions& o) {
   DemoGlobals.SceneMode.store(SceneModeCaptionIn);
 
   // Outputs. With --discard: no WAV, and only the logs asked for by name.
-  const std::string wavPath = discard ? std::string() : video ? o.videoPath + ".audio.wav" : o.outDir + "/audio.wav";
-  const std::string videoOnlyPath = o.videoPath + ".video.mkv";
+  // A video's sound goes straight to ffmpeg with its pictures.
+  const std::string wavPath = discard || video ? std::string() : o.outDir + "/audio.wav";
+  const std::string audioError = video ? "ffmpeg stopped taking the audio" : "cannot write " + wavPath;
   if (!o.timelinePath.empty()) timeline = std::fopen(o.timelinePath.c_str(), "w");
   if (!o.frameLogPath.empty()) frameLog = std::fopen(o.frameLogPath.c_str(), "w");
   if ((!wavPath.empty() && !WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate))) ||
@@ -322,7 +334,8 @@ int RunCapture(const CaptureOptions& o) {
     // hand-over as every output; the sink drops them.
     FrameWriterStart(&writer, writerBuffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
   } else if (video) {
-    if (!VideoPipeOpen(&pipe, ffmpeg, videoOnlyPath, o.width, o.height, o.fps, WriterNiceness, &error))
+    if (!VideoPipeOpen(&pipe, ffmpeg, o.videoPath, o.width, o.height, o.fps,
+                       static_cast<uint32_t>(CaptureSampleRate), WriterNiceness, &error))
       return abandon(error);
     FrameWriterStart(&writer, writerBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
       if (VideoPipeWriteFrame(&pipe, b.data.data())) return true;
@@ -336,13 +349,14 @@ int RunCapture(const CaptureOptions& o) {
     FrameWriterStart(&writer, writerBuffers, frameBytes, [folder, w, h, level](const FrameBuffer& b, std::string* why) {
       return WritePng(FrameFileName(folder, b.frame), b.data.data(), w, h, 4, static_cast<size_t>(w) * 4, true, level,
                       why);
-    }, PngWriterThreads, WriterNiceness);
+    }, PngWriterThreads(w, h), WriterNiceness);
   }
 
   MusicClock clock;
   clock.decoder = &decoder;
   clock.audioStart = FrameSample(firstFrame, o.fps);
   clock.wav = wav.file ? &wav : nullptr;
+  clock.video = video ? &pipe : nullptr;
   ContactSheet sheet;
   TimeSpent spent;
   ProgressLine progress;
@@ -371,7 +385,7 @@ int RunCapture(const CaptureOptions& o) {
 
     const Clock::time_point m0 = Clock::now();
     if (!DecodeUntil(&clock, eventSample + 1, &error) || !ReleaseAudio(&clock, eventSample)) {
-      if (error.empty()) error = "cannot write " + wavPath;
+      if (error.empty()) error = audioError;
       ok = false;
       break;
     }
@@ -433,7 +447,7 @@ int RunCapture(const CaptureOptions& o) {
   // The rest of the audio, then the closing line of the timeline.
   if (ok) {
     if (!DecodeUntil(&clock, endSample, &error) || !ReleaseAudio(&clock, endSample)) {
-      if (error.empty()) error = "cannot write " + wavPath;
+      if (error.empty()) error = audioError;
       ok = false;
     }
     if (timeline)
@@ -464,9 +478,6 @@ int RunCapture(const CaptureOptions& o) {
       ok = false;
       error = writeError;
     }
-    if (ok && !MuxVideoAndAudio(ffmpeg, videoOnlyPath, wavPath, o.videoPath, &error)) ok = false;
-    std::remove(videoOnlyPath.c_str());
-    std::remove(wavPath.c_str());
   }
   const double finishSeconds = Seconds(encodeStart, Clock::now());
   if (ok && written == 0) {
@@ -479,6 +490,7 @@ int RunCapture(const CaptureOptions& o) {
   StopDemo(gl, &decoder);
 
   if (!ok) {
+    if (video) std::remove(o.videoPath.c_str());  // no half-written video left behind
     Fail(error);
     return CaptureExitFailed;
   }
@@ -492,7 +504,7 @@ int RunCapture(const CaptureOptions& o) {
                  "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
                  "%.2f s; writers busy %.2f s, summed over threads (%s); final %s %.2f s\n",
                  spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds,
-                 discard ? "discard" : video ? "pipe into ffmpeg" : "PNG encode+write", video ? "encode+mux" : "close",
+                 discard ? "discard" : video ? "pipe into ffmpeg" : "PNG encode+write", video ? "ffmpeg finishing" : "close",
                  finishSeconds);
     // CPU over wall time: how many of the cores the run kept busy.
     const double cpu = CpuSeconds(RUSAGE_SELF), child = CpuSeconds(RUSAGE_CHILDREN);

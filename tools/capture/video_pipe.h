@@ -1,9 +1,11 @@
-// Video output through an ffmpeg child process: frames are converted here to
-// YUV 4:2:0 and piped into its standard input, encoded as H.264 (yuv420p);
-// the audio is added afterwards from the WAV file as AAC in a second,
-// copy-only pass.
+// Video output through one ffmpeg child process: frames are converted here
+// to YUV 4:2:0 and piped into its standard input, encoded as H.264
+// (yuv420p); the decoded music goes in through a second pipe (its fd 3) as
+// 16-bit stereo PCM and is encoded as AAC in the same run, so the file is
+// finished when the last frame is.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 #include <sys/types.h>
@@ -14,10 +16,13 @@
 // executable file); empty when there is none.
 std::string FindFfmpeg(const std::string& requested);
 
+struct AudioFeed;  // the audio pipe's queue and its writer thread
+
 struct VideoPipe {
   pid_t child = -1;
   int input = -1;       // write end of the child's standard input
   bool failed = false;  // a write failed (the child ended early)
+  std::shared_ptr<AudioFeed> audio;  // null when the video has no sound
   int32_t width = 0, height = 0;  // the frames given, in pixels
   // One frame as piped: the Y, U and V planes of a picture padded to even
   // sides (H.264 4:2:0 needs them), the padding black.
@@ -25,25 +30,27 @@ struct VideoPipe {
   std::vector<uint8_t> yuv;
 };
 
-// Starts ffmpeg to encode `width` x `height` frames at `fps` into
-// `videoOnlyPath` (Matroska, no audio). Odd sides are padded by one black
+// Starts ffmpeg to encode `width` x `height` frames at `fps`, and 16-bit
+// stereo PCM at `sampleRate` Hz (0: no audio stream), into `outPath`, whose
+// name's extension picks the container. Odd sides are padded by one black
 // column or row at the right or bottom. ffmpeg runs `niceness` steps below
 // the caller's priority. False with a message in *error when the process
 // cannot be started.
-bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string& videoOnlyPath, int32_t width,
-                   int32_t height, Rational fps, int niceness, std::string* error);
+bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string& outPath, int32_t width,
+                   int32_t height, Rational fps, uint32_t sampleRate, int niceness, std::string* error);
 // Converts one frame of width x height RGBA pixels, bottom row first (as
 // glReadPixels gives them), to YUV 4:2:0 (BT.601 matrix, limited range, as
 // the stream is tagged) and writes it. False when the pipe broke.
 bool VideoPipeWriteFrame(VideoPipe* pipe, const uint8_t* rgba);
-// Closes the pipe and waits for ffmpeg; false when it failed.
+// Queues `count` stereo frames of audio (4 bytes each, little-endian S16)
+// for ffmpeg. Never waits for ffmpeg: a thread of the pipe's own writes the
+// queue out, so the caller (the renderer) cannot stall on the audio pipe
+// while ffmpeg waits for pictures. False once that pipe broke.
+bool VideoPipeWriteAudio(VideoPipe* pipe, const void* frames, uint32_t count);
+// Closes both pipes (the queued audio written first) and waits for ffmpeg;
+// false when it failed or a write failed.
 bool VideoPipeClose(VideoPipe* pipe, std::string* error);
 
-// Runs ffmpeg to join the video-only file and the WAV into `outPath`: the
-// video stream copied as is, the audio encoded as AAC. False on failure.
-bool MuxVideoAndAudio(const std::string& ffmpeg, const std::string& videoOnlyPath, const std::string& wavPath,
-                      const std::string& outPath, std::string* error);
-
 // Runs a program with arguments (no shell) and waits; its exit status, or -1
-// when it could not be started. Used for the mux step and tests.
+// when it could not be started.
 int RunProgram(const std::string& program, const std::vector<std::string>& args);
