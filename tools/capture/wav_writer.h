@@ -20,7 +20,7 @@ bool WavWrite(WavWriter* w, const void* frames, uint32_t count);
 // the data passed the 4 GiB limit of the format.
 bool WavClose(WavWriter* w);
 
-// A WAV file read back whole (tests and the muxing step check it).
+// A WAV file read back whole (the tests check captures with it).
 struct WavData {
   uint32_t sampleRate = 0;
   uint16_t channels = 0;
