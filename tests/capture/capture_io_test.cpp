@@ -62,6 +62,14 @@ void SubmitNumberedFrames(FrameWriter* w, int64_t count) {
   }
 }
 
+// A stand-in for ffmpeg: a shell script in the scratch folder.
+std::string FakeFfmpeg(const std::string& name, const std::string& script) {
+  const std::string path = TempDir() + "/" + name;
+  std::ofstream(path) << "#!/bin/sh\n" << script;
+  EXPECT_EQ(chmod(path.c_str(), 0755), 0);
+  return path;
+}
+
 }  // namespace
 
 TEST(FrameClock, FrameSamplesAreExactForFractionalRates) {
@@ -562,9 +570,7 @@ TEST(Ffmpeg, PipeFeedsPaddedYuvFramesToALowerPriorityChild) {
   const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   const int step = std::min(10, 19 - own);  // nice values end at 19
   if (step <= 0) GTEST_SKIP() << "already running at the lowest priority";
-  const std::string fake = TempDir() + "/fake-ffmpeg";
-  std::ofstream(fake) << "#!/bin/sh\nfor last; do :; done\necho \"$(nice) $(wc -c)\" > \"$last\"\n";
-  ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  const std::string fake = FakeFfmpeg("fake-ffmpeg", "for last; do :; done\necho \"$(nice) $(wc -c)\" > \"$last\"\n");
   const std::string out = TempDir() + "/video.mkv";
   VideoPipe pipe;
   std::string error;
@@ -587,9 +593,8 @@ TEST(Ffmpeg, PipeFeedsPaddedYuvFramesToALowerPriorityChild) {
 // pictures have ended, so a blocking audio write (here 1 MiB, far more than
 // a pipe holds) would never return.
 TEST(Ffmpeg, AudioReachesFd3WithoutWaitingForTheChild) {
-  const std::string fake = TempDir() + "/fake-ffmpeg-audio";
-  std::ofstream(fake) << "#!/bin/sh\nfor last; do :; done\nv=$(wc -c)\na=$(cksum <&3)\necho \"$v $a\" > \"$last\"\n";
-  ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  const std::string fake =
+      FakeFfmpeg("fake-ffmpeg-audio", "for last; do :; done\nv=$(wc -c)\na=$(cksum <&3)\necho \"$v $a\" > \"$last\"\n");
   const std::string out = TempDir() + "/video-audio.mkv";
   VideoPipe pipe;
   std::string error;
@@ -620,9 +625,7 @@ TEST(Ffmpeg, AudioReachesFd3WithoutWaitingForTheChild) {
 // A child that ends without reading its audio makes the close fail rather
 // than hang or report success.
 TEST(Ffmpeg, ChildThatStopsEarlyFailsTheClose) {
-  const std::string fake = TempDir() + "/fake-ffmpeg-quits";
-  std::ofstream(fake) << "#!/bin/sh\nexec 3<&-\nexit 0\n";
-  ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+  const std::string fake = FakeFfmpeg("fake-ffmpeg-quits", "exec 3<&-\nexit 0\n");
   VideoPipe pipe;
   std::string error;
   ASSERT_TRUE(VideoPipeOpen(&pipe, fake, TempDir() + "/never.mkv", 4, 2, Rational{25, 1}, 44100, 0, &error)) << error;

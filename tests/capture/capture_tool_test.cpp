@@ -64,6 +64,15 @@ std::string ReadFile(const std::string& path) {
 }
 
 // Runs ./zephyra-capture with the arguments (each quoted) and collects its output.
+// ffprobe's answer for `media` (key=value lines), with the options given;
+// empty when ffprobe failed.
+std::string Probe(const std::string& scratch, const std::string& media, const std::string& options) {
+  const std::string out = scratch + "/probe.txt";
+  const std::string command =
+      FindFfmpeg("ffprobe") + " -v error " + options + " -of default=nw=1 '" + media + "' > '" + out + "'";
+  return std::system(command.c_str()) == 0 ? ReadFile(out) : std::string();
+}
+
 ToolResult RunTool(const std::string& scratch, const std::vector<std::string>& args) {
   std::string command = "./zephyra-capture";
   for (const std::string& a : args) command += " '" + a + "'";
@@ -489,12 +498,7 @@ TEST(CaptureTool, VideoThroughFfmpeg) {
   EXPECT_FALSE(fs::exists(video + ".audio.wav"));
   EXPECT_TRUE(fs::exists(dir + "/clip.timeline.txt"));
   EXPECT_TRUE(fs::exists(dir + "/clip.contact.png"));
-  const std::string probe = dir + "/probe.txt";
-  const std::string command = FindFfmpeg("ffprobe") +
-                              " -v error -show_entries stream=codec_name,pix_fmt,width,height,nb_read_frames "
-                              "-count_frames -of default=nw=1 '" + video + "' > '" + probe + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::string info = ReadFile(probe);
+  const std::string info = Probe(dir, video, "-show_entries stream=codec_name,pix_fmt,width,height,nb_read_frames -count_frames");
   EXPECT_NE(info.find("codec_name=h264"), std::string::npos) << info;
   EXPECT_NE(info.find("pix_fmt=yuv420p"), std::string::npos) << info;
   EXPECT_NE(info.find("codec_name=aac"), std::string::npos) << info;
@@ -503,12 +507,7 @@ TEST(CaptureTool, VideoThroughFfmpeg) {
   EXPECT_NE(info.find("nb_read_frames=50"), std::string::npos) << info;
   // The sound, encoded alongside the pictures, lasts as long as they do
   // (within one AAC frame, 23 ms) and is not silence.
-  const std::string audioProbe = dir + "/audio.txt";
-  const std::string audioCommand = FindFfmpeg("ffprobe") +
-                                   " -v error -select_streams a:0 -show_entries stream=duration,sample_rate,channels "
-                                   "-of default=nw=1 '" + video + "' > '" + audioProbe + "'";
-  ASSERT_EQ(std::system(audioCommand.c_str()), 0);
-  const std::string audio = ReadFile(audioProbe);
+  const std::string audio = Probe(dir, video, "-select_streams a:0 -show_entries stream=duration,sample_rate,channels");
   EXPECT_NE(audio.find("sample_rate=44100"), std::string::npos) << audio;
   EXPECT_NE(audio.find("channels=2"), std::string::npos) << audio;
   const size_t at = audio.find("duration=");
@@ -539,11 +538,7 @@ TEST(CaptureTool, VideoColoursMatchThePngFrames) {
   ASSERT_EQ(r.status, 0) << r.err;
   r = RunTool(dir, {"--size", "160x120", "--fps", "10", "--at", "50.2", "--quiet", "--out", dir + "/png"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string probe = dir + "/probe.txt";
-  const std::string command = FindFfmpeg("ffprobe") + " -v error -select_streams v -show_entries "
-                              "stream=color_space,color_range -of default=nw=1 '" + video + "' > '" + probe + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::string info = ReadFile(probe);
+  const std::string info = Probe(dir, video, "-select_streams v -show_entries stream=color_space,color_range");
   EXPECT_NE(info.find("color_space=smpte170m"), std::string::npos) << info;
   EXPECT_NE(info.find("color_range=tv"), std::string::npos) << info;
   // Frame 2 of the clip is the one kept at 50.2 s (frame 502 at 10 fps).

@@ -65,15 +65,6 @@ constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
 // order from one writer.
 constexpr size_t WriterBufferBytes = size_t{64} << 20;
 constexpr size_t MinWriterBuffers = 6, MaxWriterBuffers = 32;
-// PNG writers (each frame its own file, so order does not matter): one up to
-// 1280 x 720, where one encoder thread keeps up with the renderer in the
-// time it leaves; a second one only got in the renderer's way (whole demo at
-// 640 x 480: about 4 s more CPU, and the renderer waited for buffers three
-// times as long). Two above, where encoding a frame costs about as much as
-// rendering it.
-int PngWriterThreads(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
-}
 // How far below the renderer the writers and ffmpeg run. The renderer's GL
 // driver splits each frame over threads on every core and waits for the
 // slowest; an encoder taking a core mid-frame stalls it all. Niced, the
@@ -349,7 +340,7 @@ int RunCapture(const CaptureOptions& o) {
     FrameWriterStart(&writer, writerBuffers, frameBytes, [folder, w, h, level](const FrameBuffer& b, std::string* why) {
       return WritePng(FrameFileName(folder, b.frame), b.data.data(), w, h, 4, static_cast<size_t>(w) * 4, true, level,
                       why);
-    }, PngWriterThreads(w, h), WriterNiceness);
+    }, EncoderThreads(w, h), WriterNiceness);
   }
 
   MusicClock clock;

@@ -31,9 +31,10 @@ struct AudioFeed {
   bool ending = false;          // no more audio comes; write the rest and stop
   bool failed = false;          // a write failed (the child ended early)
   std::thread writer;
-  // A pipe dropped without VideoPipeClose (a failed run) still stops its
-  // thread: whatever is queued is written or fails, then the pipe closes.
-  ~AudioFeed() {
+  // Lets the thread write what is queued and stop, then closes the pipe.
+  // True when every write succeeded. Also run when a pipe is dropped
+  // without VideoPipeClose.
+  bool Finish() {
     if (writer.joinable()) {
       {
         std::lock_guard<std::mutex> guard(lock);
@@ -43,7 +44,10 @@ struct AudioFeed {
       writer.join();
     }
     if (fd >= 0) close(fd);
+    fd = -1;
+    return !failed;
   }
+  ~AudioFeed() { Finish(); }
 };
 
 namespace {
@@ -61,14 +65,6 @@ constexpr const char* VideoQuality = "20";  // CRF
 // Each pipe holds 1 MiB (the usual 64 KiB needs seven wake-ups of both sides
 // for one 640 x 480 frame); Linux's default ceiling for unprivileged users.
 constexpr int PipeBytes = 1 << 20;
-
-// x264 threads: one up to about 1280 x 720, where one thread encodes faster
-// than the renderer draws; two above, where a single encoder thread became
-// the bottleneck (1920 x 1080: 15 ms of CPU a frame against the renderer's
-// 13.7 ms) and the renderer sat waiting for buffers.
-int EncoderThreads(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
-}
 
 bool IsExecutableFile(const std::string& path) {
   struct stat st;
@@ -296,18 +292,7 @@ bool VideoPipeClose(VideoPipe* pipe, std::string* error) {
   // still queued can drain while it takes the last frames.
   if (pipe->input >= 0) close(pipe->input);
   pipe->input = -1;
-  bool audioFailed = false;
-  if (AudioFeed* a = pipe->audio.get()) {
-    {
-      std::lock_guard<std::mutex> guard(a->lock);
-      a->ending = true;
-      a->changed.notify_one();
-    }
-    a->writer.join();
-    close(a->fd);
-    a->fd = -1;
-    audioFailed = a->failed;
-  }
+  const bool audioFailed = pipe->audio && !pipe->audio->Finish();
   const int status = WaitForChild(pipe->child);
   pipe->child = -1;
   if (status != 0 || pipe->failed || audioFailed) {
