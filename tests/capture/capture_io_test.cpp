@@ -246,6 +246,62 @@ TEST(PngFile, BottomUpRgbaRoundTrip) {
   EXPECT_FALSE(error.empty());
 }
 
+// A frame equal to the last one the thread wrote reuses that file; any change
+// of a pixel (first or last byte of the picture) or of a setting encodes
+// afresh, so a repeat can never carry a stale picture.
+TEST(PngFile, RepeatedFrameReusesTheFileOnlyWhileNothingChanged) {
+  constexpr int32_t W = 5, H = 4;
+  constexpr size_t Stride = W * 4 + 8;  // padded rows, as a caller's buffer may have
+  std::vector<uint8_t> pixels(Stride * H);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37 + 11);
+  const size_t lastByte = Stride * (H - 1) + W * 4 - 1;
+  std::string error;
+  auto write = [&](const std::string& name, int level, bool* repeated) {
+    const std::string path = TempDir() + "/" + name + ".png";
+    EXPECT_TRUE(WritePng(path, pixels.data(), W, H, 4, Stride, true, level, &error, repeated)) << error;
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  auto decoded = [&](const std::string& name) {
+    RgbImage image;
+    EXPECT_TRUE(ReadPng(TempDir() + "/" + name + ".png", &image, &error)) << error;
+    return image.pixels;
+  };
+  auto expected = [&] {  // the picture as RGB, top row first
+    std::vector<uint8_t> rgb;
+    for (int32_t y = H - 1; y >= 0; --y)
+      for (int32_t x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) rgb.push_back(pixels[static_cast<size_t>(y) * Stride + x * 4 + c]);
+    return rgb;
+  };
+
+  bool repeated = true;
+  const std::vector<uint8_t> first = write("r0", 1, &repeated);
+  EXPECT_FALSE(repeated);
+  EXPECT_EQ(write("r1", 1, &repeated), first);
+  EXPECT_TRUE(repeated);
+
+  pixels[lastByte] ^= 1;  // the top row's last pixel: the end of the compared span
+  write("r2", 1, &repeated);
+  EXPECT_FALSE(repeated);
+  EXPECT_EQ(decoded("r2"), expected());
+
+  pixels[0] ^= 1;  // the bottom row's first pixel
+  write("r3", 1, &repeated);
+  EXPECT_FALSE(repeated);
+  EXPECT_EQ(decoded("r3"), expected());
+
+  write("r4", 6, &repeated);  // same pixels, another level: a new encoding
+  EXPECT_FALSE(repeated);
+  EXPECT_EQ(decoded("r4"), expected());
+
+  // A failed encoding forgets the last picture: the next call encodes again.
+  EXPECT_FALSE(WritePng(TempDir() + "/r5.png", pixels.data(), W, H, 4, Stride, true, 10, &error, &repeated));
+  write("r6", 6, &repeated);
+  EXPECT_FALSE(repeated);
+  EXPECT_EQ(decoded("r6"), expected());
+}
+
 namespace {
 
 // A picture of `channels`-byte pixels with rows `stride` bytes apart (the

@@ -51,10 +51,13 @@ bool EncodePng(PngEncoder* encoder, const uint8_t* pixels, int32_t width, int32_
                size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error);
 
 // EncodePng with the frame filter, on a per-thread encoder, then the file
-// written at `path`. False with a reason in *error on any failure (a file
-// that could not be written whole is removed).
+// written at `path`. A picture whose bytes and settings equal those of the
+// last one the calling thread encoded is not encoded again: it gets that
+// file's bytes, and *repeated (when given) says so. False with a reason in
+// *error on any failure (a file that could not be written whole is removed).
 bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
-              int32_t channels, size_t stride, bool bottomUp, int level, std::string* error);
+              int32_t channels, size_t stride, bool bottomUp, int level, std::string* error,
+              bool* repeated = nullptr);
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error);
 // The file of captured frame `frame` in `folder`: folder/frame_000123.png.
 std::string FrameFileName(const std::string& folder, int64_t frame);
