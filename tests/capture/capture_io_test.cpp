@@ -2,7 +2,6 @@
 // frame clock, options, WAV and PNG files, the writer thread, the contact
 // sheet, the logs and the ffmpeg lookup.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -521,38 +520,6 @@ TEST(FrameWriter, WritersRunAtTheLoweredPriority) {
   EXPECT_TRUE(FrameWriterFinish(&w, &error));
   EXPECT_EQ(seen.load(), own + step);
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), own);
-}
-
-// A writer asked to keep to one core runs on the last core the process may
-// use, and only there; the starting thread keeps all of its cores.
-TEST(FrameWriter, OneCoreWriterKeepsToTheLastAllowedCore) {
-  cpu_set_t own;
-  ASSERT_EQ(sched_getaffinity(0, sizeof own, &own), 0);
-  if (CPU_COUNT(&own) < 2) GTEST_SKIP() << "the process may use one core only";
-  int last = -1;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-    if (CPU_ISSET(cpu, &own)) last = cpu;
-  std::mutex lock;
-  std::vector<cpu_set_t> seen;
-  FrameWriter w;
-  FrameWriterStart(&w, 2, 4, [&](const FrameBuffer&, std::string*) {
-    cpu_set_t mine;
-    sched_getaffinity(0, sizeof mine, &mine);
-    std::lock_guard<std::mutex> guard(lock);
-    seen.push_back(mine);
-    return true;
-  }, 1, 0, true);
-  SubmitNumberedFrames(&w, 4);
-  std::string error;
-  EXPECT_TRUE(FrameWriterFinish(&w, &error));
-  ASSERT_EQ(seen.size(), 4u);
-  for (const cpu_set_t& s : seen) {
-    EXPECT_EQ(CPU_COUNT(&s), 1);
-    EXPECT_TRUE(CPU_ISSET(last, &s));
-  }
-  cpu_set_t after;
-  ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
-  EXPECT_TRUE(CPU_EQUAL(&after, &own));
 }
 
 TEST(FrameWriter, FailureStopsTheRendererAndKeepsTheFirstReason) {

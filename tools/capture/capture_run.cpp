@@ -339,10 +339,7 @@ int RunCapture(const CaptureOptions& o) {
     // One PNG writer at every size: it sees the frames in order, so every
     // frame that repeats the one before is written without encoding (six in
     // ten at 60 fps), and what remains keeps one thread well below the
-    // renderer's pace even at 1920 x 1080. It keeps to one core: left free,
-    // the scheduler moves it between the cores 3.5 times as often as the
-    // renderer's threads alone move (1,767 migrations against 496 in a whole
-    // run), and at times onto the core of the renderer's main thread.
+    // renderer's pace even at 1920 x 1080.
     const std::string folder = o.outDir;
     const int32_t w = o.width, h = o.height;
     const int level = o.pngLevel;
@@ -353,7 +350,7 @@ int RunCapture(const CaptureOptions& o) {
                                                 static_cast<size_t>(w) * 4, true, level, why, &repeated);
                        if (repeated) ++repeatedFrames;
                        return ok;
-                     }, 1, WriterNiceness, true);
+                     }, 1, WriterNiceness);
   }
 
   MusicClock clock;

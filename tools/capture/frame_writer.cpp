@@ -1,7 +1,6 @@
 // A writer thread for captured frames.
 #include "tools/capture/frame_writer.h"
 
-#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -13,7 +12,6 @@ namespace {
 
 void WriterLoop(FrameWriter* w) {
   LowerThreadPriority(w->niceness);
-  if (w->oneCore) KeepThreadToOneCore();
   std::unique_lock<std::mutex> guard(w->lock);
   for (;;) {
     w->changed.wait(guard, [w] { return !w->pending.empty() || w->stopping; });
@@ -48,27 +46,12 @@ void LowerThreadPriority(int niceness) {
   if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(current + niceness, 19));
 }
 
-void KeepThreadToOneCore() {
-  cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return;
-  for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    sched_setaffinity(0, sizeof one, &one);
-    return;
-  }
-}
-
 int EncoderThreads(int32_t width, int32_t height) {
   return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
 }
 
-void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness,
-                      bool oneCore) {
+void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness) {
   w->niceness = niceness;
-  w->oneCore = oneCore;
   w->storage.resize(buffers);
   for (FrameBuffer& b : w->storage) {
     b.data.resize(bytes);

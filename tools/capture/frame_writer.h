@@ -35,18 +35,12 @@ struct FrameWriter {
   std::string error;       // the first failure
   double busySeconds = 0;  // time spent inside the sink (encode + write), all writers
   int niceness = 0;        // added by each writer thread to its own nice value
-  bool oneCore = false;    // each writer keeps to the last core the process may use
 };
 
 // Adds `niceness` (> 0) to the calling thread's nice value, up to 19. Linux
 // keeps a nice value per thread, and a thread's children inherit it. A
 // failure leaves the priority as it was.
 void LowerThreadPriority(int niceness);
-
-// Keeps the calling thread on the last of the cores the process may run on,
-// when it may run on two or more; otherwise, or on failure, changes nothing.
-// A thread created afterwards by this one inherits the restriction.
-void KeepThreadToOneCore();
 
 // x264's threads for frames of this size: one up to 1280 x 720, where one
 // thread keeps up with the renderer in the time it leaves and a second only
@@ -57,11 +51,10 @@ int EncoderThreads(int32_t width, int32_t height);
 
 // Starts `threads` writers (1 or more) with `buffers` buffers of `bytes`
 // bytes each. The sink may run on several threads at once when threads > 1.
-// Each writer first lowers its own priority by `niceness`, so that it runs in
-// the time the renderer leaves and does not delay the renderer's threads,
-// and with `oneCore` keeps to one core (KeepThreadToOneCore).
+// Each writer first lowers its own priority by `niceness`, so that it runs in the time the renderer leaves
+// and does not delay the renderer's threads.
 void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads = 1,
-                      int niceness = 0, bool oneCore = false);
+                      int niceness = 0);
 // A free buffer for the next frame; waits while all are queued. nullptr once
 // the writer has failed.
 FrameBuffer* FrameWriterAcquire(FrameWriter* w);
