@@ -6,9 +6,12 @@
 //
 // Shared fields are atomics: the music thread's sync callback writes
 // SceneMode, CaptionFade, MorphFrame and BeatZoom at any time. Each
-// read-modify-write here is a plain load, compute, store; a callback write
-// landing in between is lost or overwritten, which only shifts an animation
-// value that the next tick or sync carries on from.
+// read-modify-write of a value here is a plain load, compute, store; a
+// callback write landing in between is lost or overwritten, which only
+// shifts an animation value that the next tick or sync carries on from. The
+// scene mode is different: a scene the callback starts (the cube's sync
+// fires once only) would never come back, so the tick's own turns of the
+// mode are made only while it still holds the mode the tick read.
 #include "choreo/tick.h"
 
 #include "core/demo_globals.h"
@@ -35,6 +38,9 @@ void AddTo(std::atomic<float>& field, float delta) {
 
 void Negate(std::atomic<float>& field) { field.store(-field.load()); }
 
+// SceneMode from -> to, unless the callback has stored another mode since.
+void Turn(std::atomic<int8_t>& mode, int8_t from, int8_t to) { mode.compare_exchange_strong(from, to); }
+
 }  // namespace
 
 void TickAnimation() {
@@ -43,7 +49,7 @@ void TickAnimation() {
   // 1. Caption fades in; past full alpha it starts to fade out.
   if (g.SceneMode.load() == SceneModeCaptionIn) {
     AddTo(g.CaptionFade, CaptionFadeInStep);
-    if (g.CaptionFade.load() > CaptionFadeLimit) g.SceneMode.store(SceneModeCaptionOut);
+    if (g.CaptionFade.load() > CaptionFadeLimit) Turn(g.SceneMode, SceneModeCaptionIn, SceneModeCaptionOut);
   }
   // 2. Caption fades out, into negative alpha for as long as the mode lasts.
   if (g.SceneMode.load() == SceneModeCaptionOut) AddTo(g.CaptionFade, CaptionFadeOutStep);
@@ -53,13 +59,13 @@ void TickAnimation() {
   if (g.SceneMode.load() == SceneModeMorphRising) {
     g.MorphFrame.store(g.MorphFrame.load() + 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == MorphListCount) g.SceneMode.store(SceneModeMorphFalling);
+    if (g.MorphFrame.load() == MorphListCount) Turn(g.SceneMode, SceneModeMorphRising, SceneModeMorphFalling);
   }
   // 4. Morph frames falling; at 0 the direction turns for the next call.
   if (g.SceneMode.load() == SceneModeMorphFalling) {
     g.MorphFrame.store(g.MorphFrame.load() - 1);
     AddTo(g.MorphAngle, MorphAngleStep);
-    if (g.MorphFrame.load() == 0) g.SceneMode.store(SceneModeMorphRising);
+    if (g.MorphFrame.load() == 0) Turn(g.SceneMode, SceneModeMorphFalling, SceneModeMorphRising);
   }
 
   // 5. Cube and floor. Both draws are made on every cube tick, whatever they

@@ -84,4 +84,46 @@ TEST(ChoreoThreads, CallbackOnSecondThreadWhileMainThreadTicksAndReads) {
   ClearDemoGlobals();
 }
 
+// A scene the callback starts while a tick is turning the scene it read
+// (the second caption's fade-in passing full alpha) must survive the turn:
+// the cube's sync fires once only, so a lost cube scene never comes back.
+// A second thread stores the cube mode at a varying moment around each tick.
+TEST(ChoreoThreads, SceneTheCallbackStartsIsNeverUndoneByATicksTurn) {
+  constexpr int Rounds = 20000;
+  std::atomic<int> go{0}, done{0};
+  // Both sides wait by spinning (a yield now and then, for a shared core)
+  // and then spin a delay of their own that varies by round, so the store
+  // lands at offsets from well before to well after the tick's turn.
+  auto waitFor = [](const std::atomic<int>& value, int round) {
+    for (int n = 1; value.load() != round; ++n)
+      if (n % 4096 == 0) std::this_thread::yield();
+  };
+  auto delay = [](int steps) {
+    std::atomic<int> spin{steps};
+    while (spin.fetch_sub(1) > 0) {
+    }
+  };
+  std::thread callback([&] {
+    for (int round = 1; round <= Rounds; ++round) {
+      waitFor(go, round);
+      delay(round % 61);
+      DemoGlobals.SceneMode.store(SceneModeCube);
+      done.store(round);
+    }
+  });
+  int lost = 0;
+  for (int round = 1; round <= Rounds; ++round) {
+    ResetDemoForChoreo(SceneModeCaptionIn);
+    DemoGlobals.CaptionFade.store(0.99f);  // this tick passes full alpha and turns to fading out
+    go.store(round);
+    delay(round % 53);
+    TickAnimation();
+    waitFor(done, round);
+    if (DemoGlobals.SceneMode.load() != SceneModeCube) ++lost;
+  }
+  callback.join();
+  EXPECT_EQ(lost, 0) << "of " << Rounds << " rounds";
+  ClearDemoGlobals();
+}
+
 }  // namespace
