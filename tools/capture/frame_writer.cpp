@@ -46,10 +46,6 @@ void LowerThreadPriority(int niceness) {
   if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(current + niceness, 19));
 }
 
-int EncoderThreads(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
-}
-
 void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness) {
   w->niceness = niceness;
   w->storage.resize(buffers);

@@ -42,13 +42,6 @@ struct FrameWriter {
 // failure leaves the priority as it was.
 void LowerThreadPriority(int niceness);
 
-// x264's threads for frames of this size: one up to 1280 x 720, where one
-// thread keeps up with the renderer in the time it leaves and a second only
-// gets in its way; two above, where encoding a frame costs about as much CPU
-// as rendering it (15 ms a frame at 1920 x 1080 against the renderer's
-// 13.7 ms).
-int EncoderThreads(int32_t width, int32_t height);
-
 // Starts `threads` writers (1 or more) with `buffers` buffers of `bytes`
 // bytes each. The sink may run on several threads at once when threads > 1.
 // Each writer first lowers its own priority by `niceness`, so that it runs in the time the renderer leaves

@@ -106,17 +106,19 @@ struct FileCloser {
 // byte for byte (2,734 of the demo's 4,514), and a repeat is written from
 // the file already in `encoder.file` for the price of one compare.
 struct ThreadEncoder {
+  struct Settings {
+    int32_t width = 0, height = 0, channels = 0, level = -1;
+    size_t stride = 0;
+    bool bottomUp = false;
+    bool operator==(const Settings&) const = default;
+  };
   PngEncoder encoder;
   std::vector<uint8_t> lastPixels;  // empty when encoder.file holds no good file
-  int32_t width = 0, height = 0, channels = 0, level = -1;
-  size_t stride = 0;
-  bool bottomUp = false;
+  Settings last;
   ~ThreadEncoder() { PngEncoderRelease(&encoder); }
 
-  bool Repeats(const uint8_t* pixels, size_t bytes, int32_t w, int32_t h, int32_t c, size_t s, bool up,
-               int l) const {
-    return !lastPixels.empty() && w == width && h == height && c == channels && s == stride && up == bottomUp &&
-           l == level && bytes == lastPixels.size() && std::memcmp(pixels, lastPixels.data(), bytes) == 0;
+  bool Repeats(const uint8_t* pixels, size_t bytes, const Settings& now) const {
+    return !lastPixels.empty() && now == last && std::memcmp(pixels, lastPixels.data(), bytes) == 0;
   }
 };
 
@@ -249,19 +251,15 @@ bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int
   const size_t bytes = width > 0 && height > 0 && channels > 0
                            ? stride * static_cast<size_t>(height - 1) + static_cast<size_t>(width) * channels
                            : 0;
-  if (local.Repeats(pixels, bytes, width, height, channels, stride, bottomUp, level)) {
+  const ThreadEncoder::Settings now{width, height, channels, level, stride, bottomUp};
+  if (local.Repeats(pixels, bytes, now)) {
     if (repeated) *repeated = true;
   } else {
     local.lastPixels.clear();
     if (!EncodePng(&local.encoder, pixels, width, height, channels, stride, bottomUp, level, PngFrameFilter, error))
       return false;
     local.lastPixels.assign(pixels, pixels + bytes);
-    local.width = width;
-    local.height = height;
-    local.channels = channels;
-    local.stride = stride;
-    local.bottomUp = bottomUp;
-    local.level = level;
+    local.last = now;
   }
   return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), error);
 }
