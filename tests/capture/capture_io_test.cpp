@@ -679,13 +679,16 @@ TEST(Ffmpeg, AudioReachesFd3WithoutWaitingForTheChild) {
 }
 
 // A child that ends without reading its audio makes the close fail rather
-// than hang or report success.
+// than hang or report success. The audio is four times what the pipe can
+// hold (at most 1 MiB), so some of it is always written after the child has
+// gone; audio that fits whole in the pipe before the child starts would be
+// accepted by the kernel, and the close could not tell.
 TEST(Ffmpeg, ChildThatStopsEarlyFailsTheClose) {
   const std::string fake = FakeFfmpeg("fake-ffmpeg-quits", "exec 3<&-\nexit 0\n");
   VideoPipe pipe;
   std::string error;
   ASSERT_TRUE(VideoPipeOpen(&pipe, fake, TempDir() + "/never.mkv", 4, 2, Rational{25, 1}, 44100, 0, &error)) << error;
-  std::vector<uint8_t> pcm(1 << 20, 1);
+  std::vector<uint8_t> pcm(4 << 20, 1);
   VideoPipeWriteAudio(&pipe, pcm.data(), static_cast<uint32_t>(pcm.size() / 4));
   EXPECT_FALSE(VideoPipeClose(&pipe, &error));
 }
