@@ -693,6 +693,43 @@ TEST(Ffmpeg, ChildThatStopsEarlyFailsTheClose) {
   EXPECT_FALSE(VideoPipeClose(&pipe, &error));
 }
 
+// ffmpeg's allocator keeps the memory it frees (no page faults for every
+// frame's packet), as glibc itself reads the settings; the rest of the
+// environment passes through, and tunables the user set still win. The
+// stand-in asks the dynamic loader what it would use.
+TEST(Ffmpeg, ChildAllocatorKeepsFreedMemoryUnlessTheUserSaysOtherwise) {
+  const char* loader = "/lib64/ld-linux-x86-64.so.2";
+  if (access(loader, X_OK) != 0) GTEST_SKIP() << "no " << loader << " to ask";
+  const std::string fake =
+      FakeFfmpeg("fake-ffmpeg-env", std::string("for last; do :; done\n{ echo \"mark=$ZEPHYRA_ENV_MARK\"; ") +
+                                        loader + " --list-tunables; } > \"$last\"\n");
+  const char* before = std::getenv("GLIBC_TUNABLES");
+  const std::string saved = before ? before : "";
+  auto tunablesSeen = [&](const char* users) {
+    if (users) setenv("GLIBC_TUNABLES", users, 1);
+    else unsetenv("GLIBC_TUNABLES");
+    setenv("ZEPHYRA_ENV_MARK", "passed", 1);
+    const std::string out = TempDir() + "/env.mkv";
+    VideoPipe pipe;
+    std::string error, text;
+    if (VideoPipeOpen(&pipe, fake, out, 2, 2, Rational{25, 1}, 0, 0, &error) && VideoPipeClose(&pipe, &error)) {
+      std::ifstream in(out);
+      text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    unsetenv("ZEPHYRA_ENV_MARK");
+    return text;
+  };
+  const std::string ours = tunablesSeen(nullptr);
+  EXPECT_NE(ours.find("mark=passed"), std::string::npos) << ours;
+  EXPECT_NE(ours.find("glibc.malloc.mmap_threshold: 0x2000000 "), std::string::npos) << ours;
+  EXPECT_NE(ours.find("glibc.malloc.trim_threshold: 0x4000000 "), std::string::npos) << ours;
+  const std::string users = tunablesSeen("glibc.malloc.trim_threshold=1234");
+  EXPECT_NE(users.find("glibc.malloc.mmap_threshold: 0x2000000 "), std::string::npos) << users;
+  EXPECT_NE(users.find("glibc.malloc.trim_threshold: 0x4d2 "), std::string::npos) << users;
+  if (before) setenv("GLIBC_TUNABLES", saved.c_str(), 1);
+  else unsetenv("GLIBC_TUNABLES");
+}
+
 TEST(Ffmpeg, LookupReportsMissingProgram) {
   EXPECT_EQ(FindFfmpeg("/no/such/ffmpeg"), "");
   EXPECT_EQ(FindFfmpeg("no-such-program-zephyra"), "");

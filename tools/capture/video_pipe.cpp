@@ -125,6 +125,34 @@ bool MakeChildPipe(int fds[2]) {
   return false;
 }
 
+// ffmpeg's environment: ours, with glibc's allocator told to keep memory it
+// has freed. ffmpeg allocates a fresh packet for every frame (460 KB at
+// 640 x 480) on its input threads and frees it on its main thread; glibc by
+// default gives the top of a heap back to the kernel once about two such
+// packets are free there, and faults the pages in again for the next one:
+// about 55,000 page faults and 2 s of ffmpeg's CPU in a whole-demo capture
+// at 640 x 480 (11.8-12.4 s against 9.0-10.1 s with these settings, on two
+// busy cores). Below 32 MiB (glibc's largest) no block is mapped on its
+// own, and up to 64 MiB may stay free in a heap. Settings of the user's own
+// come after ours, so they still win.
+std::vector<std::string> FfmpegEnvironment() {
+  constexpr const char* Name = "GLIBC_TUNABLES=";
+  constexpr const char* KeepFreedMemory =
+      "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=67108864";
+  std::vector<std::string> env;
+  std::string tunables = std::string(Name) + KeepFreedMemory;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, Name, std::strlen(Name)) == 0) {
+      const char* own = *e + std::strlen(Name);
+      if (*own) tunables += std::string(":") + own;
+    } else {
+      env.emplace_back(*e);
+    }
+  }
+  env.push_back(tunables);
+  return env;
+}
+
 int WaitForChild(pid_t child) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
@@ -239,13 +267,17 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
   posix_spawn_file_actions_adddup2(&actions, frames[0], 0);
   if (sampleRate > 0) posix_spawn_file_actions_adddup2(&actions, audio[0], 3);
   std::vector<char*> argv = ArgVector(ffmpeg, args);
+  const std::vector<std::string> env = FfmpegEnvironment();
+  std::vector<char*> envp;
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
   pid_t child = -1;
   int rc = 0;
   // Spawned from a thread of its own whose priority is lowered first: the
   // child inherits that thread's nice value, and this one keeps its own.
   std::thread spawner([&] {
     LowerThreadPriority(niceness);
-    rc = posix_spawn(&child, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+    rc = posix_spawn(&child, ffmpeg.c_str(), &actions, nullptr, argv.data(), envp.data());
   });
   spawner.join();
   posix_spawn_file_actions_destroy(&actions);
