@@ -2,6 +2,7 @@
 // frame clock, options, WAV and PNG files, the writer thread, the contact
 // sheet, the logs and the ffmpeg lookup.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -22,6 +24,7 @@
 #include "tools/capture/contact_sheet.h"
 #include "tools/capture/frame_clock.h"
 #include "tools/capture/frame_writer.h"
+#include "tools/capture/freed_memory.h"
 #include "tools/capture/png_io.h"
 #include "tools/capture/progress.h"
 #include "tools/capture/timeline.h"
@@ -728,6 +731,32 @@ TEST(Ffmpeg, ChildAllocatorKeepsFreedMemoryUnlessTheUserSaysOtherwise) {
   EXPECT_NE(users.find("glibc.malloc.trim_threshold: 0x4d2 "), std::string::npos) << users;
   if (before) setenv("GLIBC_TUNABLES", saved.c_str(), 1);
   else unsetenv("GLIBC_TUNABLES");
+}
+
+// With the capture's settings, a block far above glibc's default map
+// threshold (24 MiB) comes from the heap, and freeing it leaves it there for
+// the next frame instead of unmapping it. The sanitizers bring allocators of
+// their own, which neither take these settings nor report to mallinfo2.
+TEST(FreedMemory, LargeBlocksComeFromTheHeapAndStayThereWhenFreed) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer's allocator is in use";
+#elif !defined(__GLIBC__)
+  GTEST_SKIP() << "not glibc";
+#else
+  ASSERT_TRUE(KeepFreedMemory());
+  constexpr size_t Bytes = size_t{24} << 20;
+  const struct mallinfo2 before = mallinfo2();
+  auto* block = static_cast<volatile uint8_t*>(std::malloc(Bytes));
+  ASSERT_NE(block, nullptr);
+  block[0] = 1;
+  block[Bytes - 1] = 1;
+  const struct mallinfo2 holding = mallinfo2();
+  EXPECT_EQ(holding.hblks, before.hblks);  // no mapping of its own
+  std::free(const_cast<uint8_t*>(block));
+  const struct mallinfo2 after = mallinfo2();
+  EXPECT_GE(after.arena, Bytes);     // still part of the heap...
+  EXPECT_GE(after.fordblks, Bytes);  // ...as free space
+#endif
 }
 
 TEST(Ffmpeg, LookupReportsMissingProgram) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tools/capture/frame_writer.h"
+#include "tools/capture/freed_memory.h"
 
 extern char** environ;
 
@@ -125,22 +126,13 @@ bool MakeChildPipe(int fds[2]) {
   return false;
 }
 
-// ffmpeg's environment: ours, with glibc's allocator told to keep memory it
-// has freed. ffmpeg allocates a fresh packet for every frame (460 KB at
-// 640 x 480) on its input threads and frees it on its main thread; glibc by
-// default gives the top of a heap back to the kernel once about two such
-// packets are free there, and faults the pages in again for the next one:
-// about 55,000 page faults and 2 s of ffmpeg's CPU in a whole-demo capture
-// at 640 x 480 (11.8-12.4 s against 9.0-10.1 s with these settings, on two
-// busy cores). Below 32 MiB (glibc's largest) no block is mapped on its
-// own, and up to 64 MiB may stay free in a heap. Settings of the user's own
-// come after ours, so they still win.
+// ffmpeg's environment: ours, with glibc's allocator told to keep the
+// memory it frees (see freed_memory.h). Tunables of the user's own come
+// after ours, so they still win.
 std::vector<std::string> FfmpegEnvironment() {
   constexpr const char* Name = "GLIBC_TUNABLES=";
-  constexpr const char* KeepFreedMemory =
-      "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=67108864";
   std::vector<std::string> env;
-  std::string tunables = std::string(Name) + KeepFreedMemory;
+  std::string tunables = std::string(Name) + KeepFreedMemoryTunables();
   for (char** e = environ; *e; ++e) {
     if (std::strncmp(*e, Name, std::strlen(Name)) == 0) {
       const char* own = *e + std::strlen(Name);
