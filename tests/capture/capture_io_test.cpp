@@ -743,6 +743,15 @@ TEST(FreedMemory, LargeBlocksComeFromTheHeapAndStayThereWhenFreed) {
 #elif !defined(__GLIBC__)
   GTEST_SKIP() << "not glibc";
 #else
+  // Allocator tunables of the user's own stand: nothing is applied.
+  const char* users = std::getenv("GLIBC_TUNABLES");
+  const std::string saved = users ? users : "";
+  setenv("GLIBC_TUNABLES", "glibc.malloc.perturb=0", 1);
+  EXPECT_FALSE(KeepFreedMemory());
+  if (users) setenv("GLIBC_TUNABLES", saved.c_str(), 1);
+  else unsetenv("GLIBC_TUNABLES");
+  if (saved.find("glibc.malloc.") != std::string::npos) GTEST_SKIP() << "this run tunes the allocator itself";
+
   ASSERT_TRUE(KeepFreedMemory());
   constexpr size_t Bytes = size_t{24} << 20;
   const struct mallinfo2 before = mallinfo2();

@@ -2,12 +2,17 @@
 // process (mallopt) and for children (GLIBC_TUNABLES).
 #include "tools/capture/freed_memory.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
 bool KeepFreedMemory() {
 #if defined(__GLIBC__)
+  const char* users = std::getenv("GLIBC_TUNABLES");
+  if (users && std::strstr(users, "glibc.malloc.")) return false;
   // The map threshold first: setting it also stops glibc from raising the
   // thresholds on its own, which would otherwise undo the trim threshold.
   return mallopt(M_MMAP_THRESHOLD, static_cast<int>(KeptMapThreshold)) == 1 &&
@@ -17,7 +22,9 @@ bool KeepFreedMemory() {
 #endif
 }
 
-std::string KeepFreedMemoryTunables() {
-  return "glibc.malloc.mmap_threshold=" + std::to_string(KeptMapThreshold) +
-         ":glibc.malloc.trim_threshold=" + std::to_string(KeptTrimThreshold);
+std::string KeepFreedMemoryTunables(const char* users) {
+  std::string tunables = "glibc.malloc.mmap_threshold=" + std::to_string(KeptMapThreshold) +
+                         ":glibc.malloc.trim_threshold=" + std::to_string(KeptTrimThreshold);
+  if (users && *users) tunables += std::string(":") + users;
+  return tunables;
 }

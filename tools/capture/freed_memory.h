@@ -18,9 +18,13 @@ inline constexpr long KeptMapThreshold = 32L << 20;
 // Free memory a heap keeps at its top before giving any back.
 inline constexpr long KeptTrimThreshold = 64L << 20;
 
-// Applies both to this process. False when glibc refused either (or this
-// is not glibc), in which case the defaults stay.
+// Applies both to this process, unless the user's own GLIBC_TUNABLES
+// already tunes the allocator (glibc has applied those at start-up, and
+// they stand). False when they stand, when glibc refused either setting,
+// or when this is not glibc.
 bool KeepFreedMemory();
 
-// The same settings as a GLIBC_TUNABLES value, for a child process.
-std::string KeepFreedMemoryTunables();
+// A GLIBC_TUNABLES value for a child process: the same settings, then the
+// user's own (`users`, may be null or empty), which glibc applies later and
+// so let win.
+std::string KeepFreedMemoryTunables(const char* users);

@@ -1,8 +1,6 @@
 // zephyra-capture: renders the demo offscreen, frame-exact on the clock of
 // its decoded music, into PNG frames plus WAV or a video file.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "tools/capture/capture_options.h"
@@ -20,9 +18,6 @@ int main(int argc, char** argv) {
     std::fputs(CaptureUsage().c_str(), stdout);
     return CaptureExitOk;
   }
-  // Before the GL driver starts allocating; unless the user tuned glibc's
-  // allocator themselves.
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  if (!tunables || !std::strstr(tunables, "glibc.malloc.")) KeepFreedMemory();
+  KeepFreedMemory();  // before the GL driver starts allocating
   return RunCapture(options);
 }

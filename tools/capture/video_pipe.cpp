@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -72,12 +73,17 @@ bool IsExecutableFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// Pointers to `head`'s strings and then `list`'s, ending in a null: the
+// form posix_spawn takes for arguments and environment. Valid while the
+// strings live.
+std::vector<char*> NullTerminated(const std::vector<std::string>& list, std::vector<char*> head = {}) {
+  for (const std::string& s : list) head.push_back(const_cast<char*>(s.c_str()));
+  head.push_back(nullptr);
+  return head;
+}
+
 std::vector<char*> ArgVector(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  return argv;
+  return NullTerminated(args, {const_cast<char*>(program.c_str())});
 }
 
 bool WriteAll(int fd, const uint8_t* at, size_t bytes) {
@@ -127,21 +133,14 @@ bool MakeChildPipe(int fds[2]) {
 }
 
 // ffmpeg's environment: ours, with glibc's allocator told to keep the
-// memory it frees (see freed_memory.h). Tunables of the user's own come
-// after ours, so they still win.
+// memory it frees (see freed_memory.h) ahead of any tunables of the user's.
 std::vector<std::string> FfmpegEnvironment() {
-  constexpr const char* Name = "GLIBC_TUNABLES=";
+  constexpr std::string_view Name = "GLIBC_TUNABLES=";
   std::vector<std::string> env;
-  std::string tunables = std::string(Name) + KeepFreedMemoryTunables();
   for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, Name, std::strlen(Name)) == 0) {
-      const char* own = *e + std::strlen(Name);
-      if (*own) tunables += std::string(":") + own;
-    } else {
-      env.emplace_back(*e);
-    }
+    if (std::string_view(*e).substr(0, Name.size()) != Name) env.emplace_back(*e);
   }
-  env.push_back(tunables);
+  env.push_back(std::string(Name) + KeepFreedMemoryTunables(std::getenv("GLIBC_TUNABLES")));
   return env;
 }
 
@@ -260,9 +259,7 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
   if (sampleRate > 0) posix_spawn_file_actions_adddup2(&actions, audio[0], 3);
   std::vector<char*> argv = ArgVector(ffmpeg, args);
   const std::vector<std::string> env = FfmpegEnvironment();
-  std::vector<char*> envp;
-  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
+  std::vector<char*> envp = NullTerminated(env);
   pid_t child = -1;
   int rc = 0;
   // Spawned from a thread of its own whose priority is lowered first: the
