@@ -621,30 +621,100 @@ TEST(Progress, LineShowsFramesSpeedAndTimeLeft) {
   EXPECT_NE(FormatProgress(1, 0, 44100, 0.0, true).find("~"), std::string::npos);
 }
 
-// The encoder child is given even-sided YUV 4:2:0 frames (odd sides padded)
+// ffprobe's key=value answer about `media`, with the options given; empty
+// when ffprobe failed or is not installed.
+std::string ProbeMedia(const std::string& media, const std::string& options) {
+  const std::string ffprobe = FindFfmpeg("ffprobe");
+  if (ffprobe.empty()) return std::string();
+  const std::string out = media + ".probe";
+  const std::string command =
+      "'" + ffprobe + "' -v error " + options + " -of default=nw=1 '" + media + "' > '" + out + "'";
+  if (RunProgram("/bin/sh", {"-c", command}) != 0) return std::string();
+  std::ifstream in(out);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The sizes in bytes of the video packets of `media`, in order.
+std::vector<long> PacketSizes(const std::string& media) {
+  std::vector<long> sizes;
+  std::string text = ProbeMedia(media, "-select_streams v -show_entries packet=size");
+  for (size_t at = text.find("size="); at != std::string::npos; at = text.find("size=", at + 5))
+    sizes.push_back(std::stol(text.substr(at + 5)));
+  return sizes;
+}
+
+// `width` x `height` RGBA pixels of noise (which no encoder predicts well),
+// different for every seed.
+std::vector<uint8_t> NoiseFrame(int32_t width, int32_t height, uint32_t seed) {
+  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 4);
+  for (uint8_t& b : frame) {
+    seed = seed * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(seed >> 24);
+  }
+  return frame;
+}
+
+// The child is given an H.264 stream of the frames padded to even sides,
 // and runs below the caller's priority, which the caller keeps. A stand-in
-// "ffmpeg" writes its nice value and the bytes it read into the output path,
-// its last argument.
-TEST(Ffmpeg, PipeFeedsPaddedYuvFramesToALowerPriorityChild) {
+// "ffmpeg" writes its nice value beside the output path (its last
+// argument) and the stream it read into it.
+TEST(Ffmpeg, PipeFeedsAnH264StreamOfPaddedFramesToALowerPriorityChild) {
   const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   const int step = std::min(10, 19 - own);  // nice values end at 19
   if (step <= 0) GTEST_SKIP() << "already running at the lowest priority";
-  const std::string fake = FakeFfmpeg("fake-ffmpeg", "for last; do :; done\necho \"$(nice) $(wc -c)\" > \"$last\"\n");
-  const std::string out = TempDir() + "/video.mkv";
+  const std::string fake =
+      FakeFfmpeg("fake-ffmpeg", "for last; do :; done\nnice > \"$last.nice\"\ncat > \"$last\"\n");
+  const std::string out = TempDir() + "/video.h264";
   VideoPipe pipe;
   std::string error;
   ASSERT_TRUE(VideoPipeOpen(&pipe, fake, out, 5, 3, Rational{25, 1}, 0, step, &error)) << error;
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), own);
-  const std::vector<uint8_t> frame(5 * 3 * 4, 200);
-  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, frame.data()));
-  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, frame.data()));
+  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, NoiseFrame(5, 3, 1).data()));
+  EXPECT_TRUE(VideoPipeWriteFrame(&pipe, NoiseFrame(5, 3, 2).data()));
   ASSERT_TRUE(VideoPipeClose(&pipe, &error)) << error;
-  std::ifstream in(out);
+  std::ifstream niceFile(out + ".nice");
   int nice = -100;
-  long bytes = -1;
-  in >> nice >> bytes;
+  niceFile >> nice;
   EXPECT_EQ(nice, own + step);
-  EXPECT_EQ(bytes, 2 * (6 * 4 + 2 * 3 * 2));  // 6 x 4 luma, two 3 x 2 chroma planes
+  std::ifstream in(out, std::ios::binary);
+  const std::string stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(stream.size(), 4u);
+  EXPECT_EQ(stream.substr(0, 4), std::string("\0\0\0\1", 4));  // Annex B, a parameter set first
+  const std::string info = ProbeMedia(out, "-f h264 -count_frames -show_entries stream=width,height,nb_read_frames");
+  if (info.empty()) GTEST_SKIP() << "no ffprobe to read the stream back";
+  EXPECT_NE(info.find("width=6\nheight=4"), std::string::npos) << info;
+  EXPECT_NE(info.find("nb_read_frames=2"), std::string::npos) << info;
+}
+
+// A frame equal to the one before costs next to nothing and decodes as that
+// frame, except where x264 must start a keyframe: 300 frames of one noise
+// picture, keyframes every 250, through the real ffmpeg.
+TEST(Ffmpeg, RepeatedFrameIsCodedAsARepeatButNeverAsAKeyframe) {
+  const std::string ffmpeg = FindFfmpeg("");
+  if (ffmpeg.empty() || FindFfmpeg("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string out = TempDir() + "/repeats.mp4";
+  VideoPipe pipe;
+  std::string error;
+  ASSERT_TRUE(VideoPipeOpen(&pipe, ffmpeg, out, 64, 48, Rational{60, 1}, 0, 0, &error)) << error;
+  const std::vector<uint8_t> noise = NoiseFrame(64, 48, 7);
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(VideoPipeWriteFrame(&pipe, noise.data())) << i;
+  ASSERT_TRUE(VideoPipeClose(&pipe, &error)) << error;
+  EXPECT_EQ(pipe.repeatedFrames, 298);  // all but the first and the keyframe at 250
+  const std::vector<long> sizes = PacketSizes(out);
+  ASSERT_EQ(sizes.size(), 300u);
+  for (int i = 1; i < 300; ++i) {
+    if (i == 250) continue;
+    EXPECT_LT(sizes[i] * 20, sizes[0]) << "frame " << i << " of " << sizes[i] << " bytes";
+  }
+  EXPECT_GT(sizes[250] * 2, sizes[0]) << "the second keyframe is " << sizes[250] << " bytes";
+  // Decoded, the first repeat is the first frame again.
+  const std::string raw = TempDir() + "/repeats.yuv";
+  ASSERT_EQ(RunProgram(ffmpeg, {"-v", "error", "-y", "-i", out, "-frames:v", "2", "-f", "rawvideo", raw}), 0);
+  std::ifstream in(raw, std::ios::binary);
+  const std::string frames((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t frameBytes = 64 * 48 * 3 / 2;
+  ASSERT_EQ(frames.size(), 2 * frameBytes);
+  EXPECT_EQ(frames.compare(0, frameBytes, frames, frameBytes, frameBytes), 0);
 }
 
 // The audio goes to the child's fd 3 whole and in order, and queueing it
@@ -677,7 +747,7 @@ TEST(Ffmpeg, AudioReachesFd3WithoutWaitingForTheChild) {
   in >> frameBytes;
   std::getline(in >> std::ws, got);
   std::getline(sum, expected);
-  EXPECT_EQ(frameBytes, 4 * 2 + 2 * 2 * 1);  // 4 x 2 luma, two 2 x 1 chroma planes
+  EXPECT_GT(frameBytes, 0);  // the H.264 stream of the one frame
   EXPECT_EQ(got, expected);
 }
 

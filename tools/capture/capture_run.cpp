@@ -510,6 +510,9 @@ int RunCapture(const CaptureOptions& o) {
     if (!discard && !video)
       std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were not encoded again\n",
                    static_cast<long long>(repeatedFrames.load()), static_cast<long long>(written));
+    if (video)
+      std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were coded as repeats\n",
+                   static_cast<long long>(pipe.repeatedFrames), static_cast<long long>(written));
     // CPU over wall time: how many of the cores the run kept busy.
     const double cpu = CpuSeconds(RUSAGE_SELF), child = CpuSeconds(RUSAGE_CHILDREN);
     std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, ffmpeg %.2f s, %.2f cores busy on average\n", cpu, child,

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <libyuv/convert.h>
+#include <x264.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,18 +53,41 @@ struct AudioFeed {
   ~AudioFeed() { Finish(); }
 };
 
+// The H.264 encoder and the two pictures it is fed from in turn, so that a
+// frame can be compared with the one before without a copy.
+struct VideoEncoder {
+  x264_t* x264 = nullptr;
+  int keyintMax = 0;         // x264 makes a keyframe at this distance at the latest
+  int64_t frames = 0;        // pictures given to x264
+  int64_t lastKeyframe = 0;  // the last keyframe x264 has returned
+  std::vector<float> repeatOffsets;  // RepeatQpOffset for every macroblock
+  std::vector<uint8_t> yuv[2];
+  int current = 0;  // which of yuv holds the last frame given
+  ~VideoEncoder() {
+    if (x264) x264_encoder_close(x264);
+  }
+};
+
 namespace {
 
 // x264: the ultrafast preset's analysis (no B-frames, no sub-pixel or
-// partition search, one reference) with three things of the faster presets
-// put back: CABAC (files 10 % smaller for its cost), the loop filter at its
-// default strength and adaptive quantisation (no blocky fades in the dark
-// scenes). At CRF 20 that costs about a quarter less CPU than superfast at
-// CRF 18 (640 x 480: about 2.0 against 2.6 ms a frame) for about the same
-// PSNR (42.7 against 43.5 dB) and files about 1.3 times as large.
+// partition search, one reference) with the loop filter at its default
+// strength and adaptive quantisation put back (no blocky fades in the dark
+// scenes), at CRF 20. Entropy coding stays CAVLC: with no rate-distortion
+// decisions at this preset CABAC changes no pixel, and for the whole demo
+// it cost 2.4 s more CPU (7.2 against 4.8 s at 640 x 480) for files 11 %
+// smaller.
 constexpr const char* VideoPreset = "ultrafast";
-constexpr const char* VideoTuning = "cabac=1:deblock=0,0:aq-mode=1";
 constexpr const char* VideoQuality = "20";  // CRF
+// A frame equal to the one before (six in ten at 60 fps: the animation
+// ticks slower than that) is coded at the largest quantiser. Its source is
+// the previous frame's, so what the rate control would spend on it only
+// sharpens a picture already shown; at QP 51 nearly every macroblock is
+// skipped, the decoded frame stays the one before, and x264 takes about a
+// third less time on it. It is given as an offset on every macroblock
+// (x264 clamps the sum to 51) rather than as the frame's quantiser, which
+// the rate control would average into the quantiser of the next keyframe.
+constexpr float RepeatQpOffset = 51.0f;
 // Each pipe holds 1 MiB (the usual 64 KiB needs seven wake-ups of both sides
 // for one 640 x 480 frame); Linux's default ceiling for unprivileged users.
 constexpr int PipeBytes = 1 << 20;
@@ -162,6 +186,71 @@ int EncoderThreads(int32_t width, int32_t height) {
   return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
 }
 
+// x264 for pictures of `width` x `height` (even) at `fps`, writing Annex B
+// with the parameter sets before every keyframe, so that ffmpeg reads the
+// stream as it comes and copies it into the container unchanged.
+bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, std::string* error) {
+  x264_param_t p;
+  if (x264_param_default_preset(&p, VideoPreset, nullptr) < 0) {
+    *error = "x264 does not know the preset " + std::string(VideoPreset);
+    return false;
+  }
+  p.i_log_level = X264_LOG_ERROR;
+  p.i_threads = EncoderThreads(width, height);
+  p.i_width = width;
+  p.i_height = height;
+  p.i_csp = X264_CSP_I420;
+  p.i_fps_num = static_cast<uint32_t>(fps.num);
+  p.i_fps_den = static_cast<uint32_t>(fps.den);
+  p.b_vfr_input = 0;  // constant frame rate: one picture every 1/fps s
+  p.b_annexb = 1;
+  p.b_repeat_headers = 1;
+  p.b_cabac = 0;
+  p.b_deblocking_filter = 1;
+  p.i_deblocking_filter_alphac0 = 0;
+  p.i_deblocking_filter_beta = 0;
+  p.rc.i_aq_mode = X264_AQ_VARIANCE;
+  p.rc.f_aq_strength = 1.0f;
+  p.rc.i_rc_method = X264_RC_CRF;
+  p.rc.f_rf_constant = std::strtof(VideoQuality, nullptr);
+  // Tagged with the matrix and range the conversion uses (BT.601, limited),
+  // so that players do not guess BT.709 for HD.
+  p.vui.i_colmatrix = 6;  // SMPTE 170M
+  p.vui.b_fullrange = 0;
+  e->x264 = x264_encoder_open(&p);
+  if (!e->x264) {
+    *error = "x264 cannot encode " + std::to_string(width) + "x" + std::to_string(height) + " pictures";
+    return false;
+  }
+  x264_encoder_parameters(e->x264, &p);
+  e->keyintMax = p.i_keyint_max;
+  e->repeatOffsets.assign(static_cast<size_t>((width + 15) / 16) * ((height + 15) / 16), RepeatQpOffset);
+  const size_t lumaBytes = static_cast<size_t>(width) * height;
+  // Black in limited range: Y 16, U and V 128. The padding keeps it; the
+  // picture overwrites the rest every frame.
+  for (std::vector<uint8_t>& yuv : e->yuv) {
+    yuv.assign(lumaBytes + lumaBytes / 2, 128);
+    std::memset(yuv.data(), 16, lumaBytes);
+  }
+  return true;
+}
+
+// Encodes one picture (null: takes out one that x264 still holds) and
+// writes what comes out. False when x264 or the pipe failed.
+bool EncodeAndWrite(VideoPipe* pipe, x264_picture_t* picture) {
+  VideoEncoder* e = pipe->encoder.get();
+  x264_nal_t* nals = nullptr;
+  int count = 0;
+  x264_picture_t out;
+  x264_picture_init(&out);
+  const int bytes = x264_encoder_encode(e->x264, &nals, &count, picture, &out);
+  if (bytes < 0) return false;
+  if (bytes == 0) return true;
+  if (out.b_keyframe) e->lastKeyframe = out.i_pts;
+  // x264 keeps the NAL units of one call next to each other in memory.
+  return WriteAll(pipe->input, nals[0].p_payload, static_cast<size_t>(bytes));
+}
+
 }  // namespace
 
 std::string FindFfmpeg(const std::string& requested) {
@@ -198,32 +287,30 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
   pipe->height = height;
   pipe->paddedWidth = width + (width & 1);
   pipe->paddedHeight = height + (height & 1);
-  const size_t lumaBytes = static_cast<size_t>(pipe->paddedWidth) * pipe->paddedHeight;
-  // Black in limited range: Y 16, U and V 128. The padding keeps it; the
-  // picture overwrites the rest every frame.
-  pipe->yuv.assign(lumaBytes + lumaBytes / 2, 128);
-  std::memset(pipe->yuv.data(), 16, lumaBytes);
-  // x264 (settings above) on one thread up to 720p: on two cores the
-  // renderer keeps more than one busy, and one encoder thread keeps up in
-  // the time it leaves. (Plain ultrafast, without CABAC, had cost more CPU
-  // than superfast in whole-demo runs, for files 1.8x larger.) The colour
-  // conversion is done here (libyuv, about 0.06 ms a frame) rather than by
-  // ffmpeg's scaler (about 0.8 ms), and the pipe carries 1.5 bytes a pixel
-  // instead of 4. The stream is tagged with the matrix and range used, so
-  // that players do not guess BT.709 for HD.
-  // The audio is AAC at 192 kbit/s, encoded by the same ffmpeg as the
-  // frames arrive: no second pass over the file at the end. ffmpeg's "fast"
-  // AAC coder takes half the CPU of its default (about 1.3 s against 2.5 s
-  // for the whole demo) for the same signal-to-noise ratio (28.9 against
-  // 29.2 dB on 15 s of the music). Once running,
-  // ffmpeg (two inputs) reads each on a thread of its own without blocking
-  // on either, so a full audio pipe cannot hold up the pictures.
+  pipe->encoder = std::make_shared<VideoEncoder>();
+  if (!OpenEncoder(pipe->encoder.get(), pipe->paddedWidth, pipe->paddedHeight, fps, error)) {
+    pipe->encoder.reset();
+    return false;
+  }
+  // The frames are encoded here (x264, settings above, on one thread up to
+  // 720p: on two cores the renderer keeps more than one busy, and one
+  // encoder thread keeps up in the time it leaves); ffmpeg takes the H.264
+  // stream as it is and puts it in the container. Nothing but the coded
+  // stream, a few megabytes, crosses the pipe, instead of 1.5 bytes a pixel
+  // of every frame, and repeated frames can be coded as repeats. The colour
+  // conversion is libyuv's (about 0.06 ms a frame).
+  // The audio is AAC at 192 kbit/s, encoded by ffmpeg as the frames
+  // arrive: no second pass over the file at the end. ffmpeg's "fast" AAC
+  // coder takes half the CPU of its default (about 1.3 s against 2.5 s for
+  // the whole demo) for the same signal-to-noise ratio (28.9 against
+  // 29.2 dB on 15 s of the music). Once running, ffmpeg (two inputs) reads
+  // each on a thread of its own without blocking on either, so a full audio
+  // pipe cannot hold up the pictures.
   std::vector<std::string> args = {
       "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-      "-f", "rawvideo", "-pix_fmt", "yuv420p",
-      "-s", std::to_string(pipe->paddedWidth) + "x" + std::to_string(pipe->paddedHeight),
-      "-framerate", std::to_string(fps.num) + "/" + std::to_string(fps.den),
-      "-i", "pipe:0"};
+      // One picture every 1/fps s from the first: the raw stream carries no
+      // times, and ffmpeg's own guess for it drifts by a tick now and then.
+      "-r", std::to_string(fps.num) + "/" + std::to_string(fps.den), "-f", "h264", "-i", "pipe:0"};
   if (sampleRate > 0) {
     // ffmpeg opens its inputs one after the other, on one thread, before
     // it starts a reader per input; left to probe the audio, it would wait
@@ -235,10 +322,7 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
                                             "-c:a", "aac", "-b:a", "192k", "-aac_coder", "fast"};
     args.insert(args.end(), audio.begin(), audio.end());
   }
-  const std::vector<std::string> videoOut = {
-      "-c:v", "libx264", "-preset", VideoPreset, "-x264-params", VideoTuning, "-crf", VideoQuality,
-      "-threads", std::to_string(EncoderThreads(width, height)),
-      "-colorspace", "smpte170m", "-color_range", "tv", "-movflags", "+faststart", outPath};
+  const std::vector<std::string> videoOut = {"-c:v", "copy", "-movflags", "+faststart", outPath};
   args.insert(args.end(), videoOut.begin(), videoOut.end());
 
   int frames[2] = {-1, -1}, audio[2] = {-1, -1};
@@ -291,16 +375,42 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
 }
 
 bool VideoPipeWriteFrame(VideoPipe* pipe, const uint8_t* rgba) {
-  if (pipe->input < 0 || pipe->failed) return false;
+  VideoEncoder* e = pipe->encoder.get();
+  if (pipe->input < 0 || pipe->failed || !e) return false;
   const int32_t w = pipe->width, h = pipe->height, pw = pipe->paddedWidth;
-  uint8_t* y = pipe->yuv.data();
+  const int next = 1 - e->current;
+  uint8_t* y = e->yuv[next].data();
   uint8_t* u = y + static_cast<size_t>(pw) * pipe->paddedHeight;
   uint8_t* v = u + static_cast<size_t>(pw / 2) * (pipe->paddedHeight / 2);
   // Bytes R, G, B, A are libyuv's "ABGR" (it names 32-bit words, low byte
   // last). Starting at the last row with a negative stride flips the picture
   // to top row first.
   libyuv::ABGRToI420(rgba + static_cast<size_t>(h - 1) * w * 4, -w * 4, y, pw, u, pw / 2, v, pw / 2, w, h);
-  if (WriteAll(pipe->input, pipe->yuv.data(), pipe->yuv.size())) return true;
+  const bool repeat =
+      e->frames > 0 && std::memcmp(e->yuv[next].data(), e->yuv[e->current].data(), e->yuv[next].size()) == 0;
+  x264_picture_t picture;
+  x264_picture_init(&picture);
+  picture.img.i_csp = X264_CSP_I420;
+  picture.img.i_plane = 3;
+  picture.img.plane[0] = y;
+  picture.img.plane[1] = u;
+  picture.img.plane[2] = v;
+  picture.img.i_stride[0] = pw;
+  picture.img.i_stride[1] = picture.img.i_stride[2] = pw / 2;
+  picture.i_pts = e->frames;
+  // Never on a keyframe: x264 makes one at keyintMax frames from the last
+  // whatever it is told, and a keyframe at QP 51 would be a blur until the
+  // next. lastKeyframe lags behind when x264 holds frames (two threads), so
+  // the test errs towards the rate control's own quantiser. (x264 reads the
+  // offsets before the call returns.)
+  if (repeat && e->frames - e->lastKeyframe < e->keyintMax) {
+    picture.prop.quant_offsets = e->repeatOffsets.data();
+    ++pipe->repeatedFrames;
+  }
+  e->current = next;
+  ++e->frames;
+  // x264 copies the picture in, so the buffer may be overwritten two frames on.
+  if (EncodeAndWrite(pipe, &picture)) return true;
   pipe->failed = true;
   return false;
 }
@@ -318,8 +428,18 @@ bool VideoPipeWriteAudio(VideoPipe* pipe, const void* frames, uint32_t count) {
 
 bool VideoPipeClose(VideoPipe* pipe, std::string* error) {
   if (pipe->child < 0) return false;
-  // Pictures end first; ffmpeg reads both inputs at once, so the audio
-  // still queued can drain while it takes the last frames.
+  // The frames x264 still holds go out first. Pictures end first; ffmpeg
+  // reads both inputs at once, so the audio still queued can drain while
+  // it takes the last frames.
+  if (pipe->encoder && !pipe->failed && pipe->input >= 0) {
+    while (x264_encoder_delayed_frames(pipe->encoder->x264) > 0) {
+      if (!EncodeAndWrite(pipe, nullptr)) {
+        pipe->failed = true;
+        break;
+      }
+    }
+  }
+  pipe->encoder.reset();
   if (pipe->input >= 0) close(pipe->input);
   pipe->input = -1;
   const bool audioFailed = pipe->audio && !pipe->audio->Finish();

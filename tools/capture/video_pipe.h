@@ -1,8 +1,9 @@
 // Video output through one ffmpeg child process: frames are converted here
-// to YUV 4:2:0 and piped into its standard input, encoded as H.264
-// (yuv420p); the decoded music goes in through a second pipe (its fd 3) as
-// 16-bit stereo PCM and is encoded as AAC in the same run, so the file is
-// finished when the last frame is.
+// to YUV 4:2:0, encoded as H.264 (x264, yuv420p) and the stream piped into
+// its standard input, which ffmpeg puts into the container as it is; the
+// decoded music goes in through a second pipe (its fd 3) as 16-bit stereo
+// PCM and is encoded as AAC in the same run, so the file is finished when
+// the last frame is.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -16,7 +17,8 @@
 // executable file); empty when there is none.
 std::string FindFfmpeg(const std::string& requested);
 
-struct AudioFeed;  // the audio pipe's queue and its writer thread
+struct AudioFeed;     // the audio pipe's queue and its writer thread
+struct VideoEncoder;  // x264 and the pictures it is fed from
 
 struct VideoPipe {
   pid_t child = -1;
@@ -24,10 +26,11 @@ struct VideoPipe {
   bool failed = false;  // a write failed (the child ended early)
   std::shared_ptr<AudioFeed> audio;  // null when the video has no sound
   int32_t width = 0, height = 0;  // the frames given, in pixels
-  // One frame as piped: the Y, U and V planes of a picture padded to even
-  // sides (H.264 4:2:0 needs them), the padding black.
+  // The encoded picture's sides: the frame's, padded to even (H.264 4:2:0
+  // needs them), the padding black.
   int32_t paddedWidth = 0, paddedHeight = 0;
-  std::vector<uint8_t> yuv;
+  std::shared_ptr<VideoEncoder> encoder;  // null once closed
+  int64_t repeatedFrames = 0;             // frames coded as repeats of the one before
 };
 
 // Starts ffmpeg to encode `width` x `height` frames at `fps`, and 16-bit
@@ -40,15 +43,19 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
                    int32_t height, Rational fps, uint32_t sampleRate, int niceness, std::string* error);
 // Converts one frame of width x height RGBA pixels, bottom row first (as
 // glReadPixels gives them), to YUV 4:2:0 (BT.601 matrix, limited range, as
-// the stream is tagged) and writes it. False when the pipe broke.
+// the stream is tagged), encodes it and writes what x264 gives out. A frame
+// equal to the one before is coded as a repeat (nearly all of it skipped).
+// False when the encoder or the pipe failed.
 bool VideoPipeWriteFrame(VideoPipe* pipe, const uint8_t* rgba);
+
 // Queues `count` stereo frames of audio (4 bytes each, little-endian S16)
 // for ffmpeg. Never waits for ffmpeg: a thread of the pipe's own writes the
 // queue out, so the caller (the renderer) cannot stall on the audio pipe
 // while ffmpeg waits for pictures. False once that pipe broke.
 bool VideoPipeWriteAudio(VideoPipe* pipe, const void* frames, uint32_t count);
-// Closes both pipes (the queued audio written first) and waits for ffmpeg;
-// false when it failed or a write failed.
+// Writes the frames the encoder still holds, closes both pipes (the queued
+// audio written first) and waits for ffmpeg; false when it failed or a
+// write failed.
 bool VideoPipeClose(VideoPipe* pipe, std::string* error);
 
 // Runs a program with arguments (no shell) and waits; its exit status, or -1
