@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/demo_globals.h"
@@ -523,6 +524,44 @@ TEST(FrameWriter, WritersRunAtTheLoweredPriority) {
   EXPECT_TRUE(FrameWriterFinish(&w, &error));
   EXPECT_EQ(seen.load(), own + step);
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), own);
+}
+
+// The renderer asks for a short scheduler slice before the GL driver starts
+// its threads, so they inherit it; a writer started from the renderer goes
+// back to the kernel's default slice, keeping its lowered nice value (the
+// kernel sets slice and nice in one call, so one could undo the other).
+TEST(FrameWriter, WritersLeaveTheRenderersShortSliceAndKeepTheirNiceValue) {
+  const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  const int step = std::min(10, 19 - own);
+  if (step <= 0) GTEST_SKIP() << "already running at the lowest priority";
+  uint64_t defaultSlice = 0, rendererSlice = 0, driverSlice = 0, writerSlice = 0;
+  int rendererNice = 0, writerNice = 0;
+  bool asked = false, written = false;
+  // On a thread of its own, as the slice and the nice value belong to threads.
+  std::thread renderer([&] {
+    defaultSlice = OwnSliceNs();
+    asked = RequestShortSlice();
+    rendererSlice = OwnSliceNs();
+    rendererNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    std::thread([&] { driverSlice = OwnSliceNs(); }).join();
+    FrameWriter w;
+    FrameWriterStart(&w, 2, 4, [&](const FrameBuffer&, std::string*) {
+      writerSlice = OwnSliceNs();
+      writerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+      return true;
+    }, 1, step);
+    SubmitNumberedFrames(&w, 1);
+    std::string error;
+    written = FrameWriterFinish(&w, &error);
+  });
+  renderer.join();
+  ASSERT_TRUE(written);
+  if (!asked || rendererSlice != RendererSliceNs) GTEST_SKIP() << "this kernel keeps no scheduler slice per thread";
+  EXPECT_NE(defaultSlice, RendererSliceNs);
+  EXPECT_EQ(driverSlice, RendererSliceNs);
+  EXPECT_EQ(writerSlice, defaultSlice);
+  EXPECT_EQ(rendererNice, own);
+  EXPECT_EQ(writerNice, own + step);
 }
 
 TEST(FrameWriter, FailureStopsTheRendererAndKeepsTheFirstReason) {

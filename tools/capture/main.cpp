@@ -5,6 +5,7 @@
 
 #include "tools/capture/capture_options.h"
 #include "tools/capture/capture_run.h"
+#include "tools/capture/frame_writer.h"
 #include "tools/capture/freed_memory.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     std::fputs(CaptureUsage().c_str(), stdout);
     return CaptureExitOk;
   }
-  KeepFreedMemory();  // before the GL driver starts allocating
+  KeepFreedMemory();    // before the GL driver starts allocating
+  RequestShortSlice();  // before the GL driver starts its threads
   return RunCapture(options);
 }
