@@ -26,13 +26,18 @@ struct SchedAttr {
   uint64_t sched_period;
 };
 
+// The calling thread's scheduling attributes as the kernel reports them.
+bool ReadOwnAttr(SchedAttr* a) {
+  std::memset(a, 0, sizeof *a);
+  return syscall(SYS_sched_getattr, 0, a, sizeof *a, 0) == 0;
+}
+
 // Sets the calling thread's slice, keeping its policy and nice value
 // (sched_setattr sets all of them, so they are read first). 0 asks for the
 // kernel's default slice.
 bool SetOwnSlice(uint64_t nanoseconds) {
   SchedAttr a;
-  std::memset(&a, 0, sizeof a);
-  if (syscall(SYS_sched_getattr, 0, &a, sizeof a, 0) != 0) return false;
+  if (!ReadOwnAttr(&a)) return false;
   if (a.sched_policy != SCHED_OTHER && a.sched_policy != SCHED_BATCH) return false;
   a.size = sizeof a;
   a.sched_flags = 0;
@@ -84,9 +89,7 @@ bool RequestShortSlice() { return SetOwnSlice(RendererSliceNs); }
 
 uint64_t OwnSliceNs() {
   SchedAttr a;
-  std::memset(&a, 0, sizeof a);
-  if (syscall(SYS_sched_getattr, 0, &a, sizeof a, 0) != 0) return 0;
-  return a.sched_runtime;
+  return ReadOwnAttr(&a) ? a.sched_runtime : 0;
 }
 
 void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness) {

@@ -75,7 +75,7 @@ namespace {
 // strength and adaptive quantisation put back (no blocky fades in the dark
 // scenes), at CRF 20. Entropy coding stays CAVLC: with no rate-distortion
 // decisions at this preset CABAC changes no pixel, and for the whole demo
-// it cost about 2.4 s more CPU (9.2-9.3 against 5.5-6.8 s at 640 x 480) for
+// it cost 2.4-3.8 s more CPU (9.2-9.3 against 5.5-6.8 s at 640 x 480) for
 // files 11 % smaller.
 constexpr const char* VideoPreset = "ultrafast";
 constexpr float VideoCrf = 20.0f;
