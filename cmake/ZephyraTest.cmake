@@ -3,9 +3,9 @@
 # One GoogleTest executable registered with CTest, test by test; PREFIX is put
 # before each test name (for one test file built against several backends).
 # ONE_PROCESS_WHEN_CROSS: in a cross build, the executable is one CTest test
-# that runs all its cases in one process. Under Wine a test process that has
-# changed the display mode can cost about 30 s more to start the next one;
-# suites with many such cases (the GDI image suites) run in one.
+# that runs all its cases in one process. Each process costs Wine about 2 s
+# to start, and the GDI image suites have dozens of cases, some of which
+# change the display's mode for the whole prefix.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 # Tests run (and are discovered) in build/bin; make it exist even when only a

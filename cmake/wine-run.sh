@@ -2,11 +2,19 @@
 # Runs a Windows program under Wine for CMake and CTest (the cross build's
 # CMAKE_CROSSCOMPILING_EMULATOR), quietly and in a prefix of its own.
 # Usage: wine-run.sh ROOT program.exe [args...]
+#        wine-run.sh ROOT --session
 #  ROOT: folder holding the Wine prefix and a home folder (the toolchain
 #    passes <build>/wine, so every build has its own prefix).
 #  The home folder's .asoundrc sends ALSA to a null sink, so waveOutOpen
 #  succeeds on machines without a sound card.
 #  DISPLAY must name an X server for programs that open windows or GL.
+#  --session starts a server that stays up until `wineserver -k` (with
+#  WINEPREFIX=ROOT/prefix), with its service and desktop processes, and
+#  returns. Without one, the first program of each server starts those
+#  processes and they inherit its standard output and error: CTest then
+#  waits for them, until the server shuts them down 30 s after the last
+#  program ends, and a test that starts while that shutdown is under way
+#  can go down with the server.
 set -euo pipefail
 root=$(realpath -m "$1")
 shift
@@ -28,6 +36,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w || true
   fi
   exec 9>&-
+fi
+if [ "${1:-}" = --session ]; then
+  # A server left from before may be counting down to its end, or have
+  # its desktop on an X server that is gone: end it first. -p alone: no
+  # time limit. wineboot starts the services and the desktop and returns;
+  # they stay with the server, writing nowhere.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  wineserver -p >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
+  exit
 fi
 # One server kept for 30 s after the last program, so parallel tests share
 # it instead of each starting (and tearing down) their own.

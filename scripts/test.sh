@@ -49,14 +49,17 @@ for suite in $SUITES; do
       tests/release/archive_test.sh ;;
     windows)
       JOBS=$JOBS scripts/build-windows.sh
-      # Wine needs an X server for the GL tests; one of our own, stopped
-      # (with this build's wineserver) when the suite ends. The window tests
-      # (label xvfb) run one at a time after the rest: they check focus and
-      # the foreground window, which a window of a test beside them can take.
+      # Wine needs an X server for the GL tests; one of our own, and one
+      # Wine session on it for the whole suite (cmake/wine-run.sh says why),
+      # both stopped when the suite ends. The window tests (label xvfb) run
+      # one at a time after the rest: they check focus and the foreground
+      # window, which a window of a test beside them can take.
       xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
-        cd build-win && ctest --no-tests=error --output-on-failure -j2 --timeout 600 -LE xvfb; rc=$?
+        cd build-win
+        trap "WINEPREFIX=\$PWD/wine/prefix wineserver -k 2>/dev/null || true" EXIT
+        ../cmake/wine-run.sh wine --session
+        ctest --no-tests=error --output-on-failure -j2 --timeout 600 -LE xvfb; rc=$?
         ctest --no-tests=error --output-on-failure --timeout 600 -L xvfb || rc=1
-        WINEPREFIX=$PWD/wine/prefix wineserver -k 2>/dev/null || true
         exit $rc' ;;
     *) echo "unknown suite $suite"; exit 2 ;;
   esac
