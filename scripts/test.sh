@@ -57,9 +57,14 @@ for suite in $SUITES; do
       xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
         cd build-win
         trap "WINEPREFIX=\$PWD/wine/prefix wineserver -k 2>/dev/null || true" EXIT
+        rm -f wine/silent-exits.log
         ../cmake/wine-run.sh wine --session
         ctest --no-tests=error --output-on-failure -j2 --timeout 600 -LE xvfb; rc=$?
         ctest --no-tests=error --output-on-failure --timeout 600 -L xvfb || rc=1
+        if [ -s wine/silent-exits.log ]; then
+          echo "Started again after a silent failure under Wine:"
+          cat wine/silent-exits.log
+        fi
         exit $rc' ;;
     *) echo "unknown suite $suite"; exit 2 ;;
   esac
