@@ -54,12 +54,12 @@ wineserver -p30 >/dev/null 2>&1 || true
 # Module errors stay on: a program whose DLLs fail to load otherwise exits
 # at once with status 53 and says nothing.
 export WINEDEBUG=-all,err+module
-# In two CI runs in a row one test program (a different one each time)
-# exited within 0.07 s, nonzero and without a word, where a start takes
-# 0.1-0.3 s; neither failed in any run here. A program that fails without
-# saying anything gets one more start, and the first failure is kept in
-# ROOT/silent-exits.log, which scripts/test.sh prints. A program that
-# fails that way twice fails. Output is held in files until it ends.
+# Test programs have, rarely and not reproducibly, exited within 0.07 s,
+# nonzero and without a word (a start takes 0.1-0.3 s), before printing
+# their first line. A program that fails without saying anything gets one
+# more start, and the first failure goes to ROOT/silent-exits.log, which
+# scripts/test.sh prints. A program that fails that way twice fails.
+# Output is held in files until the program ends.
 out=$(mktemp) err=$(mktemp)
 pid=""
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -f "$out" "$err"' EXIT
