@@ -1,10 +1,12 @@
-// PNG files of captured frames: written directly (row filter, then ISA-L's
-// igzip at level 1 or libdeflate at the other levels, CRC-32), read with libpng.
+// PNG files of captured frames: written directly (row filter, then the
+// run-and-literal coder at level 1 or libdeflate at the other levels, ISA-L's
+// CRC-32), read with libpng.
 #include "tools/capture/png_io.h"
+
+#include "tools/capture/run_deflate.h"
 
 #include <fcntl.h>
 #include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <libyuv/convert_from_argb.h>
 #include <png.h>
@@ -56,32 +58,6 @@ void SubtractRows(const uint8_t* __restrict row, const uint8_t* __restrict above
 void SubtractLeft(const uint8_t* __restrict row, size_t n, uint8_t* __restrict dst) {
   for (size_t i = 0; i < 3 && i < n; ++i) dst[i] = row[i];
   for (size_t i = 3; i < n; ++i) dst[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
-}
-
-// Largest zlib stream of n input bytes at any level: stored blocks of at most
-// 65,535 bytes with a 5-byte header each, the 2-byte zlib header, the 4-byte
-// Adler-32, and room for one block header of Huffman tables.
-size_t ZlibBound(size_t n) { return n + 5 * (n / 65535 + 1) + 6 + ISAL_DEF_MAX_HDR_SIZE; }
-
-// Level 1 through igzip (one call over the whole image, zlib wrapper and
-// Adler-32 included). Answers the stream's size, 0 when it did not fit.
-size_t CompressIgzip(PngEncoder* e, const uint8_t* in, size_t n, uint8_t* out, size_t room) {
-  if (n > UINT32_MAX || room > UINT32_MAX) return 0;
-  e->igzipLevelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
-  isal_zstream stream;
-  isal_deflate_stateless_init(&stream);
-  stream.level = 1;
-  stream.level_buf = e->igzipLevelBuffer.data();
-  stream.level_buf_size = static_cast<uint32_t>(e->igzipLevelBuffer.size());
-  stream.gzip_flag = IGZIP_ZLIB;
-  stream.next_in = const_cast<uint8_t*>(in);
-  stream.avail_in = static_cast<uint32_t>(n);
-  stream.next_out = out;
-  stream.avail_out = static_cast<uint32_t>(room);
-  stream.end_of_stream = 1;
-  stream.flush = NO_FLUSH;
-  if (isal_deflate_stateless(&stream) != COMP_OK) return 0;
-  return stream.total_out;
 }
 
 // libpng reports errors through longjmp; the message is kept for the caller.
@@ -156,7 +132,6 @@ void PngEncoderRelease(PngEncoder* e) {
   e->level = -1;
   e->filtered = {};
   e->file = {};
-  e->igzipLevelBuffer = {};
 }
 
 void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t channels, size_t stride,
@@ -200,11 +175,12 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
     return false;
   }
   const size_t filteredBytes = rowBytes * static_cast<size_t>(height);
-  // Level 1, the frames' level, goes to igzip: about three times faster than
-  // libdeflate's level 1 on captured frames, for files about 4 % larger.
+  // Level 1, the frames' level, goes to the run-and-literal coder: on
+  // captured frames a third faster than igzip's level 1 and five times
+  // faster than libdeflate's, for files smaller than either's at level 1.
   // The other levels trade time for size through libdeflate (0 stores).
-  const bool igzip = level == 1;
-  if (!igzip && e->level != level) {
+  const bool runs = level == 1;
+  if (!runs && e->level != level) {
     libdeflate_free_compressor(e->compressor);
     e->compressor = libdeflate_alloc_compressor(level);
     e->level = e->compressor ? level : -1;
@@ -217,7 +193,8 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   PngFilterRows(pixels, width, height, channels, stride, bottomUp, filter, e->filtered.data());
 
   // Signature, IHDR (13 bytes of data), IDAT (the zlib stream), IEND.
-  const size_t bound = ZlibBound(filteredBytes);
+  const size_t bound =
+      runs ? RunDeflateBound(filteredBytes) : libdeflate_zlib_compress_bound(e->compressor, filteredBytes);
   e->file.resize(8 + 25 + 12 + bound + 12);
   uint8_t* out = e->file.data();
   std::memcpy(out, PngSignature, 8);
@@ -229,8 +206,8 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   std::memcpy(ihdr + 16, format, 5);
   uint8_t* idat = ihdr + CloseChunk(ihdr, 13);
   std::memcpy(idat + 4, "IDAT", 4);
-  const size_t compressed = igzip ? CompressIgzip(e, e->filtered.data(), filteredBytes, idat + 8, bound)
-                                  : libdeflate_zlib_compress(e->compressor, e->filtered.data(), filteredBytes, idat + 8, bound);
+  const size_t compressed = runs ? RunDeflateZlib(e->filtered.data(), filteredBytes, idat + 8, bound)
+                                 : libdeflate_zlib_compress(e->compressor, e->filtered.data(), filteredBytes, idat + 8, bound);
   if (compressed == 0 || compressed > 0x7FFFFFFF) {
     *error = "deflate failed";
     return false;

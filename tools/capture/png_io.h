@@ -1,6 +1,6 @@
 // PNG files of captured frames: a direct writer (row filter, a zlib stream
-// from igzip or libdeflate, CRC-32, the chunks laid out by hand) and a libpng reader
-// that gives any PNG back as 8-bit RGB.
+// from the run-and-literal coder or libdeflate, CRC-32, the chunks laid out
+// by hand) and a libpng reader that gives any PNG back as 8-bit RGB.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -22,14 +22,12 @@ enum PngRowFilter : uint8_t { PngFilterNone = 0, PngFilterSub = 1, PngFilterUp =
 // smallest files of the three for the least time at the fast levels.
 constexpr PngRowFilter PngFrameFilter = PngFilterUp;
 
-// One encoding thread's reusable state: libdeflate's compressor of one level,
-// igzip's work buffer and the buffers of the last picture (kept to avoid
-// reallocating per frame). Not shared between threads; release with
+// One encoding thread's reusable state: libdeflate's compressor of one level
+// and the buffers of the last picture (kept to avoid reallocating per frame). Not shared between threads; release with
 // PngEncoderRelease.
 struct PngEncoder {
   libdeflate_compressor* compressor = nullptr;
   int level = -1;                         // the compressor's level
-  std::vector<uint8_t> igzipLevelBuffer;  // igzip's hash tables at level 1
   std::vector<uint8_t> filtered;  // filter byte + filtered RGB bytes per row
   std::vector<uint8_t> file;      // the whole PNG file of the last EncodePng
 };
