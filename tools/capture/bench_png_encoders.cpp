@@ -1,6 +1,6 @@
 // Benchmark of PNG encoders on captured frames: the capture's direct writer
-// (row filter + igzip at level 1 or libdeflate at the others + CRC-32) at
-// several levels and filters, with the
+// (row filter + its run-and-literal coder at level 1 or libdeflate at the
+// others + CRC-32) at several levels and filters, with the
 // time of each step, beside libpng and libspng (both on zlib). Every frame is
 // encoded in memory (no file I/O), as glReadPixels gives it (RGBA, bottom row
 // first). Prints CPU milliseconds per frame of the encoding thread (steady
@@ -16,6 +16,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "tools/capture/png_io.h"
+#include "tools/capture/run_deflate.h"
 
 namespace {
 
@@ -221,8 +223,9 @@ int main(int argc, char** argv) {
           r);
   }
 
-  // libdeflate's level 1 for the deflate step alone (the writer's earlier
-  // choice), against igzip's in the rows below.
+  // libdeflate's level 1 and igzip's level 1 for the deflate step alone (the
+  // writer's two earlier choices), against the run-and-literal coder's in
+  // the rows below.
   {
     Result r;
     libdeflate_compressor* c = libdeflate_alloc_compressor(1);
@@ -242,6 +245,35 @@ int main(int argc, char** argv) {
     r.ms = r.deflateMs;
     print("deflate step only: libdeflate level 1, Up", r);
   }
+  {
+    Result r;
+    std::vector<uint8_t> igzipBuffer(ISAL_DEF_LVL1_DEFAULT);
+    for (const Frame& f : frames) {
+      const size_t n = (1 + static_cast<size_t>(f.width) * 3) * f.height;
+      scratch.resize(n);
+      PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, PngFilterUp,
+                    scratch.data());
+      out.resize(n + n / 16 + 1024);
+      const double t0 = CpuMs();
+      isal_zstream stream;
+      isal_deflate_stateless_init(&stream);
+      stream.level = 1;
+      stream.level_buf = igzipBuffer.data();
+      stream.level_buf_size = static_cast<uint32_t>(igzipBuffer.size());
+      stream.gzip_flag = IGZIP_ZLIB;
+      stream.next_in = scratch.data();
+      stream.avail_in = static_cast<uint32_t>(n);
+      stream.next_out = out.data();
+      stream.avail_out = static_cast<uint32_t>(out.size());
+      stream.end_of_stream = 1;
+      if (isal_deflate_stateless(&stream) == COMP_OK) r.bytes += static_cast<double>(stream.total_out);
+      r.deflateMs += CpuMs() - t0;
+    }
+    r.deflateMs /= static_cast<double>(frames.size());
+    r.bytes /= static_cast<double>(frames.size());
+    r.ms = r.deflateMs;
+    print("deflate step only: igzip level 1, Up", r);
+  }
 
   // The direct writer, whole, then its steps one by one on the same frames.
   const char* filterNames[] = {"None", "Sub", "Up"};
@@ -259,32 +291,16 @@ int main(int argc, char** argv) {
           },
           &r);
       libdeflate_compressor* c = libdeflate_alloc_compressor(level);
-      std::vector<uint8_t> igzipBuffer(ISAL_DEF_LVL1_DEFAULT);
       for (const Frame& f : frames) {
         const size_t n = (1 + static_cast<size_t>(f.width) * 3) * f.height;
         scratch.resize(n);
-        std::vector<uint8_t> z(libdeflate_zlib_compress_bound(c, n) + ISAL_DEF_MAX_HDR_SIZE);
+        std::vector<uint8_t> z(std::max(libdeflate_zlib_compress_bound(c, n), RunDeflateBound(n)));
         const double t0 = CpuMs();
         PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, filter,
                       scratch.data());
         const double t1 = CpuMs();
-        size_t zn = 0;
-        if (level == 1) {
-          isal_zstream stream;
-          isal_deflate_stateless_init(&stream);
-          stream.level = 1;
-          stream.level_buf = igzipBuffer.data();
-          stream.level_buf_size = static_cast<uint32_t>(igzipBuffer.size());
-          stream.gzip_flag = IGZIP_ZLIB;
-          stream.next_in = scratch.data();
-          stream.avail_in = static_cast<uint32_t>(n);
-          stream.next_out = z.data();
-          stream.avail_out = static_cast<uint32_t>(z.size());
-          stream.end_of_stream = 1;
-          if (isal_deflate_stateless(&stream) == COMP_OK) zn = stream.total_out;
-        } else {
-          zn = libdeflate_zlib_compress(c, scratch.data(), n, z.data(), z.size());
-        }
+        const size_t zn = level == 1 ? RunDeflateZlib(scratch.data(), n, z.data(), z.size())
+                                     : libdeflate_zlib_compress(c, scratch.data(), n, z.data(), z.size());
         const double t2 = CpuMs();
         volatile uint32_t crc = crc32_gzip_refl(0, z.data(), zn);
         (void)crc;
@@ -299,7 +315,7 @@ int main(int argc, char** argv) {
       r.deflateMs /= n;
       r.crcMs /= n;
       char name[64];
-      std::snprintf(name, sizeof name, "direct: %s level %d, %s", level == 1 ? "igzip" : "libdeflate", level,
+      std::snprintf(name, sizeof name, "direct: %s level %d, %s", level == 1 ? "run-and-literal" : "libdeflate", level,
                     filterNames[filter]);
       print(name, r);
       PngEncoderRelease(&encoder);
