@@ -149,37 +149,35 @@ size_t SplitMatches(size_t rest, Match match) {
 // deep, the counts are halved (a count stays at least 1) and it is rebuilt.
 void HuffmanLengths(const uint32_t* freq, int count, int limit, uint8_t* lengths) {
   std::fill(lengths, lengths + count, uint8_t{0});
-  std::vector<uint64_t> weight(freq, freq + count);
-  std::vector<int> used;
+  std::array<int, LitLenSymbols> used;  // the symbols that occur, rarest first
+  size_t leaves = 0;
   for (int s = 0; s < count; ++s)
-    if (weight[static_cast<size_t>(s)] > 0) used.push_back(s);
-  if (used.size() < 2) {
-    const int first = used.empty() ? 0 : used[0];
+    if (freq[s] > 0) used[leaves++] = s;
+  if (leaves < 2) {
+    const int first = leaves == 0 ? 0 : used[0];
     lengths[first] = 1;
     lengths[first == 0 ? 1 : 0] = 1;
     return;
   }
-  const size_t leaves = used.size();
-  std::vector<uint64_t> nodeWeight(2 * leaves);
-  std::vector<size_t> parent(2 * leaves);
-  std::vector<uint8_t> depth(2 * leaves);
+  std::sort(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(leaves),
+            [&](int a, int b) { return freq[a] < freq[b] || (freq[a] == freq[b] && a < b); });
+  // Nodes 0..leaves-1 are the leaves in that order, the rest inner nodes.
+  std::array<uint64_t, 2 * LitLenSymbols> weight;
+  std::array<uint16_t, 2 * LitLenSymbols> parent;
+  std::array<uint8_t, 2 * LitLenSymbols> depth;
+  for (size_t k = 0; k < leaves; ++k) weight[k] = freq[used[k]];
   for (;;) {
-    std::sort(used.begin(), used.end(), [&](int a, int b) {
-      return weight[static_cast<size_t>(a)] < weight[static_cast<size_t>(b)] ||
-             (weight[static_cast<size_t>(a)] == weight[static_cast<size_t>(b)] && a < b);
-    });
-    for (size_t k = 0; k < leaves; ++k) nodeWeight[k] = weight[static_cast<size_t>(used[k])];
     // Two queues: the sorted leaves, and the inner nodes in the order made
-    // (their weights never decrease). Nodes leaves.. are inner.
+    // (their weights never decrease).
     size_t nextLeaf = 0, nextInner = leaves, made = leaves;
     auto take = [&]() {
-      if (nextLeaf < leaves && (nextInner == made || nodeWeight[nextLeaf] <= nodeWeight[nextInner])) return nextLeaf++;
+      if (nextLeaf < leaves && (nextInner == made || weight[nextLeaf] <= weight[nextInner])) return nextLeaf++;
       return nextInner++;
     };
     while (made < 2 * leaves - 1) {
       const size_t a = take(), b = take();
-      nodeWeight[made] = nodeWeight[a] + nodeWeight[b];
-      parent[a] = parent[b] = made;
+      weight[made] = weight[a] + weight[b];
+      parent[a] = parent[b] = static_cast<uint16_t>(made);
       ++made;
     }
     const size_t root = made - 1;
@@ -193,7 +191,8 @@ void HuffmanLengths(const uint32_t* freq, int count, int limit, uint8_t* lengths
       for (size_t k = 0; k < leaves; ++k) lengths[used[k]] = depth[k];
       return;
     }
-    for (int s : used) weight[static_cast<size_t>(s)] = (weight[static_cast<size_t>(s)] + 1) / 2;
+    // Halving keeps the leaves in order, so they need no sorting again.
+    for (size_t k = 0; k < leaves; ++k) weight[k] = (weight[k] + 1) / 2;
   }
 }
 
@@ -226,20 +225,55 @@ void CanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes) {
 struct BitWriter {
   uint8_t* out;
   uint64_t bits = 0;
-  int count = 0;  // bits held, under 8 after a drain
+  int held = 0;  // bits held, under 8 after a drain
   void Put(uint64_t value, int n) {
-    bits |= value << count;
-    count += n;
+    bits |= value << held;
+    held += n;
   }
   void Drain() {
     std::memcpy(out, &bits, 8);  // little-endian, as x86 and ARM store
-    out += count >> 3;
-    bits = (count & ~7) == 64 ? 0 : bits >> (count & ~7);
-    count &= 7;
+    out += held >> 3;
+    bits >>= held & ~7;  // Put takes at most 56 bits between drains
+    held &= 7;
   }
   void PutDrained(uint64_t value, int n) {
     Put(value, n);
     Drain();
+  }
+  // `count` literals, each coded by code[byte] (the code in the low 16 bits,
+  // its length above), four at a time (at most 48 bits) between drains. The
+  // state is held in locals: stores through `out` could alias the members,
+  // which would make the compiler keep them in memory.
+  void PutLiterals(const uint8_t* from, size_t count, const uint32_t* code) {
+    uint64_t b = bits;
+    int c = held;
+    uint8_t* o = out;
+    auto put = [&](uint8_t byte) {
+      const uint32_t entry = code[byte];
+      b |= static_cast<uint64_t>(entry & 0xFFFF) << c;
+      c += static_cast<int>(entry >> 16);
+    };
+    auto drain = [&] {
+      std::memcpy(o, &b, 8);
+      o += c >> 3;
+      b >>= c & ~7;  // at most 48 + 7 bits are held, so the shift is under 64
+      c &= 7;
+    };
+    size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+      put(from[k]);
+      put(from[k + 1]);
+      put(from[k + 2]);
+      put(from[k + 3]);
+      drain();
+    }
+    for (; k < count; ++k) {
+      put(from[k]);
+      drain();
+    }
+    bits = b;
+    held = c;
+    out = o;
   }
 };
 
@@ -311,7 +345,7 @@ size_t RunDeflateBound(size_t n) { return 2 + std::max(StoredSize(n), 300 + n + 
 size_t RunDeflateZlib(const uint8_t* in, size_t n, uint8_t* out, size_t room) {
   if (room < RunDeflateBound(n)) return 0;
   uint32_t litLenFreq[LitLenSymbols] = {};
-  std::vector<Run> runs;
+  thread_local std::vector<Run> runs;  // kept between calls: thousands in a frame
   FindRuns(in, n, &runs);
   // Every byte counted as a literal, then those that matches cover taken off
   // (the counts are estimates; each literal keeps a count of at least 1).
@@ -372,22 +406,7 @@ size_t RunDeflateZlib(const uint8_t* in, size_t n, uint8_t* out, size_t room) {
       w.Put(codeLengthCode[r.symbol], codeLengthBits[r.symbol]);
       w.PutDrained(r.extra, r.extraBits);
     }
-    // Literals four at a time (at most 48 bits) between drains.
-    auto put = [&](uint8_t c) { w.Put(literal[c] & 0xFFFF, static_cast<int>(literal[c] >> 16)); };
-    auto literals = [&](const uint8_t* from, size_t count) {
-      size_t k = 0;
-      for (; k + 4 <= count; k += 4) {
-        put(from[k]);
-        put(from[k + 1]);
-        put(from[k + 2]);
-        put(from[k + 3]);
-        w.Drain();
-      }
-      for (; k < count; ++k) {
-        put(from[k]);
-        w.Drain();
-      }
-    };
+    auto literals = [&](const uint8_t* from, size_t count) { w.PutLiterals(from, count, literal); };
     size_t at = 0;
     for (const Run& r : runs) {
       literals(in + at, r.start + 1 - at);  // up to and with the run's first byte
@@ -397,7 +416,7 @@ size_t RunDeflateZlib(const uint8_t* in, size_t n, uint8_t* out, size_t room) {
     }
     literals(in + at, n - at);
     w.Put(litLenCode[EndOfBlock], litLenBits[EndOfBlock]);
-    w.count += 7;  // the last partial byte goes out whole
+    w.held += 7;  // the last partial byte goes out whole
     w.Drain();
     // Noise that no code shortens: stored blocks instead, never larger.
     p = static_cast<size_t>(w.out - p) > StoredSize(n) ? WriteStored(in, n, p) : w.out;
