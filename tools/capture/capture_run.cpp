@@ -503,8 +503,8 @@ int RunCapture(const CaptureOptions& o) {
   if (o.timing) {
     std::fprintf(stderr,
                  "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
-                 "%.2f s; writers busy %.2f s, summed over threads (%s); final %s %.2f s\n",
-                 spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds,
+                 "%.2f s; writers busy %.2f s (CPU %.2f s), summed over threads (%s); final %s %.2f s\n",
+                 spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds, writer.cpuSeconds,
                  discard ? "discard" : video ? "pipe into ffmpeg" : "PNG encode+write", video ? "ffmpeg finishing" : "close",
                  finishSeconds);
     if (!discard && !video)

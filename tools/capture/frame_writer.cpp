@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <cstring>
 
 namespace {
@@ -50,7 +51,12 @@ void WriterLoop(FrameWriter* w) {
   std::unique_lock<std::mutex> guard(w->lock);
   for (;;) {
     w->changed.wait(guard, [w] { return !w->pending.empty() || w->stopping; });
-    if (w->pending.empty()) return;  // stopping and drained
+    if (w->pending.empty()) {  // stopping and drained
+      timespec cpu{};
+      if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0)
+        w->cpuSeconds += static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) * 1e-9;
+      return;
+    }
     FrameBuffer* buffer = w->pending.front();
     w->pending.erase(w->pending.begin());
     const bool skip = w->failed;  // after a failure frames are only recycled

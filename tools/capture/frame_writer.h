@@ -34,6 +34,7 @@ struct FrameWriter {
   bool failed = false;
   std::string error;       // the first failure
   double busySeconds = 0;  // time spent inside the sink (encode + write), all writers
+  double cpuSeconds = 0;   // CPU time of the writer threads (user + system), added as each ends
   int niceness = 0;        // added by each writer thread to its own nice value
 };
 

@@ -1,5 +1,6 @@
-// Run-and-literal deflate for filtered PNG rows: token scan, Huffman code
-// lengths (at most 15 bits), the dynamic block header, the bit writer.
+// Run-and-literal deflate for filtered PNG rows: the run finder, sampled
+// byte counts, length-limited Huffman codes, the dynamic block header and
+// the bit writer.
 #include "tools/capture/run_deflate.h"
 
 #include <isa-l/igzip_lib.h>
@@ -41,6 +42,9 @@ struct LengthCodes {
 };
 constexpr LengthCodes Lengths;
 
+// The run finder and the bit writer read and store words as little-endian.
+static_assert(std::endian::native == std::endian::little);
+
 uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -55,11 +59,11 @@ struct Run {
 
 // The runs of at least 9 equal bytes, in order (a shorter run stays
 // literals: a match costs a length code and its extra bits, about 6 to 12
-// bits here, where a zero costs 1 to 2). Eight neighbour pairs
-// are compared at a time (a word against itself shifted by one byte); only
-// a word whose 9 bytes are all equal starts a run, which is then followed
-// back and forth byte by byte. A run of 9-15 bytes can straddle two words
-// and be missed; it then goes as literals, which costs a few bits.
+// bits here, where a zero costs 1 to 2). Eight neighbour pairs are compared
+// at a time (a word against the word one byte on); only 9 equal bytes from
+// such a word on start a run, which is then followed back and forth a word
+// at a time. A run of 9-15 bytes can straddle two words and be missed; it
+// then goes as literals, which costs a few bits.
 void FindRuns(const uint8_t* in, size_t n, std::vector<Run>* runs) {
   runs->clear();
   size_t done = 0;  // bytes before this belong to an earlier run
