@@ -250,6 +250,57 @@ TEST(PngFile, BottomUpRgbaRoundTrip) {
   EXPECT_FALSE(error.empty());
 }
 
+// Frames go to disk unbuffered, written padded to whole 4 KiB blocks and cut
+// back: every file must hold exactly the encoded bytes, whatever its size
+// against the block (below one block, one byte either side of a multiple,
+// several blocks), also over an existing longer file and for repeats.
+TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
+  auto fileBytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  // Noise compresses to about its own size, so the file size follows the
+  // picture size closely; widths are chosen around 4 KiB multiples.
+  std::vector<size_t> sizesSeen;
+  uint32_t seed = 1;
+  const std::string longer = TempDir() + "/longer.png";
+  for (int32_t width : {1, 7, 40, 450, 451, 452, 1400, 2800}) {
+    const int32_t height = 3;
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    for (uint8_t& b : pixels) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    PngEncoder encoder;
+    std::string error;
+    ASSERT_TRUE(EncodePng(&encoder, pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1,
+                          PngFrameFilter, &error))
+        << error;
+    const std::string path = TempDir() + "/size" + std::to_string(width) + ".png";
+    ASSERT_TRUE(WritePng(path, pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1, &error))
+        << error;
+    EXPECT_EQ(fileBytes(path), encoder.file) << "width " << width;
+    bool repeated = false;
+    ASSERT_TRUE(WritePng(path + ".again", pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1,
+                         &error, &repeated))
+        << error;
+    EXPECT_TRUE(repeated);
+    EXPECT_EQ(fileBytes(path + ".again"), encoder.file) << "width " << width;
+    sizesSeen.push_back(encoder.file.size());
+    PngEncoderRelease(&encoder);
+  }
+  // The sizes cover the cases named above.
+  EXPECT_TRUE(std::any_of(sizesSeen.begin(), sizesSeen.end(), [](size_t n) { return n < 4096; }));
+  EXPECT_TRUE(std::any_of(sizesSeen.begin(), sizesSeen.end(), [](size_t n) { return n > 8192; }));
+
+  // Over a longer file: the old tail must not survive.
+  std::ofstream(longer, std::ios::binary) << std::string(50000, 'x');
+  const uint8_t tiny[4] = {1, 2, 3, 4};
+  PngEncoder encoder;
+  std::string error;
+  ASSERT_TRUE(EncodePng(&encoder, tiny, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
+  ASSERT_TRUE(WritePng(longer, tiny, 1, 1, 4, 4, true, 1, &error)) << error;
+  EXPECT_EQ(fileBytes(longer), encoder.file);
+  PngEncoderRelease(&encoder);
+}
+
 // A frame equal to the last one the thread wrote reuses that file; any change
 // of a pixel (first or last byte of the picture) or of a setting encodes
 // afresh, so a repeat can never carry a stale picture.

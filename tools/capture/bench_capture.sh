@@ -15,11 +15,14 @@
 #   BENCH_SIZES="640x480 1920x1080"  sizes to run (at 60 fps)
 #   BENCH_ROUNDS=3                    rounds of PNG and video per size
 #   BENCH_ARGS="--to 20"              more options for every run (default: whole demo)
-# Each round's PNG frames are kept until the size's rounds are done: on ext4
-# without a journal (this machine's root), files created within minutes of
-# thousands of deletions cost the kernel a scan over the recently deleted
-# inodes, about 4 s of CPU per 640x480 run, which would be charged to the
-# next round. Needs about ROUNDS x 5 GB of scratch space at 1920x1080.
+# Every round's PNG frames are kept until the last size is done: on ext4
+# without a journal (this machine's root), the kernel does not reuse an
+# inode for 1 minute after its file was deleted (6 minutes while the inode
+# table block is still dirty), and every file created meanwhile scans past
+# them, about 4 s of CPU per 640x480 run after thousands of deletions,
+# which would be charged to the next round. For the same reason, start a
+# benchmark at least 6 minutes after deleting the frames of an earlier one.
+# Needs about ROUNDS x 6 GB of scratch space for both sizes.
 set -euo pipefail
 BUILD=$(cd "${1:-build}" && pwd)
 SCRATCH=${2:-$(mktemp -d)}
@@ -100,8 +103,8 @@ for size in $SIZES; do
     BEFORE=$FLOOR; floor "$size"
     output video "$size" "$seconds" "$frames" "$bytes"
   done
-  rm -rf "$SCRATCH"/png_"${size}"_*
   echo "=== $size summary"
   summary png
   summary video
 done
+rm -rf "$SCRATCH"/png_*
