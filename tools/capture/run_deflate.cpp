@@ -329,7 +329,7 @@ uint8_t* WriteStored(const uint8_t* in, size_t n, uint8_t* out) {
     out[1] = static_cast<uint8_t>(len >> 8);
     out[2] = static_cast<uint8_t>(~len);
     out[3] = static_cast<uint8_t>(~len >> 8);
-    std::memcpy(out + 4, in, len);
+    if (len > 0) std::memcpy(out + 4, in, len);  // an empty input may come as a null pointer
     out += 4 + len;
     in += len;
     n -= len;
