@@ -777,7 +777,7 @@ TEST(Ffmpeg, PipeFeedsAnH264StreamOfPaddedFramesToALowerPriorityChild) {
 }
 
 // A frame equal to the one before costs next to nothing and decodes as that
-// frame, except where x264 must start a keyframe: 300 frames of one noise
+// frame, except where a keyframe is due: 300 frames of one noise
 // picture, keyframes every 250, through the real ffmpeg.
 TEST(Ffmpeg, RepeatedFrameIsCodedAsARepeatButNeverAsAKeyframe) {
   const std::string ffmpeg = FindFfmpeg("");
@@ -805,6 +805,42 @@ TEST(Ffmpeg, RepeatedFrameIsCodedAsARepeatButNeverAsAKeyframe) {
   const size_t frameBytes = 64 * 48 * 3 / 2;
   ASSERT_EQ(frames.size(), 2 * frameBytes);
   EXPECT_EQ(frames.compare(0, frameBytes, frames, frameBytes, frameBytes), 0);
+}
+
+// Above 1280 x 720 x264 runs two threads and gives each picture out one
+// call late; the repeats of a picture it still holds must follow it, not
+// come before it. Pictures of rising grey levels, some repeated, must
+// decode in their order, each repeat equal to the picture before.
+TEST(Ffmpeg, RepeatsFollowThePictureX264GivesOutLate) {
+  const std::string ffmpeg = FindFfmpeg("");
+  if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  constexpr int32_t W = 1296, H = 736;
+  const int pattern[] = {0, 0, 1, 2, 2, 2, 3, 4, 4, 5, 5};
+  const int count = static_cast<int>(std::size(pattern));
+  const std::string out = TempDir() + "/late.mkv";
+  VideoPipe pipe;
+  std::string error;
+  ASSERT_TRUE(VideoPipeOpen(&pipe, ffmpeg, out, W, H, Rational{60, 1}, 0, 0, &error)) << error;
+  for (int k : pattern) {
+    const std::vector<uint8_t> frame(static_cast<size_t>(W) * H * 4, static_cast<uint8_t>(30 + 35 * k));
+    ASSERT_TRUE(VideoPipeWriteFrame(&pipe, frame.data())) << pipe.error;
+  }
+  ASSERT_TRUE(VideoPipeClose(&pipe, &error)) << error;
+  EXPECT_EQ(pipe.repeatedFrames, 5);
+  const std::string raw = TempDir() + "/late.yuv";
+  ASSERT_EQ(RunProgram(ffmpeg, {"-v", "error", "-xerror", "-y", "-i", out, "-f", "rawvideo", "-pix_fmt", "gray", raw}), 0);
+  std::ifstream in(raw, std::ios::binary);
+  const std::string frames((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t frameBytes = static_cast<size_t>(W) * H;
+  ASSERT_EQ(frames.size(), count * frameBytes);
+  auto centre = [&](int i) { return static_cast<uint8_t>(frames[i * frameBytes + frameBytes / 2 + W / 2]); };
+  for (int i = 1; i < count; ++i) {
+    if (pattern[i] == pattern[i - 1]) {
+      EXPECT_EQ(frames.compare(i * frameBytes, frameBytes, frames, (i - 1) * frameBytes, frameBytes), 0) << i;
+    } else {
+      EXPECT_GT(centre(i), centre(i - 1) + 20) << "picture " << i << " is out of order";
+    }
+  }
 }
 
 // The audio goes to the child's fd 3 whole and in order, and queueing it

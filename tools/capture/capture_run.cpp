@@ -332,7 +332,7 @@ int RunCapture(const CaptureOptions& o) {
       return abandon(error);
     FrameWriterStart(&writer, writerBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
       if (VideoPipeWriteFrame(&pipe, b.data.data())) return true;
-      *why = "ffmpeg stopped taking frames";
+      *why = pipe.error.empty() ? "ffmpeg stopped taking frames" : pipe.error;
       return false;
     }, 1, WriterNiceness);
   } else {

@@ -30,7 +30,8 @@ struct VideoPipe {
   // needs them), the padding black.
   int32_t paddedWidth = 0, paddedHeight = 0;
   std::shared_ptr<VideoEncoder> encoder;  // null once closed
-  int64_t repeatedFrames = 0;             // frames coded as repeats of the one before
+  int64_t repeatedFrames = 0;             // frames written as repeats of the one before
+  std::string error;                      // why the pipe failed, once it has
 };
 
 // Starts ffmpeg to encode `width` x `height` frames at `fps`, and 16-bit
@@ -44,8 +45,9 @@ bool VideoPipeOpen(VideoPipe* pipe, const std::string& ffmpeg, const std::string
 // Converts one frame of width x height RGBA pixels, bottom row first (as
 // glReadPixels gives them), to YUV 4:2:0 (BT.601 matrix, limited range, as
 // the stream is tagged), encodes it and writes what x264 gives out. A frame
-// equal to the one before is coded as a repeat (nearly all of it skipped).
-// False when the encoder or the pipe failed.
+// equal to the one before is written as a picture that skips every
+// macroblock, without x264, except where a keyframe is due. False with a
+// reason in pipe->error when the encoder or the pipe failed.
 bool VideoPipeWriteFrame(VideoPipe* pipe, const uint8_t* rgba);
 
 // Queues `count` stereo frames of audio (4 bytes each, little-endian S16)

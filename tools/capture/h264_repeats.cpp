@@ -1,0 +1,319 @@
+// Skipped-picture access units and frame_num renumbering for an Annex B
+// H.264 stream: NAL splitting, emulation prevention, the few parameter-set
+// and slice-header fields that matter, and the skipped slice itself.
+#include "tools/capture/h264_repeats.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int NalSlice = 1;
+constexpr int NalIdrSlice = 5;
+constexpr int NalSps = 7;
+constexpr int NalPps = 8;
+constexpr uint32_t SliceTypeP = 5;  // P, and every slice of the picture is P
+
+// Reads bits most significant first from an RBSP; reading past the end
+// gives zeros and sets `overrun`, which the callers check once at the end.
+struct BitReader {
+  const std::vector<uint8_t>& bytes;
+  size_t bit = 0;
+  bool overrun = false;
+  uint32_t Bits(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) {
+      const size_t byte = bit >> 3;
+      uint32_t b = 0;
+      if (byte < bytes.size()) {
+        b = (bytes[byte] >> (7 - (bit & 7))) & 1u;
+      } else {
+        overrun = true;
+      }
+      v = (v << 1) | b;
+      ++bit;
+    }
+    return v;
+  }
+  // Exp-Golomb, as ue(v). Codes longer than 32 bits are not valid here.
+  uint32_t Ue() {
+    int zeros = 0;
+    while (Bits(1) == 0) {
+      if (++zeros > 31 || overrun) {
+        overrun = true;
+        return 0;
+      }
+    }
+    return (zeros == 0 ? 0 : Bits(zeros)) + ((1u << zeros) - 1);
+  }
+  int32_t Se() {
+    const uint32_t k = Ue();
+    return (k & 1) ? static_cast<int32_t>((k + 1) / 2) : -static_cast<int32_t>(k / 2);
+  }
+};
+
+struct BitWriter {
+  std::vector<uint8_t> bytes;
+  int used = 8;  // bits used in the last byte
+  void Bits(uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      if (used == 8) {
+        bytes.push_back(0);
+        used = 0;
+      }
+      bytes.back() |= static_cast<uint8_t>(((v >> i) & 1u) << (7 - used));
+      ++used;
+    }
+  }
+  void Ue(uint32_t v) {
+    const uint64_t code = static_cast<uint64_t>(v) + 1;
+    int length = 0;
+    while ((code >> length) > 1) ++length;
+    Bits(0, length);
+    Bits(static_cast<uint32_t>(code >> length), 1);
+    if (length > 0) Bits(static_cast<uint32_t>(code & ((1ull << length) - 1)), length);
+  }
+  // rbsp_trailing_bits: a one, then zeros to the byte's end.
+  void Trailing() {
+    Bits(1, 1);
+    used = 8;
+  }
+};
+
+// The NAL unit's payload without its emulation-prevention bytes (a 3 after
+// two zeros).
+std::vector<uint8_t> Unescape(const uint8_t* p, size_t n) {
+  std::vector<uint8_t> rbsp;
+  rbsp.reserve(n);
+  int zeros = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (zeros >= 2 && p[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = p[i] == 0 ? zeros + 1 : 0;
+    rbsp.push_back(p[i]);
+  }
+  return rbsp;
+}
+
+// Appends a 4-byte start code and the RBSP with emulation prevention: a 3
+// goes before any byte of 0-3 that follows two zeros, and after two final
+// zeros (which the next start code would otherwise swallow).
+void AppendEscaped(const std::vector<uint8_t>& rbsp, std::vector<uint8_t>* out) {
+  static constexpr uint8_t StartCode[4] = {0, 0, 0, 1};
+  out->insert(out->end(), StartCode, StartCode + 4);
+  int zeros = 0;
+  for (uint8_t b : rbsp) {
+    if (zeros >= 2 && b <= 3) {
+      out->push_back(3);
+      zeros = 0;
+    }
+    out->push_back(b);
+    zeros = b == 0 ? zeros + 1 : 0;
+  }
+  if (zeros >= 2) out->push_back(3);
+}
+
+// The NAL units of an Annex B byte stream, as [begin, end) of their
+// payloads (start codes and the zeros before them excluded).
+std::vector<std::pair<size_t, size_t>> SplitNals(const uint8_t* data, size_t size) {
+  std::vector<std::pair<size_t, size_t>> nals;
+  size_t begin = std::string::npos;
+  size_t i = 0;
+  while (i + 3 <= size) {
+    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+      if (begin != std::string::npos) {
+        size_t end = i;
+        while (end > begin && data[end - 1] == 0) --end;  // a 4-byte start code's zero
+        nals.emplace_back(begin, end);
+      }
+      begin = i + 3;
+      i += 3;
+    } else {
+      ++i;
+    }
+  }
+  if (begin != std::string::npos) nals.emplace_back(begin, size);
+  return nals;
+}
+
+bool HighProfile(uint32_t profile) {
+  switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138: case 139:
+    case 134: case 135:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* error) {
+  BitReader in{rbsp};
+  in.bit = 8;  // the NAL header
+  const uint32_t profile = in.Bits(8);
+  in.Bits(16);  // constraint flags, level
+  const uint32_t id = in.Ue();
+  if (HighProfile(profile)) {
+    if (in.Ue() == 3) in.Bits(1);  // chroma_format_idc, separate_colour_plane_flag
+    in.Ue();                       // bit depths
+    in.Ue();
+    in.Bits(1);  // qpprime_y_zero_transform_bypass_flag
+    if (in.Bits(1)) {
+      *error = "the H.264 stream has scaling matrices in its sequence parameter set";
+      return false;
+    }
+  }
+  const uint32_t log2MaxFrameNum = in.Ue() + 4;
+  const uint32_t pocType = in.Ue();
+  if (pocType != 2) {
+    *error = "the H.264 stream orders its pictures by counts of their own (B-frames)";
+    return false;
+  }
+  in.Ue();      // max_num_ref_frames
+  in.Bits(1);   // gaps_in_frame_num_value_allowed_flag
+  const uint32_t widthMbs = in.Ue() + 1;
+  const uint32_t heightMbs = in.Ue() + 1;
+  const bool framesOnly = in.Bits(1) != 0;
+  if (in.overrun || log2MaxFrameNum > 16 || widthMbs > 1024 || heightMbs > 1024) {
+    *error = "the H.264 stream's sequence parameter set is malformed";
+    return false;
+  }
+  if (!framesOnly) {
+    *error = "the H.264 stream codes fields";
+    return false;
+  }
+  r->spsId = static_cast<int>(id);
+  r->log2MaxFrameNum = static_cast<int>(log2MaxFrameNum);
+  r->macroblocks = widthMbs * heightMbs;
+  r->spsSupported = true;
+  return true;
+}
+
+bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* error) {
+  BitReader in{rbsp};
+  in.bit = 8;
+  const uint32_t id = in.Ue();
+  const uint32_t spsId = in.Ue();
+  const bool cabac = in.Bits(1) != 0;
+  in.Bits(1);  // bottom_field_pic_order_in_frame_present_flag
+  const uint32_t sliceGroups = in.Ue() + 1;
+  if (sliceGroups != 1 || cabac) {
+    *error = cabac ? "the H.264 stream is CABAC-coded" : "the H.264 stream has slice groups";
+    return false;
+  }
+  in.Ue();  // num_ref_idx_l0/l1_default_active_minus1
+  in.Ue();
+  const bool weightedP = in.Bits(1) != 0;
+  in.Bits(2);  // weighted_bipred_idc
+  in.Se();     // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset
+  in.Se();
+  in.Se();
+  const bool deblockingControl = in.Bits(1) != 0;
+  in.Bits(1);  // constrained_intra_pred_flag
+  const bool redundant = in.Bits(1) != 0;
+  if (in.overrun) {
+    *error = "the H.264 stream's picture parameter set is malformed";
+    return false;
+  }
+  if (weightedP) {
+    *error = "the H.264 stream uses weighted prediction";
+    return false;
+  }
+  if (static_cast<int>(spsId) != r->spsId) {
+    *error = "the H.264 stream's picture parameter set names another sequence parameter set";
+    return false;
+  }
+  r->ppsId = static_cast<int>(id);
+  r->deblockingControl = deblockingControl;
+  r->redundantPicCount = redundant;
+  r->ppsSupported = true;
+  return true;
+}
+
+}  // namespace
+
+bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector<uint8_t>* out, std::string* error) {
+  const size_t keep = out->size();
+  H264Repeats next = *r;
+  for (const auto& [begin, end] : SplitNals(data, size)) {
+    if (begin >= end) continue;
+    const int type = data[begin] & 31;
+    const int refIdc = (data[begin] >> 5) & 3;
+    if (type != NalSlice && type != NalIdrSlice && type != NalSps && type != NalPps) {
+      AppendEscaped(Unescape(data + begin, end - begin), out);  // SEI and the like, as they are
+      continue;
+    }
+    std::vector<uint8_t> rbsp = Unescape(data + begin, end - begin);
+    bool ok = true;
+    if (type == NalSps) {
+      ok = ReadSps(&next, rbsp, error);
+      next.ready = false;  // until its picture parameter set follows
+    } else if (type == NalPps) {
+      ok = ReadPps(&next, rbsp, error);
+      next.ready = ok && next.spsSupported;
+    } else if (!next.ready) {
+      *error = "the H.264 stream has a slice before its parameter sets";
+      ok = false;
+    } else {
+      BitReader in{rbsp};
+      in.bit = 8;
+      const uint32_t firstMb = in.Ue();
+      in.Ue();  // slice_type
+      in.Ue();  // pic_parameter_set_id
+      const size_t frameNumBit = in.bit;
+      in.Bits(next.log2MaxFrameNum);
+      if (in.overrun) {
+        *error = "an H.264 slice header is cut short";
+        ok = false;
+      } else {
+        // The first slice of a picture sets its number: 0 for an IDR, else
+        // one past the last reference picture's.
+        if (firstMb == 0) {
+          const uint32_t mask = (1u << next.log2MaxFrameNum) - 1;
+          next.pictureFrameNum = type == NalIdrSlice ? 0 : (next.prevRefFrameNum + 1) & mask;
+          if (refIdc != 0) next.prevRefFrameNum = next.pictureFrameNum;
+        }
+        for (int i = 0; i < next.log2MaxFrameNum; ++i) {
+          const size_t bit = frameNumBit + static_cast<size_t>(i);
+          const uint8_t mask = static_cast<uint8_t>(0x80u >> (bit & 7));
+          if ((next.pictureFrameNum >> (next.log2MaxFrameNum - 1 - i)) & 1u) {
+            rbsp[bit >> 3] |= mask;
+          } else {
+            rbsp[bit >> 3] &= static_cast<uint8_t>(~mask);
+          }
+        }
+      }
+    }
+    if (!ok) {
+      out->resize(keep);
+      return false;
+    }
+    AppendEscaped(rbsp, out);
+  }
+  *r = next;
+  return true;
+}
+
+bool H264AppendRepeat(H264Repeats* r, std::vector<uint8_t>* out) {
+  if (!r->ready) return false;
+  const uint32_t frameNum = (r->prevRefFrameNum + 1) & ((1u << r->log2MaxFrameNum) - 1);
+  BitWriter w;
+  w.Bits(0x40 | NalSlice, 8);  // nal_ref_idc 2: a reference picture
+  w.Ue(0);                     // first_mb_in_slice
+  w.Ue(SliceTypeP);
+  w.Ue(static_cast<uint32_t>(r->ppsId));
+  w.Bits(frameNum, r->log2MaxFrameNum);
+  if (r->redundantPicCount) w.Ue(0);
+  w.Bits(1, 1);  // num_ref_idx_active_override_flag: one reference
+  w.Ue(0);
+  w.Bits(0, 1);  // ref_pic_list_modification_flag_l0
+  w.Bits(0, 1);  // adaptive_ref_pic_marking_mode_flag: sliding window
+  w.Ue(0);       // slice_qp_delta (se 0 codes as ue 0)
+  if (r->deblockingControl) w.Ue(1);  // disable_deblocking_filter_idc: nothing to filter
+  w.Ue(r->macroblocks);               // mb_skip_run: the whole picture
+  w.Trailing();
+  AppendEscaped(w.bytes, out);
+  r->prevRefFrameNum = frameNum;
+  r->pictureFrameNum = frameNum;
+  return true;
+}
