@@ -253,7 +253,8 @@ TEST(PngFile, BottomUpRgbaRoundTrip) {
 // Frames go to disk unbuffered, written padded to whole 4 KiB blocks and cut
 // back: every file must hold exactly the encoded bytes, whatever its size
 // against the block (below one block, one byte either side of a multiple,
-// several blocks), also over an existing longer file and for repeats.
+// several blocks), also over an existing longer file and for repeats, which
+// write the copy kept from the frame before.
 TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   auto fileBytes = [](const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -298,6 +299,18 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   ASSERT_TRUE(EncodePng(&encoder, tiny, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
   ASSERT_TRUE(WritePng(longer, tiny, 1, 1, 4, 4, true, 1, &error)) << error;
   EXPECT_EQ(fileBytes(longer), encoder.file);
+  PngEncoderRelease(&encoder);
+
+  // A frame whose file could not be created, then repeated: the repeat holds
+  // that frame, not the one written before it (same size, other pixels).
+  const uint8_t first[4] = {10, 20, 30, 40}, second[4] = {50, 60, 70, 80};
+  ASSERT_TRUE(WritePng(TempDir() + "/first.png", first, 1, 1, 4, 4, true, 1, &error)) << error;
+  EXPECT_FALSE(WritePng(TempDir() + "/no-such-folder/second.png", second, 1, 1, 4, 4, true, 1, &error));
+  bool repeated = false;
+  ASSERT_TRUE(WritePng(TempDir() + "/second.png", second, 1, 1, 4, 4, true, 1, &error, &repeated)) << error;
+  EXPECT_TRUE(repeated);
+  ASSERT_TRUE(EncodePng(&encoder, second, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
+  EXPECT_EQ(fileBytes(TempDir() + "/second.png"), encoder.file);
   PngEncoderRelease(&encoder);
 }
 

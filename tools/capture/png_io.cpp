@@ -99,18 +99,22 @@ struct ThreadEncoder {
   }
 };
 
+// Gives up on a file: says why, closes `fd` (unless it is -1, already
+// closed) and removes what was written. Always false.
+bool FailWrite(int fd, const std::string& path, int err, std::string* error) {
+  *error = "write failed: " + path + ": " + std::strerror(err);
+  if (fd >= 0) ::close(fd);
+  std::remove(path.c_str());
+  return false;
+}
+
 // Writes `size` bytes to a new or emptied file at `path` through `fd`'s
 // flags; on failure closes it, removes the file and says why.
 bool WriteAll(int fd, const std::string& path, const uint8_t* data, size_t size, std::string* error) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = "write failed: " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-      ::close(fd);
-      std::remove(path.c_str());
-      return false;
-    }
+    if (n <= 0) return FailWrite(fd, path, n < 0 ? errno : ENOSPC, error);
     data += n;
     size -= static_cast<size_t>(n);
   }
@@ -136,11 +140,17 @@ struct AlignedFree {
 
 // 1 written, 0 O_DIRECT refused (nothing left behind to clean up but the
 // emptied file, which the buffered write then fills), -1 failed (error set).
-int WriteDirect(const std::string& path, const uint8_t* data, size_t size, std::string* error) {
+// `again`: the bytes are the same as the last call's on this thread (a
+// repeated frame), so the aligned copy made then is written again as it is.
+int WriteDirect(const std::string& path, const uint8_t* data, size_t size, bool again, std::string* error) {
   thread_local std::unique_ptr<uint8_t, AlignedFree> buffer;
   thread_local size_t capacity = 0;
+  thread_local bool holdsLast = false;  // the buffer holds the last call's bytes, padded
+  bool reuse = again && holdsLast;
+  holdsLast = false;
   const size_t padded = (size + DirectAlign - 1) / DirectAlign * DirectAlign;
   if (padded > capacity) {
+    reuse = false;
     buffer.reset(static_cast<uint8_t*>(std::aligned_alloc(DirectAlign, padded)));
     capacity = buffer ? padded : 0;
     if (!buffer) return 0;
@@ -151,19 +161,20 @@ int WriteDirect(const std::string& path, const uint8_t* data, size_t size, std::
     *error = "cannot create " + path + ": " + std::strerror(errno);
     return -1;
   }
-  ssize_t first = 0;
-  if (padded > 0) {
+  if (!reuse && padded > 0) {
     std::memcpy(buffer.get(), data, size);
     std::memset(buffer.get() + size, 0, padded - size);
+  }
+  holdsLast = true;
+  ssize_t first = 0;
+  if (padded > 0) {
     first = ::write(fd, buffer.get(), padded);
     if (first < 0 && errno == EINVAL) {
       ::close(fd);
       return 0;
     }
     if (first < 0 && errno != EINTR) {
-      *error = "write failed: " + path + ": " + std::strerror(errno);
-      ::close(fd);
-      std::remove(path.c_str());
+      FailWrite(fd, path, errno, error);
       return -1;
     }
   }
@@ -172,9 +183,7 @@ int WriteDirect(const std::string& path, const uint8_t* data, size_t size, std::
   if (done < padded) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0) {
-      *error = "write failed: " + path + ": " + std::strerror(errno);
-      ::close(fd);
-      std::remove(path.c_str());
+      FailWrite(fd, path, errno, error);
       return -1;
     }
     if (!WriteAll(fd, path, buffer.get() + done, padded - done, error)) return -1;  // closed and removed
@@ -182,17 +191,17 @@ int WriteDirect(const std::string& path, const uint8_t* data, size_t size, std::
   const bool cut = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
   const int cutError = errno;
   if (::close(fd) != 0 || !cut) {
-    *error = "write failed: " + path + ": " + std::strerror(cut ? errno : cutError);
-    std::remove(path.c_str());
+    FailWrite(-1, path, cut ? errno : cutError, error);
     return -1;
   }
   return 1;
 }
 
-bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string* error) {
+// `again` as for WriteDirect.
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, bool again, std::string* error) {
   thread_local bool direct = true;
   if (direct) {
-    const int written = WriteDirect(path, data, size, error);
+    const int written = WriteDirect(path, data, size, again, error);
     if (written != 0) return written > 0;
     direct = false;
   }
@@ -202,11 +211,7 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, s
     return false;
   }
   if (!WriteAll(fd, path, data, size, error)) return false;
-  if (::close(fd) != 0) {
-    *error = "write failed: " + path + ": " + std::strerror(errno);
-    std::remove(path.c_str());
-    return false;
-  }
+  if (::close(fd) != 0) return FailWrite(-1, path, errno, error);
   return true;
 }
 
@@ -315,7 +320,8 @@ bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int
                            ? stride * static_cast<size_t>(height - 1) + static_cast<size_t>(width) * channels
                            : 0;
   const ThreadEncoder::Settings now{width, height, channels, level, stride, bottomUp};
-  if (local.Repeats(pixels, bytes, now)) {
+  const bool again = local.Repeats(pixels, bytes, now);
+  if (again) {
     if (repeated) *repeated = true;
   } else {
     local.lastPixels.clear();
@@ -324,7 +330,7 @@ bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int
     local.lastPixels.assign(pixels, pixels + bytes);
     local.last = now;
   }
-  return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), error);
+  return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), again, error);
 }
 
 std::string FrameFileName(const std::string& folder, int64_t frame) {
