@@ -66,6 +66,8 @@ void SubmitNumberedFrames(FrameWriter* w, int64_t count) {
   }
 }
 
+std::vector<uint8_t> Bytes(const ByteBuffer& b) { return std::vector<uint8_t>(b.begin(), b.end()); }
+
 // A stand-in for ffmpeg: a shell script in the scratch folder.
 std::string FakeFfmpeg(const std::string& name, const std::string& script) {
   const std::string path = TempDir() + "/" + name;
@@ -277,13 +279,13 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
     const std::string path = TempDir() + "/size" + std::to_string(width) + ".png";
     ASSERT_TRUE(WritePng(path, pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1, &error))
         << error;
-    EXPECT_EQ(fileBytes(path), encoder.file) << "width " << width;
+    EXPECT_EQ(fileBytes(path), Bytes(encoder.file)) << "width " << width;
     bool repeated = false;
     ASSERT_TRUE(WritePng(path + ".again", pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1,
                          &error, &repeated))
         << error;
     EXPECT_TRUE(repeated);
-    EXPECT_EQ(fileBytes(path + ".again"), encoder.file) << "width " << width;
+    EXPECT_EQ(fileBytes(path + ".again"), Bytes(encoder.file)) << "width " << width;
     sizesSeen.push_back(encoder.file.size());
     PngEncoderRelease(&encoder);
   }
@@ -298,7 +300,7 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   std::string error;
   ASSERT_TRUE(EncodePng(&encoder, tiny, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
   ASSERT_TRUE(WritePng(longer, tiny, 1, 1, 4, 4, true, 1, &error)) << error;
-  EXPECT_EQ(fileBytes(longer), encoder.file);
+  EXPECT_EQ(fileBytes(longer), Bytes(encoder.file));
   PngEncoderRelease(&encoder);
 
   // A frame whose file could not be created, then repeated: the repeat holds
@@ -310,8 +312,50 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   ASSERT_TRUE(WritePng(TempDir() + "/second.png", second, 1, 1, 4, 4, true, 1, &error, &repeated)) << error;
   EXPECT_TRUE(repeated);
   ASSERT_TRUE(EncodePng(&encoder, second, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
-  EXPECT_EQ(fileBytes(TempDir() + "/second.png"), encoder.file);
+  EXPECT_EQ(fileBytes(TempDir() + "/second.png"), Bytes(encoder.file));
   PngEncoderRelease(&encoder);
+}
+
+// A captured frame given up to the writer is kept by trading vectors: the
+// caller gets storage of the same size back, may overwrite it, and the
+// thread still knows the frame it encoded (on a thread of its own, so that
+// no earlier picture of this thread's encoder is involved).
+TEST(PngFile, AFrameGivenUpIsKeptByTradingItsStorage) {
+  constexpr int32_t W = 8, H = 4;
+  auto frame = [](uint8_t seed) {
+    std::vector<uint8_t> f(W * H * 4);
+    for (size_t i = 0; i < f.size(); ++i) f[i] = static_cast<uint8_t>(seed + i * 13);
+    return f;
+  };
+  auto fileBytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  std::thread([&] {
+    std::string error;
+    bool repeated = true;
+    std::vector<uint8_t> a = frame(1), b = frame(2);
+    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-a.png", &a, W, H, 1, &error, &repeated)) << error;
+    EXPECT_FALSE(repeated);
+    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-b.png", &b, W, H, 1, &error, &repeated)) << error;
+    EXPECT_FALSE(repeated);
+    EXPECT_EQ(a.size(), W * H * 4u);
+    EXPECT_EQ(b.size(), W * H * 4u);
+    std::fill(a.begin(), a.end(), 0xEE);  // what the renderer would read back into
+    std::fill(b.begin(), b.end(), 0xEE);
+    std::vector<uint8_t> again = frame(2);
+    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-b2.png", &again, W, H, 1, &error, &repeated)) << error;
+    EXPECT_TRUE(repeated);
+    EXPECT_EQ(fileBytes(TempDir() + "/trade-b2.png"), fileBytes(TempDir() + "/trade-b.png"));
+    std::vector<uint8_t> first = frame(1);
+    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-a2.png", &first, W, H, 1, &error, &repeated)) << error;
+    EXPECT_FALSE(repeated);
+    EXPECT_EQ(fileBytes(TempDir() + "/trade-a2.png"), fileBytes(TempDir() + "/trade-a.png"));
+    RgbImage image;
+    ASSERT_TRUE(ReadPng(TempDir() + "/trade-b.png", &image, &error)) << error;
+    const std::vector<uint8_t> pixels = frame(2);
+    EXPECT_EQ(image.pixels[0], pixels[static_cast<size_t>(H - 1) * W * 4]);  // top row first, red of its first pixel
+  }).join();
 }
 
 // A frame equal to the last one the thread wrote reuses that file; any change
@@ -464,7 +508,7 @@ TEST(PngFile, DamagedDataIsRefusedByLibpng) {
   PngEncoder encoder;
   std::string error;
   ASSERT_TRUE(EncodePng(&encoder, memory.data(), 40, 30, 4, 160, true, 1, PngFrameFilter, &error)) << error;
-  std::vector<uint8_t> bytes = encoder.file;
+  std::vector<uint8_t> bytes = Bytes(encoder.file);
   PngEncoderRelease(&encoder);
   bytes[bytes.size() / 2] ^= 0x40;  // inside the IDAT data
   const std::string path = TempDir() + "/damaged.png";

@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
           [&](const Frame& f) {
             const bool ok = EncodePng(&encoder, f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4,
                                       true, level, filter, &error);
-            out = encoder.file;
+            out.assign(encoder.file.begin(), encoder.file.end());
             return ok;
           },
           &r);

@@ -344,10 +344,10 @@ int RunCapture(const CaptureOptions& o) {
     const int32_t w = o.width, h = o.height;
     const int level = o.pngLevel;
     FrameWriterStart(&writer, writerBuffers, frameBytes,
-                     [folder, w, h, level, &repeatedFrames](const FrameBuffer& b, std::string* why) {
+                     [folder, w, h, level, &repeatedFrames](FrameBuffer& b, std::string* why) {
                        bool repeated = false;
-                       const bool ok = WritePng(FrameFileName(folder, b.frame), b.data.data(), w, h, 4,
-                                                static_cast<size_t>(w) * 4, true, level, why, &repeated);
+                       const bool ok = WritePngFrame(FrameFileName(folder, b.frame), &b.data, w, h, level, why,
+                                                     &repeated);
                        if (repeated) ++repeatedFrames;
                        return ok;
                      }, 1, WriterNiceness);

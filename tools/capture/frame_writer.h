@@ -20,7 +20,9 @@ struct FrameBuffer {
 };
 
 // Writes one frame; returns false with a reason in *error to stop the capture.
-using FrameSink = std::function<bool(const FrameBuffer&, std::string* error)>;
+// It may trade the buffer's data for another vector of the same size (the
+// renderer overwrites all of it).
+using FrameSink = std::function<bool(FrameBuffer&, std::string* error)>;
 
 struct FrameWriter {
   std::mutex lock;

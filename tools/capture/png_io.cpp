@@ -90,12 +90,13 @@ struct ThreadEncoder {
     bool operator==(const Settings&) const = default;
   };
   PngEncoder encoder;
-  std::vector<uint8_t> lastPixels;  // empty when encoder.file holds no good file
+  std::vector<uint8_t> lastPixels;
+  bool holdsLast = false;  // lastPixels, last and encoder.file are of one good encoding
   Settings last;
   ~ThreadEncoder() { PngEncoderRelease(&encoder); }
 
   bool Repeats(const uint8_t* pixels, size_t bytes, const Settings& now) const {
-    return !lastPixels.empty() && now == last && std::memcmp(pixels, lastPixels.data(), bytes) == 0;
+    return holdsLast && now == last && std::memcmp(pixels, lastPixels.data(), bytes) == 0;
   }
 };
 
@@ -310,8 +311,13 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   return true;
 }
 
-bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
-              size_t stride, bool bottomUp, int level, std::string* error, bool* repeated) {
+namespace {
+
+// WritePng, and WritePngFrame when `owner` holds the pixels (all of them,
+// exactly) and may be traded.
+bool WritePngKeeping(const std::string& path, const uint8_t* pixels, std::vector<uint8_t>* owner, int32_t width,
+                     int32_t height, int32_t channels, size_t stride, bool bottomUp, int level, std::string* error,
+                     bool* repeated) {
   thread_local ThreadEncoder local;
   if (repeated) *repeated = false;
   // The bytes the picture spans (the last row without its padding); EncodePng
@@ -324,13 +330,33 @@ bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int
   if (again) {
     if (repeated) *repeated = true;
   } else {
-    local.lastPixels.clear();
+    local.holdsLast = false;
     if (!EncodePng(&local.encoder, pixels, width, height, channels, stride, bottomUp, level, PngFrameFilter, error))
       return false;
-    local.lastPixels.assign(pixels, pixels + bytes);
+    // Trading vectors keeps the picture without copying it (1.2 MB a
+    // 640 x 480 frame); the caller gets back storage of the same size.
+    if (owner && owner->size() == bytes && local.lastPixels.size() == bytes) {
+      owner->swap(local.lastPixels);
+    } else {
+      local.lastPixels.assign(pixels, pixels + bytes);
+    }
     local.last = now;
+    local.holdsLast = true;
   }
   return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), again, error);
+}
+
+}  // namespace
+
+bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
+              size_t stride, bool bottomUp, int level, std::string* error, bool* repeated) {
+  return WritePngKeeping(path, pixels, nullptr, width, height, channels, stride, bottomUp, level, error, repeated);
+}
+
+bool WritePngFrame(const std::string& path, std::vector<uint8_t>* frame, int32_t width, int32_t height, int level,
+                   std::string* error, bool* repeated) {
+  return WritePngKeeping(path, frame->data(), frame, width, height, 4, static_cast<size_t>(width) * 4, true, level,
+                         error, repeated);
 }
 
 std::string FrameFileName(const std::string& folder, int64_t frame) {
