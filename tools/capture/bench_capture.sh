@@ -21,7 +21,9 @@
 # table block is still dirty), and every file created meanwhile scans past
 # them, about 4 s of CPU per 640x480 run after thousands of deletions,
 # which would be charged to the next round. For the same reason, start a
-# benchmark at least 6 minutes after deleting the frames of an earlier one.
+# benchmark at least 6 minutes after deleting files: the frames of an
+# earlier one (this script deletes them at its end), and also a build or a
+# test run, whose few hundred replaced files still cost about 1 s a PNG run.
 # Needs about ROUNDS x 6 GB of scratch space for both sizes.
 set -euo pipefail
 BUILD=$(cd "${1:-build}" && pwd)
@@ -108,3 +110,4 @@ for size in $SIZES; do
   summary video
 done
 rm -rf "$SCRATCH"/png_*
+echo "frames deleted at $(date -u '+%H:%M:%S UTC'): start the next benchmark six minutes after that"
