@@ -242,8 +242,8 @@ TEST(H264Repeats, ARepeatIsAFewBytes) {
 }
 
 // CABAC slices and B-frames' picture order cannot take these repeats; the
-// stream is refused with a reason and nothing is written. So is a slice
-// that comes before any parameter set.
+// stream is refused with a reason and nothing is written. So are bytes
+// without start codes, and a slice that comes before any parameter set.
 TEST(H264Repeats, RefusesStreamsItCannotExtend) {
   struct Case {
     std::vector<std::string> coded;
@@ -260,6 +260,16 @@ TEST(H264Repeats, RefusesStreamsItCannotExtend) {
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     EXPECT_EQ(out, std::vector<uint8_t>(3, 7));
     EXPECT_FALSE(H264AppendRepeat(&r, &out));
+  }
+  // Bytes without a start code are no byte stream at all.
+  {
+    H264Repeats r;
+    std::vector<uint8_t> out;
+    std::string error;
+    const uint8_t raw[4] = {0x67, 0x42, 0xc0, 0x0a};
+    EXPECT_FALSE(H264CopyCoded(&r, raw, sizeof raw, &out, &error));
+    EXPECT_NE(error.find("not an H.264 byte stream"), std::string::npos) << error;
+    EXPECT_TRUE(out.empty());
   }
   // The second picture alone: a P slice without its parameter sets.
   const std::vector<std::string> coded = Encode(2, 250);

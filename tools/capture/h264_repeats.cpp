@@ -235,7 +235,12 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
 bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector<uint8_t>* out, std::string* error) {
   const size_t keep = out->size();
   H264Repeats next = *r;
-  for (const auto& [begin, end] : SplitNals(data, size)) {
+  const std::vector<std::pair<size_t, size_t>> nals = SplitNals(data, size);
+  if (nals.empty()) {
+    *error = "the encoder's output is not an H.264 byte stream";
+    return false;
+  }
+  for (const auto& [begin, end] : nals) {
     if (begin >= end) continue;
     const int type = data[begin] & 31;
     const int refIdc = (data[begin] >> 5) & 3;

@@ -90,9 +90,9 @@ constexpr const char* VideoPreset = "ultrafast";
 // macroblock is written in its place (see h264_repeats.h). x264 then sees
 // only the frames that changed, so its rate control no longer averages in
 // the near-empty repeats, and at the same CRF it spent about a fifth fewer
-// bits on them than when it coded the repeats itself (22.1 against 27.4 MB
-// for the whole demo, luma PSNR 47.2 against 48.8 dB); CRF 18 gives back
-// that quality (49.2 dB, 27.9 MB).
+// bits on the frames that change than when it coded the repeats itself
+// (22.1 against 27.4 MB for the whole demo, mean luma PSNR 47.2 against
+// 48.8 dB); CRF 18 gives back that quality (49.2 dB, 27.9 MB).
 constexpr float VideoCrf = 18.0f;
 // A keyframe at least this often, repeats or not (x264's own default
 // distance, 4.2 s at 60 fps), so that a player can seek. x264 cannot count
@@ -262,6 +262,10 @@ bool EncodeAndWrite(VideoPipe* pipe, x264_picture_t* picture) {
   }
   if (bytes == 0) return true;
   // Without B-frames x264 gives pictures out in the order they went in.
+  if (e->held.empty()) {
+    pipe->error = "x264 gave out more pictures than it was given";
+    return false;
+  }
   e->stream.clear();
   // x264 keeps the NAL units of one call next to each other in memory.
   if (!H264CopyCoded(&e->repeats, nals[0].p_payload, static_cast<size_t>(bytes), &e->stream, &pipe->error))
