@@ -185,7 +185,6 @@ bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   r->spsId = static_cast<int>(id);
   r->log2MaxFrameNum = static_cast<int>(log2MaxFrameNum);
   r->macroblocks = widthMbs * heightMbs;
-  r->spsSupported = true;
   return true;
 }
 
@@ -226,7 +225,6 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   r->ppsId = static_cast<int>(id);
   r->deblockingControl = deblockingControl;
   r->redundantPicCount = redundant;
-  r->ppsSupported = true;
   return true;
 }
 
@@ -255,7 +253,7 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
       next.ready = false;  // until its picture parameter set follows
     } else if (type == NalPps) {
       ok = ReadPps(&next, rbsp, error);
-      next.ready = ok && next.spsSupported;
+      next.ready = ok;  // it names the sequence parameter set read before it
     } else if (!next.ready) {
       *error = "the H.264 stream has a slice before its parameter sets";
       ok = false;
@@ -319,6 +317,5 @@ bool H264AppendRepeat(H264Repeats* r, std::vector<uint8_t>* out) {
   w.Trailing();
   AppendEscaped(w.bytes, out);
   r->prevRefFrameNum = frameNum;
-  r->pictureFrameNum = frameNum;
   return true;
 }

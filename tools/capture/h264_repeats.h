@@ -21,7 +21,8 @@
 #include <vector>
 
 struct H264Repeats {
-  // From the stream's parameter sets; `ready` once both were read.
+  // From the stream's parameter sets; `ready` once both were read (a set
+  // this cannot extend fails the copy instead).
   bool ready = false;
   int spsId = -1;
   int ppsId = -1;
@@ -29,8 +30,6 @@ struct H264Repeats {
   uint32_t macroblocks = 0;           // per picture
   bool deblockingControl = false;     // slices say whether the loop filter runs
   bool redundantPicCount = false;     // slices carry redundant_pic_cnt
-  bool spsSupported = false;          // frame-number picture order, frames only
-  bool ppsSupported = false;          // CAVLC, one slice group, no weighted P
   // frame_num of the last reference picture written (0 after an IDR).
   uint32_t prevRefFrameNum = 0;
   uint32_t pictureFrameNum = 0;  // of the picture whose slices are being written
