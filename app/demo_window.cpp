@@ -1,7 +1,6 @@
-// The demo window and its OpenGL context: open, close, viewport, fixed state.
+// The demo window and its OpenGL context: open, close, first swap and fixed state.
 #include "app/shell.h"
 #include "core/demo_globals.h"
-#include "platform/gl.h"
 #include "platform/pixels.h"
 #include "platform/window.h"
 
@@ -134,31 +133,8 @@ int32_t CloseDemoWindow() {
   return 0;
 }
 
-int32_t ResizeViewport(int32_t width, int32_t height) {
-  // Also reached from WM_SIZE while the window is being created, before any
-  // GL context exists; GL calls without a current context do nothing.
-  if (height == 0) height = 1;
-  glViewport(0, 0, width, height);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  // Aspect, near and far in single precision, widened for the call: the
-  // near plane arrives as 0.100000001490116.
-  float aspect = static_cast<float>(width) / static_cast<float>(height);
-  gluPerspective(45.0, static_cast<double>(aspect), static_cast<double>(0.1f),
-                 static_cast<double>(1000.0f));
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  return 0;
-}
-
 bool InitGLState() {
   PlatformSwapBuffers(DemoGlobals.DeviceContext);  // one swap before anything is drawn
-  glShadeModel(GL_SMOOTH);
-  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-  glClearDepth(1.0);
-  glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
-  glEnable(GL_TEXTURE_2D);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  SetFixedGLState();
   return true;
 }

@@ -1,8 +1,10 @@
 // The application shell: start-up, main loop and shutdown; the demo window
-// and its GL context; the window procedure; the message requester.
+// and its GL context; the window procedure; the message requester. The part
+// it shares with the offscreen programs is in app/runtime.h.
 #pragma once
 #include <cstdint>
 
+#include "app/runtime.h"
 #include "platform/entry.h"
 #include "platform/types.h"
 
@@ -14,37 +16,22 @@
 // returns: it ends the process with exit code 0 after a normal end, or the
 // code of the WM_QUIT the loop ended on. The backend's process entry calls it.
 
-// The start-up's runtime set-up, in its order: clears the global record,
-// creates MainHeap and ObjectListHeap, the drawing defaults, image registry
-// and decoders, the library table, and allocates the text scratch buffer and
-// the global arrays from MainHeap. Answers false at the first heap or array
-// that is not granted (AppMain then reports "Out of memory" and ends).
+// The start-up's runtime set-up, in its order: CreateRuntimeTables, the
+// message box's common controls, AllocateRuntimeBuffers (app/runtime.h).
+// Answers false at the first heap or array that is not granted (AppMain then
+// reports "Out of memory" and ends).
 bool SetUpRuntime();
-
-// The scene values in force before the first frame: WindowActive 1, a random
-// cube texture (Random(6)), the morph colour and the floor's depth and steps.
-void SetSceneStartValues();
 
 // Runs the message and render loop until DemoDone is 1 (tested after each
 // pass) and answers the exit code: LoopMessage.wParam when the loop ended on
 // taking WM_QUIT, 0 otherwise. Used by AppMain; separate for the tests.
 uint32_t RunMainLoop();
 
-// Stops the music (MusicFree), unloads every library, releases every image,
-// destroys ObjectListHeap and MainHeap and forgets everything that lived in
-// them (SetUpRuntime undone).
-void ReleaseRuntime();
-
 // The orderly end: ReleaseRuntime, then ends the process with exitCode.
 [[noreturn]] void TerminateProgram(uint32_t exitCode);
 
 // Process exit code when the window or its GL context cannot be opened.
 constexpr uint32_t ExitCodeOpenFailed = 1;
-
-// The 64,000-byte zero-filled text scratch buffer from MainHeap (allocated by
-// the start-up; nullptr before and after a run).
-extern char* TextScratchBuffer;
-constexpr uint32_t TextScratchBufferSize = 64000;
 
 // ---- the window and its GL context --------------------------------------------
 
@@ -61,13 +48,7 @@ int32_t OpenDemoWindow(const char* title, int32_t width, int32_t height, int32_t
 // context, the window and the class, reporting each release that fails and
 // going on. Answers 0.
 int32_t CloseDemoWindow();
-// Viewport (0, 0, width, height) with height 0 taken as 1; a 45-degree
-// perspective projection of aspect width / height in single precision, near
-// 0.1f, far 1000.0f; the modelview matrix reset. Answers 0.
-int32_t ResizeViewport(int32_t width, int32_t height);
-// One buffer swap, then smooth shading, black clear colour (alpha 0), clear
-// depth 1, nicest perspective hint, 2D texturing, blending with
-// (GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA). Answers true.
+// One buffer swap, then SetFixedGLState (app/runtime.h). Answers true.
 bool InitGLState();
 
 // The window class name and the demo's title.

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/shell.h"
+#include "app/runtime.h"
 #include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "platform/offscreen_gl.h"
@@ -73,12 +73,12 @@ int main(int argc, char** argv) {
   // Start-up as the shell does it: the runtime (arrays, image layer), then
   // the viewport and fixed GL state.
   PixelStoreSetDisplayDepth(32);
-  if (!SetUpRuntime()) {
+  if (!CreateRuntimeTables() || !AllocateRuntimeBuffers()) {
     std::fprintf(stderr, "bench_render: out of memory\n");
     return 1;
   }
   ResizeViewport(640, 480);
-  InitGLState();
+  SetFixedGLState();
 
   auto start = Clock::now();
   BuildMorphLists();

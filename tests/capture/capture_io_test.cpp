@@ -21,17 +21,17 @@
 #include <vector>
 
 #include "core/demo_globals.h"
-#include "tools/capture/capture_options.h"
-#include "tools/capture/contact_sheet.h"
-#include "tools/capture/frame_clock.h"
-#include "tools/capture/frame_writer.h"
-#include "tools/capture/freed_memory.h"
-#include "tools/capture/png_io.h"
-#include "tools/capture/progress.h"
-#include "tools/capture/timeline.h"
-#include "tools/capture/tiny_font.h"
-#include "tools/capture/video_pipe.h"
-#include "tools/capture/wav_writer.h"
+#include "capture/capture_options.h"
+#include "capture/contact_sheet.h"
+#include "capture/frame_clock.h"
+#include "capture/frame_writer.h"
+#include "capture/freed_memory.h"
+#include "capture/png_io.h"
+#include "capture/progress.h"
+#include "capture/timeline.h"
+#include "capture/tiny_font.h"
+#include "capture/video_pipe.h"
+#include "capture/wav_writer.h"
 
 namespace {
 

@@ -23,12 +23,12 @@
 
 #include "assets/assets.h"
 #include "platform/dynlib.h"
-#include "tools/capture/contact_sheet.h"
-#include "tools/capture/frame_clock.h"
-#include "tools/capture/png_io.h"
-#include "tools/capture/timeline.h"
-#include "tools/capture/video_pipe.h"
-#include "tools/capture/wav_writer.h"
+#include "capture/contact_sheet.h"
+#include "capture/frame_clock.h"
+#include "capture/png_io.h"
+#include "capture/timeline.h"
+#include "capture/video_pipe.h"
+#include "capture/wav_writer.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 // between them must decode (ffmpeg, stopping at the first error) to exactly
 // x264's own pictures, each repeat equal to the picture before it, across
 // IDRs and frame_num wrapping; streams it cannot extend are refused whole.
-#include "tools/capture/h264_repeats.h"
+#include "capture/h264_repeats.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@
 #include <vector>
 #include <x264.h>  // after <cstdint>, which it needs
 
-#include "tools/capture/video_pipe.h"
+#include "capture/video_pipe.h"
 
 namespace {
 

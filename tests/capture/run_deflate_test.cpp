@@ -1,7 +1,7 @@
 // Tests of the run-and-literal deflate coder: zlib's inflate must give back
 // every input exactly, the output must fit the stated bound, runs must
 // actually shrink, and noise must never grow beyond stored blocks.
-#include "tools/capture/run_deflate.h"
+#include "capture/run_deflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <vector>
 
-#include "app/shell.h"
+#include "app/runtime.h"
 #include "core/demo_globals.h"
 #include "platform/gl.h"
 #include "platform/offscreen_gl.h"
@@ -87,9 +87,9 @@ class GLFixture : public ::testing::Test {
     DemoGlobals.TexturePixelBuffer = pixelBuffer_.data();
     DemoGlobals.KeyState = keys_.data();
     // The viewport, projection and fixed GL state exactly as the window
-    // set-up leaves them: the shell's own procedures, on the null platform.
+    // set-up leaves them: the shell's own procedures.
     ResizeViewport(kWidth, kHeight);
-    InitGLState();
+    SetFixedGLState();
   }
   void TearDown() override {
     DestroyOffscreenGL(gl_);

@@ -1,9 +1,9 @@
 // Text logs of a capture.
-#include "tools/capture/timeline.h"
+#include "capture/timeline.h"
 
 #include <cinttypes>
 
-#include "tools/capture/frame_clock.h"
+#include "capture/frame_clock.h"
 
 const char* const TimelineHeader =
     "# kind time_s sample order row SceneMode CueCount DemoDone  (one tick every 1764 samples; "

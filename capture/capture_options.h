@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/capture/frame_clock.h"
+#include "capture/frame_clock.h"
 
 struct CaptureOptions {
   int32_t width = 640;             // output size in pixels

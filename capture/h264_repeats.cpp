@@ -1,7 +1,7 @@
 // Skipped-picture access units and frame_num renumbering for an Annex B
 // H.264 stream: NAL splitting, emulation prevention, the few parameter-set
 // and slice-header fields that matter, and the skipped slice itself.
-#include "tools/capture/h264_repeats.h"
+#include "capture/h264_repeats.h"
 
 #include <algorithm>
 

@@ -11,7 +11,7 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "tools/capture/frame_clock.h"
+#include "capture/frame_clock.h"
 
 // The ffmpeg program found on PATH (or `requested` when it names an existing
 // executable file); empty when there is none.

@@ -1,5 +1,5 @@
 // Command-line options of zephyra-capture.
-#include "tools/capture/capture_options.h"
+#include "capture/capture_options.h"
 
 #include <cstdlib>
 

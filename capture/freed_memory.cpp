@@ -1,6 +1,6 @@
 // glibc's allocator settings for a capture: keep freed memory, for this
 // process (mallopt) and for children (GLIBC_TUNABLES).
-#include "tools/capture/freed_memory.h"
+#include "capture/freed_memory.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Run-and-literal deflate for filtered PNG rows: the run finder, sampled
 // byte counts, length-limited Huffman codes, the dynamic block header and
 // the bit writer.
-#include "tools/capture/run_deflate.h"
+#include "capture/run_deflate.h"
 
 #include <isa-l/igzip_lib.h>
 

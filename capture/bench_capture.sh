@@ -11,7 +11,7 @@
 # per size and output, the median ratio over the rounds with the lowest and
 # highest. Prints numbers only; nothing is asserted.
 #
-# Usage: tools/capture/bench_capture.sh [build dir] [scratch dir]
+# Usage: capture/bench_capture.sh [build dir] [scratch dir]
 #   BENCH_SIZES="640x480 1920x1080"  sizes to run (at 60 fps)
 #   BENCH_ROUNDS=3                    rounds of PNG and video per size
 #   BENCH_ARGS="--to 20"              more options for every run (default: whole demo)

@@ -1,5 +1,5 @@
 // Video output through an ffmpeg child process.
-#include "tools/capture/video_pipe.h"
+#include "capture/video_pipe.h"
 
 #include <fcntl.h>
 #include <libyuv/convert.h>
@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "tools/capture/frame_writer.h"
-#include "tools/capture/freed_memory.h"
-#include "tools/capture/h264_repeats.h"
+#include "capture/frame_writer.h"
+#include "capture/freed_memory.h"
+#include "capture/h264_repeats.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // A 5 x 7 pixel bitmap font for labels.
-#include "tools/capture/tiny_font.h"
+#include "capture/tiny_font.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The contact sheet of a capture.
-#include "tools/capture/contact_sheet.h"
+#include "capture/contact_sheet.h"
 
 #include <algorithm>
 
-#include "tools/capture/tiny_font.h"
+#include "capture/tiny_font.h"
 
 namespace {
 

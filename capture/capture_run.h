@@ -1,7 +1,7 @@
 // The capture run: the demo's start-up in its own order on an offscreen GL
 // context, then the virtual clock driven by the decoded music.
 #pragma once
-#include "tools/capture/capture_options.h"
+#include "capture/capture_options.h"
 
 // Exit codes of zephyra-capture.
 constexpr int CaptureExitOk = 0;

@@ -1,5 +1,5 @@
 // Exact music-time arithmetic for the capture.
-#include "tools/capture/frame_clock.h"
+#include "capture/frame_clock.h"
 
 #include <cstdio>
 #include <numeric>

@@ -16,7 +16,7 @@
 // Every frame from the start is rendered, even before the range, because the
 // GL state that a frame leaves behind shapes the next one; frames outside the
 // range are only not read back.
-#include "tools/capture/capture_run.h"
+#include "capture/capture_run.h"
 
 #include <GL/gl.h>
 #include <sys/resource.h>
@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
+#include "app/runtime.h"
 #include "assets/assets.h"
 #include "choreo/director.h"
 #include "choreo/tick.h"
@@ -42,14 +42,14 @@
 #include "platform/pixels.h"
 #include "render/render.h"
 #include "support/random.h"
-#include "tools/capture/contact_sheet.h"
-#include "tools/capture/frame_clock.h"
-#include "tools/capture/frame_writer.h"
-#include "tools/capture/png_io.h"
-#include "tools/capture/progress.h"
-#include "tools/capture/timeline.h"
-#include "tools/capture/video_pipe.h"
-#include "tools/capture/wav_writer.h"
+#include "capture/contact_sheet.h"
+#include "capture/frame_clock.h"
+#include "capture/frame_writer.h"
+#include "capture/png_io.h"
+#include "capture/progress.h"
+#include "capture/timeline.h"
+#include "capture/video_pipe.h"
+#include "capture/wav_writer.h"
 
 namespace {
 
@@ -121,10 +121,11 @@ std::string SceneName(int32_t mode, int32_t captionB) {
 }
 
 // The demo's start-up up to its GL state, in the demo's order (the shell's
-// own set-up steps), with the window replaced by the offscreen context.
+// own set-up steps), with the window replaced by the offscreen context: no
+// message box, so no common controls, and no window to swap.
 // The question "Fullscreen?" is answered by the options.
 bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
-  if (!SetUpRuntime()) {
+  if (!CreateRuntimeTables() || !AllocateRuntimeBuffers()) {
     *error = "out of memory";
     return false;
   }
@@ -144,7 +145,7 @@ bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
     return false;
   }
   ResizeViewport(o.width, o.height);
-  InitGLState();
+  SetFixedGLState();
   return true;
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/capture/png_io.h"
+#include "capture/png_io.h"
 
 struct ContactSheet {
   int32_t thumbWidth = 160;  // pixels; the height follows the frame's aspect

@@ -1,5 +1,5 @@
 // Streaming writer of 16-bit stereo PCM WAV files.
-#include "tools/capture/wav_writer.h"
+#include "capture/wav_writer.h"
 
 #include <cstring>
 #include <fstream>

@@ -1,9 +1,9 @@
 // PNG files of captured frames: written directly (row filter, then the
 // run-and-literal coder at level 1 or libdeflate at the other levels, ISA-L's
 // CRC-32), read with libpng.
-#include "tools/capture/png_io.h"
+#include "capture/png_io.h"
 
-#include "tools/capture/run_deflate.h"
+#include "capture/run_deflate.h"
 
 #include <fcntl.h>
 #include <isa-l/crc.h>

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/capture/capture_options.h"
-#include "tools/capture/capture_run.h"
-#include "tools/capture/frame_writer.h"
-#include "tools/capture/freed_memory.h"
+#include "capture/capture_options.h"
+#include "capture/capture_run.h"
+#include "capture/frame_writer.h"
+#include "capture/freed_memory.h"
 
 int main(int argc, char** argv) {
   CaptureOptions options;

@@ -1,10 +1,10 @@
 // The progress line on the terminal.
-#include "tools/capture/progress.h"
+#include "capture/progress.h"
 
 #include <algorithm>
 #include <cinttypes>
 
-#include "tools/capture/frame_clock.h"
+#include "capture/frame_clock.h"
 
 void ProgressStart(ProgressLine* p, FILE* out, bool enabled) {
   p->start = std::chrono::steady_clock::now();

@@ -1,5 +1,5 @@
 // A writer thread for captured frames.
-#include "tools/capture/frame_writer.h"
+#include "capture/frame_writer.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/capture/png_io.h"
-#include "tools/capture/run_deflate.h"
+#include "capture/png_io.h"
+#include "capture/run_deflate.h"
 
 namespace {
 
