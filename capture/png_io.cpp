@@ -1,20 +1,17 @@
-// PNG files of captured frames: written directly (row filter, then the
-// run-and-literal coder at level 1 or libdeflate at the other levels, ISA-L's
-// CRC-32), read with libpng.
+// PNG files of captured frames, written directly: row filter, then the
+// run-and-literal coder at level 1 or libdeflate at the other levels, and
+// libdeflate's CRC-32.
 #include "capture/png_io.h"
 
 #include "capture/run_deflate.h"
 
 #include <fcntl.h>
-#include <isa-l/crc.h>
 #include <libdeflate.h>
 #include <libyuv/convert_from_argb.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -38,7 +35,7 @@ void PutBigEndian32(uint8_t* at, uint32_t v) {
 // at `chunk`. Returns the chunk's whole size (12 + length).
 size_t CloseChunk(uint8_t* chunk, uint32_t length) {
   PutBigEndian32(chunk, length);
-  PutBigEndian32(chunk + 8 + length, crc32_gzip_refl(0, chunk + 4, 4 + static_cast<uint64_t>(length)));
+  PutBigEndian32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, 4 + static_cast<size_t>(length)));
   return 12 + static_cast<size_t>(length);
 }
 
@@ -60,22 +57,6 @@ void SubtractLeft(const uint8_t* __restrict row, size_t n, uint8_t* __restrict d
   for (size_t i = 0; i < 3 && i < n; ++i) dst[i] = row[i];
   for (size_t i = 3; i < n; ++i) dst[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
 }
-
-// libpng reports errors through longjmp; the message is kept for the caller.
-struct PngErrorState {
-  std::string message;
-};
-
-void OnPngError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
-  state->message = message;
-  png_longjmp(png, 1);
-}
-void OnPngWarning(png_structp, png_const_charp) {}
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // The encoder of the calling writer thread, released when the thread ends,
 // and a copy of the last picture it encoded with the settings used. At 60
@@ -368,47 +349,4 @@ std::string FrameFileName(const std::string& folder, int64_t frame) {
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error) {
   return WritePng(path, image.pixels.data(), image.width, image.height, 3, static_cast<size_t>(image.width) * 3,
                   false, 6, error);
-}
-
-bool ReadPng(const std::string& path, RgbImage* out, std::string* error) {
-  FILE* raw = std::fopen(path.c_str(), "rb");
-  if (!raw) {
-    *error = "cannot open " + path;
-    return false;
-  }
-  std::unique_ptr<FILE, FileCloser> file(raw);
-  PngErrorState state;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_read_struct(&png, nullptr, nullptr);
-    *error = "out of memory";
-    return false;
-  }
-  RgbImage image;
-  std::vector<png_bytep> rows;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    *error = path + ": " + state.message;
-    return false;
-  }
-  png_init_io(png, file.get());
-  png_read_info(png, info);
-  png_set_expand(png);
-  png_set_strip_16(png);
-  png_set_strip_alpha(png);
-  png_set_gray_to_rgb(png);
-  png_read_update_info(png, info);
-  image.width = static_cast<int32_t>(png_get_image_width(png, info));
-  image.height = static_cast<int32_t>(png_get_image_height(png, info));
-  if (png_get_rowbytes(png, info) != static_cast<size_t>(image.width) * 3) png_error(png, "unexpected row layout");
-  image.pixels.resize(static_cast<size_t>(image.width) * image.height * 3);
-  rows.resize(static_cast<size_t>(image.height));
-  for (int32_t y = 0; y < image.height; ++y)
-    rows[static_cast<size_t>(y)] = image.pixels.data() + static_cast<size_t>(y) * image.width * 3;
-  png_read_image(png, rows.data());
-  png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
-  *out = std::move(image);
-  return true;
 }

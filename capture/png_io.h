@@ -1,6 +1,6 @@
 // PNG files of captured frames: a direct writer (row filter, a zlib stream
 // from the run-and-literal coder or libdeflate, CRC-32, the chunks laid out
-// by hand) and a libpng reader that gives any PNG back as 8-bit RGB.
+// by hand).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -88,6 +88,3 @@ bool WritePngFrame(const std::string& path, std::vector<uint8_t>* frame, int32_t
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error);
 // The file of captured frame `frame` in `folder`: folder/frame_000123.png.
 std::string FrameFileName(const std::string& folder, int64_t frame);
-// Reads any 8- or 16-bit PNG with libpng, converted to 8-bit RGB (alpha
-// dropped, grey and palette expanded).
-bool ReadPng(const std::string& path, RgbImage* out, std::string* error);

@@ -3,7 +3,7 @@
 // the bit writer.
 #include "capture/run_deflate.h"
 
-#include <isa-l/igzip_lib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
@@ -425,7 +425,7 @@ size_t RunDeflateZlib(const uint8_t* in, size_t n, uint8_t* out, size_t room) {
     // Noise that no code shortens: stored blocks instead, never larger.
     p = static_cast<size_t>(w.out - p) > StoredSize(n) ? WriteStored(in, n, p) : w.out;
   }
-  const uint32_t adler = isal_adler32(1, in, n);
+  const uint32_t adler = libdeflate_adler32(1, in, n);
   for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<uint8_t>(adler >> shift);
   return static_cast<size_t>(p - out);
 }

@@ -19,13 +19,3 @@ bool WavWrite(WavWriter* w, const void* frames, uint32_t count);
 // Patches the RIFF and data sizes and closes. False when any write failed or
 // the data passed the 4 GiB limit of the format.
 bool WavClose(WavWriter* w);
-
-// A WAV file read back whole (the tests check captures with it).
-struct WavData {
-  uint32_t sampleRate = 0;
-  uint16_t channels = 0;
-  uint16_t bitsPerSample = 0;
-  std::string pcm;  // the data chunk's bytes
-};
-// Reads a PCM WAV file; false with a reason in *error when it is not one.
-bool WavRead(const std::string& path, WavData* out, std::string* error);

@@ -11,7 +11,7 @@ set -euo pipefail
 
 RUN_PACKAGES=(
   build-essential cmake pkg-config
-  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev libdeflate-dev libisal-dev libyuv-dev libx264-dev
+  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev libdeflate-dev libyuv-dev libx264-dev
   libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 xfonts-base
 )
 TEST_PACKAGES=(

@@ -32,6 +32,8 @@
 #include "capture/tiny_font.h"
 #include "capture/video_pipe.h"
 #include "capture/wav_writer.h"
+#include "tests/capture/support/png_read.h"
+#include "tests/capture/support/wav_read.h"
 
 namespace {
 

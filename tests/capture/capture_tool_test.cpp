@@ -29,6 +29,8 @@
 #include "capture/timeline.h"
 #include "capture/video_pipe.h"
 #include "capture/wav_writer.h"
+#include "tests/capture/support/png_read.h"
+#include "tests/capture/support/wav_read.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,6 @@
 // Usage: bench_png_encoders FRAME.png... (e.g. a capture made with --fps 1)
 #include <png.h>
 #include <spng.h>
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -27,6 +25,7 @@
 
 #include "capture/png_io.h"
 #include "capture/run_deflate.h"
+#include "tests/capture/support/png_read.h"
 
 namespace {
 
@@ -223,9 +222,8 @@ int main(int argc, char** argv) {
           r);
   }
 
-  // libdeflate's level 1 and igzip's level 1 for the deflate step alone (the
-  // writer's two earlier choices), against the run-and-literal coder's in
-  // the rows below.
+  // libdeflate's level 1 for the deflate step alone (the writer's earlier
+  // choice), against the run-and-literal coder's in the rows below.
   {
     Result r;
     libdeflate_compressor* c = libdeflate_alloc_compressor(1);
@@ -244,35 +242,6 @@ int main(int argc, char** argv) {
     r.bytes /= static_cast<double>(frames.size());
     r.ms = r.deflateMs;
     print("deflate step only: libdeflate level 1, Up", r);
-  }
-  {
-    Result r;
-    std::vector<uint8_t> igzipBuffer(ISAL_DEF_LVL1_DEFAULT);
-    for (const Frame& f : frames) {
-      const size_t n = (1 + static_cast<size_t>(f.width) * 3) * f.height;
-      scratch.resize(n);
-      PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, PngFilterUp,
-                    scratch.data());
-      out.resize(n + n / 16 + 1024);
-      const double t0 = CpuMs();
-      isal_zstream stream;
-      isal_deflate_stateless_init(&stream);
-      stream.level = 1;
-      stream.level_buf = igzipBuffer.data();
-      stream.level_buf_size = static_cast<uint32_t>(igzipBuffer.size());
-      stream.gzip_flag = IGZIP_ZLIB;
-      stream.next_in = scratch.data();
-      stream.avail_in = static_cast<uint32_t>(n);
-      stream.next_out = out.data();
-      stream.avail_out = static_cast<uint32_t>(out.size());
-      stream.end_of_stream = 1;
-      if (isal_deflate_stateless(&stream) == COMP_OK) r.bytes += static_cast<double>(stream.total_out);
-      r.deflateMs += CpuMs() - t0;
-    }
-    r.deflateMs /= static_cast<double>(frames.size());
-    r.bytes /= static_cast<double>(frames.size());
-    r.ms = r.deflateMs;
-    print("deflate step only: igzip level 1, Up", r);
   }
 
   // The direct writer, whole, then its steps one by one on the same frames.
@@ -302,7 +271,7 @@ int main(int argc, char** argv) {
         const size_t zn = level == 1 ? RunDeflateZlib(scratch.data(), n, z.data(), z.size())
                                      : libdeflate_zlib_compress(c, scratch.data(), n, z.data(), z.size());
         const double t2 = CpuMs();
-        volatile uint32_t crc = crc32_gzip_refl(0, z.data(), zn);
+        volatile uint32_t crc = libdeflate_crc32(0, z.data(), zn);
         (void)crc;
         const double t3 = CpuMs();
         r.filterMs += t1 - t0;
