@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one use of the project needs, by set:
-#   run      build and run the demo and its capture tool (the default of demo.sh)
-#   test     everything the test suites use, on top of run (the default)
+#   run      build and run the demo (what scripts/demo.sh installs)
+#   capture  build the capture tool (its PNG and video encoders), on top of run
+#   test     everything the test suites use, on top of run and capture (the default)
 #   windows  the mingw-w64 cross build, Wine and X tools to run its tests, and
 #            what fetching and building Debian's library sources needs
 #   release  what scripts/release.sh needs besides run and windows
@@ -11,11 +12,15 @@ set -euo pipefail
 
 RUN_PACKAGES=(
   build-essential cmake pkg-config
-  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev libdeflate-dev libyuv-dev libx264-dev
+  libsdl2-dev libxmp-dev libjpeg62-turbo-dev libpng-dev
   libgl1-mesa-dri libglu1-mesa-dev libegl-dev libegl-mesa0 xfonts-base
 )
-TEST_PACKAGES=(
+CAPTURE_PACKAGES=(
   "${RUN_PACKAGES[@]}"
+  libdeflate-dev libyuv-dev libx264-dev
+)
+TEST_PACKAGES=(
+  "${CAPTURE_PACKAGES[@]}"
   clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libx11-dev libxfixes-dev libopenmpt-dev libjpeg-turbo-progs mesa-utils
   xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick
@@ -36,10 +41,11 @@ wanted=()
 for s in "${sets[@]}"; do
   case $s in
     run) wanted+=("${RUN_PACKAGES[@]}") ;;
+    capture) wanted+=("${CAPTURE_PACKAGES[@]}") ;;
     test) wanted+=("${TEST_PACKAGES[@]}") ;;
     windows) wanted+=("${WINDOWS_PACKAGES[@]}") ;;
     release) wanted+=("${RELEASE_PACKAGES[@]}") ;;
-    *) echo "install-deps: unknown set '$s' (run, test, windows, release)"; exit 2 ;;
+    *) echo "install-deps: unknown set '$s' (run, capture, test, windows, release)"; exit 2 ;;
   esac
 done
 

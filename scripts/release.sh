@@ -13,7 +13,7 @@ ROOT=$PWD
 TARGETS=${ZEPHYRA_RELEASE_TARGETS:-"linux windows"}
 JOBS=$(nproc)
 
-scripts/install-deps.sh run release
+scripts/install-deps.sh capture release
 VERSION=$(sed -n 's/^project(Zephyra VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [ -n "$VERSION" ] || { echo "release: no project version in CMakeLists.txt"; exit 2; }
 # The commit's time stamps every entry (the epoch when not in a git checkout).
@@ -42,7 +42,7 @@ for target in $TARGETS; do
   case $target in
     linux)
       name=zephyra-party-$VERSION-linux-x86_64
-      cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF >/dev/null
+      cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF -DZEPHYRA_BUILD_CAPTURE=ON >/dev/null
       cmake --build build-release -j"$JOBS" --target zephyra bassmod zephyra-capture release_docs
       cmake --install build-release --prefix "$STAGE/linux-prefix" --strip >/dev/null
       assemble "$STAGE/linux-prefix" "$STAGE/$name" zephyra bassmod.so zephyra-capture zephyra.nfo file_id.diz README.txt

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-scripts/install-deps.sh
+scripts/install-deps.sh capture test
 
 SUITES=${ZEPHYRA_SUITES:-"plain asan tsan windows release"}
 JOBS=$(nproc)
@@ -18,11 +18,12 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp"
 
-# ZEPHYRA_BUILD_TESTS=ON every time: scripts/demo.sh configures build/ with
-# the tests off, and CMake would otherwise keep that choice in its cache.
+# ZEPHYRA_BUILD_TESTS=ON and ZEPHYRA_BUILD_CAPTURE=ON every time:
+# scripts/demo.sh configures build/ with both off, and CMake would otherwise
+# keep that choice in its cache.
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DZEPHYRA_BUILD_TESTS=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -DZEPHYRA_BUILD_TESTS=ON -DZEPHYRA_BUILD_CAPTURE=ON "$@" >/dev/null
   cmake --build "$dir" -j"$JOBS"
 }
 
@@ -45,7 +46,7 @@ for suite in $SUITES; do
       # (reports inside swrast_dri at context teardown). Pixels are the same.
       (cd build-tsan && LP_NUM_THREADS=0 ctest --no-tests=error --output-on-failure -j"$JOBS" --timeout 1800 -L threads) ;;
     release)
-      scripts/install-deps.sh run windows release
+      scripts/install-deps.sh capture windows release
       tests/release/archive_test.sh ;;
     windows)
       JOBS=$JOBS scripts/build-windows.sh
