@@ -3,6 +3,9 @@
 #   zephyra-party-<version>-linux-x86_64.tar.gz  zephyra, bassmod.so, zephyra-capture,
 #                                                zephyra.nfo, file_id.diz, README.txt
 #   zephyra-party-<version>-win64.zip            zephyra.exe, bassmod.dll, zephyra.nfo, file_id.diz
+# and in each, the notices: LICENSE, THIRD-PARTY.md and licences/, the Debian
+# copyright file of every library its programs link (the GPL's text too
+# where a program links x264).
 # Each unpacks to one folder of its own name. The archives are reproducible:
 # entries sorted, owner 0, every timestamp the commit's time, no gzip name or
 # time stamp, so one commit gives byte-identical archives.
@@ -38,6 +41,22 @@ assemble() {
   touch -h -d "@$EPOCH" "$folder" "$folder"/*
 }
 
+# The notices of one release folder: the project's licence, the list of
+# third-party libraries, and licences/<package>.txt for each Debian package
+# named (its copyright file, which holds the licence texts).
+LINUX_LICENSED="libsdl2-2.0-0 libxmp4 libjpeg62-turbo libpng16-16 libglu1-mesa libdeflate0 libyuv0 libx264-164"
+WINDOWS_LICENSED="libxmp4 libjpeg62-turbo mingw-w64-x86-64-dev"
+notices() {
+  local folder=$1; shift
+  install -m 0644 LICENSE THIRD-PARTY.md "$folder/"
+  mkdir -p "$folder/licences"
+  for p in "$@"; do
+    [ -f "/usr/share/doc/$p/copyright" ] || { echo "release: no copyright file of $p"; exit 1; }
+    install -m 0644 "/usr/share/doc/$p/copyright" "$folder/licences/$p.txt"
+  done
+  touch -h -d "@$EPOCH" "$folder" "$folder"/* "$folder/licences" "$folder/licences"/*
+}
+
 for target in $TARGETS; do
   case $target in
     linux)
@@ -46,6 +65,10 @@ for target in $TARGETS; do
       cmake --build build-release -j"$JOBS" --target zephyra bassmod zephyra-capture release_docs
       cmake --install build-release --prefix "$STAGE/linux-prefix" --strip >/dev/null
       assemble "$STAGE/linux-prefix" "$STAGE/$name" zephyra bassmod.so zephyra-capture zephyra.nfo file_id.diz README.txt
+      # shellcheck disable=SC2086
+      notices "$STAGE/$name" $LINUX_LICENSED
+      install -m 0644 /usr/share/common-licenses/GPL-2 "$STAGE/$name/licences/GPL-2.txt"
+      touch -h -d "@$EPOCH" "$STAGE/$name/licences" "$STAGE/$name/licences/GPL-2.txt"
       tar --sort=name --mtime="@$EPOCH" --owner=0 --group=0 --numeric-owner --format=gnu \
         -C "$STAGE" -cf - "$name" | gzip -9n > "dist/$name.tar.gz"
       echo "release: dist/$name.tar.gz" ;;
@@ -55,6 +78,8 @@ for target in $TARGETS; do
         ZEPHYRA_WIN_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF" scripts/build-windows.sh
       cmake --install build-win-release --prefix "$STAGE/win-prefix" --strip >/dev/null
       assemble "$STAGE/win-prefix" "$STAGE/$name" zephyra.exe bassmod.dll zephyra.nfo file_id.diz
+      # shellcheck disable=SC2086
+      notices "$STAGE/$name" $WINDOWS_LICENSED
       /usr/bin/python3 tools/release/make_zip.py "$STAGE" "$name" "$EPOCH" "dist/$name.zip"
       echo "release: dist/$name.zip" ;;
     *) echo "release: unknown target $target"; exit 2 ;;

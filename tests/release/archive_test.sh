@@ -4,7 +4,8 @@
 # exactly the promised files; the Linux demo runs from its folder under Xvfb
 # (the question, No, a window, Escape, exit 0), also started through a symlink
 # and as ../folder/zephyra, with the sound library beside it loaded; the
-# Windows demo does the same under Wine; the Linux programs need only
+# Windows demo does the same under Wine; each carries the licence notices of
+# what its programs link (tests/release/check_notices.sh); the Linux programs need only
 # libraries of the packages the .nfo names; the .nfo and file_id.diz keep
 # their encoding and size limits.
 # usage: tests/release/archive_test.sh   (from anywhere; runs scripts/release.sh)
@@ -53,11 +54,18 @@ PY
 for f in "$WORK"/win/*/*.exe; do chmod +x "$f"; done 2>/dev/null
 [ "$(ls "$WORK/linux")" = "$LINUX" ] || fail "the tar does not unpack to one folder $LINUX: $(ls "$WORK/linux")"
 [ "$(ls "$WORK/win")" = "$WIN" ] || fail "the zip does not unpack to one folder $WIN: $(ls "$WORK/win")"
-[ "$(ls "$WORK/linux/$LINUX" | tr '\n' ' ')" = "README.txt bassmod.so file_id.diz zephyra zephyra-capture zephyra.nfo " ] ||
+[ "$(LC_ALL=C ls "$WORK/linux/$LINUX" | tr '\n' ' ')" = "LICENSE README.txt THIRD-PARTY.md bassmod.so file_id.diz licences zephyra zephyra-capture zephyra.nfo " ] ||
   fail "Linux files: $(ls "$WORK/linux/$LINUX" | tr '\n' ' ')"
-[ "$(ls "$WORK/win/$WIN" | tr '\n' ' ')" = "bassmod.dll file_id.diz zephyra.exe zephyra.nfo " ] ||
+[ "$(LC_ALL=C ls "$WORK/win/$WIN" | tr '\n' ' ')" = "LICENSE THIRD-PARTY.md bassmod.dll file_id.diz licences zephyra.exe zephyra.nfo " ] ||
   fail "Windows files: $(ls "$WORK/win/$WIN" | tr '\n' ' ')"
 cmp -s "$WORK/linux/$LINUX/zephyra.nfo" "$WORK/win/$WIN/zephyra.nfo" || fail "the two .nfo files differ"
+
+# ---- notices -------------------------------------------------------------------
+# Each archive's licence notices against its programs' direct libraries.
+CASE=notices
+tests/release/check_notices.sh "$WORK/linux/$LINUX" >"$WORK/notices-linux" || fail "Linux: $(cat "$WORK/notices-linux")"
+tests/release/check_notices.sh "$WORK/win/$WIN" >"$WORK/notices-win" || fail "Windows: $(cat "$WORK/notices-win")"
+grep -q "MIT licence (LICENSE)" "$WORK/linux/$LINUX/zephyra.nfo" || fail "the .nfo's licence lines do not name the MIT licence of LICENSE"
 
 # ---- documents -----------------------------------------------------------------
 CASE=documents
