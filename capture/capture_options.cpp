@@ -13,9 +13,8 @@ std::string CaptureUsage() {
       "  -o, --out DIR            folder for frame_000000.png ..., audio.wav, timeline.txt,\n"
       "                           frames.txt and contact-sheet.png (default: capture)\n"
       "      --video FILE         a video file instead (H.264 yuv420p + AAC, e.g. demo.mp4),\n"
-      "                           made by piping frames into ffmpeg; the logs go beside it\n"
+      "                           encoded in-process (x264, AAC); the logs go beside it\n"
       "                           as FILE.timeline.txt, FILE.frames.txt, FILE.contact.png\n"
-      "      --ffmpeg PROGRAM     the ffmpeg to run (default: ffmpeg on PATH)\n"
       "      --discard            render and read back every frame but write nothing (no\n"
       "                           frames, WAV, logs or contact sheet unless asked for):\n"
       "                           the speed floor the outputs are measured against\n"
@@ -122,8 +121,6 @@ bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, s
     } else if (name == "--discard") {
       if (!noValue()) return false;
       o->discard = true;
-    } else if (name == "--ffmpeg") {
-      if (!takeValue(&o->ffmpeg)) return false;
     } else if (name == "--timeline") {
       if (!takeValue(&o->timelinePath)) return false;
     } else if (name == "--contact-sheet") {

@@ -17,9 +17,8 @@ struct CaptureOptions {
   Rational to{0, 1};               // frames before this music time (exclusive)
   std::vector<Rational> at;        // when not empty: only the frames at these times
   std::string outDir;              // PNG frames + audio.wav (+ logs); default "capture"
-  std::string videoPath;           // when set: a video file through ffmpeg instead
+  std::string videoPath;           // when set: a video file instead
   bool discard = false;            // render and read back every frame, write nothing
-  std::string ffmpeg;              // ffmpeg program (default: found on PATH)
   std::string timelinePath;        // default: beside the output
   std::string contactSheetPath;
   std::string frameLogPath;

@@ -48,7 +48,7 @@
 #include "capture/png_io.h"
 #include "capture/progress.h"
 #include "capture/timeline.h"
-#include "capture/video_pipe.h"
+#include "capture/video_writer.h"
 #include "capture/wav_writer.h"
 
 namespace {
@@ -62,11 +62,11 @@ constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
 // Frames in flight between the renderer and the writer threads: about 64 MiB
 // of them, 6 to 32 frames, so that the writers can fall behind during a
-// costly scene and catch up in a cheap one. The ffmpeg pipe takes frames in
-// order from one writer.
+// costly scene and catch up in a cheap one. The video takes frames in order
+// from one writer.
 constexpr size_t WriterBufferBytes = size_t{64} << 20;
 constexpr size_t MinWriterBuffers = 6, MaxWriterBuffers = 32;
-// How far below the renderer the writers and ffmpeg run. The renderer's GL
+// How far below the renderer the writers run. The renderer's GL
 // driver splits each frame over threads on every core and waits for the
 // slowest; an encoder taking a core mid-frame stalls it all. Niced, the
 // encoders take the time the renderer leaves, and have the cores whenever
@@ -85,8 +85,7 @@ struct TimeSpent {
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-// User + system CPU seconds of this process (all its threads) or of its
-// waited-for children (ffmpeg).
+// User + system CPU seconds of this process (all its threads).
 double CpuSeconds(int who) {
   rusage u;
   if (getrusage(who, &u) != 0) return 0;
@@ -193,7 +192,7 @@ struct MusicClock {
   std::vector<int16_t> held;      // decoded, not yet written (stereo pairs)
   int64_t audioStart = 0;         // first sample that goes into the WAV
   WavWriter* wav = nullptr;
-  VideoPipe* video = nullptr;     // the audio goes to ffmpeg instead of a WAV
+  VideoOutput* video = nullptr;   // the audio goes into the video instead of a WAV
 };
 
 // Decodes until every sample before `target` is decoded, straight onto the
@@ -224,7 +223,7 @@ bool ReleaseAudio(MusicClock* c, int64_t until) {
     const int16_t* samples = c->held.data() + (from - c->heldStart) * 2;
     const auto count = static_cast<uint32_t>(until - from);
     if (c->wav) ok = WavWrite(c->wav, samples, count);
-    if (c->video) ok = VideoPipeWriteAudio(c->video, samples, count);
+    if (c->video) ok = VideoOutputWriteAudio(c->video, samples, count);
   }
   c->held.erase(c->held.begin(), c->held.begin() + (until - c->heldStart) * 2);
   c->heldStart = until;
@@ -249,16 +248,7 @@ int RunCapture(const CaptureOptions& o) {
   const Clock::time_point started = Clock::now();
   const bool video = !o.videoPath.empty();
   const bool discard = o.discard;
-  std::string ffmpeg;
-  if (video) {
-    ffmpeg = FindFfmpeg(o.ffmpeg);
-    if (ffmpeg.empty()) {
-      Fail("ffmpeg was not found" + (o.ffmpeg.empty() ? std::string(" on PATH") : " at '" + o.ffmpeg + "'") +
-           ": install it (Debian: apt-get install ffmpeg) to make a video, or capture PNG frames and a WAV "
-           "with --out DIR");
-      return CaptureExitFailed;
-    }
-  } else if (!discard && !MakeFolder(o.outDir)) {
+  if (!video && !discard && !MakeFolder(o.outDir)) {
     Fail("cannot create the output folder " + o.outDir);
     return CaptureExitFailed;
   }
@@ -306,9 +296,9 @@ int RunCapture(const CaptureOptions& o) {
   DemoGlobals.SceneMode.store(SceneModeCaptionIn);
 
   // Outputs. With --discard: no WAV, and only the logs asked for by name.
-  // A video's sound goes straight to ffmpeg with its pictures.
+  // A video's sound goes into the video with its pictures.
   const std::string wavPath = discard || video ? std::string() : o.outDir + "/audio.wav";
-  const std::string audioError = video ? "ffmpeg stopped taking the audio" : "cannot write " + wavPath;
+  const std::string audioError = video ? "the video's audio could not be coded" : "cannot write " + wavPath;
   if (!o.timelinePath.empty()) timeline = std::fopen(o.timelinePath.c_str(), "w");
   if (!o.frameLogPath.empty()) frameLog = std::fopen(o.frameLogPath.c_str(), "w");
   if ((!wavPath.empty() && !WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate))) ||
@@ -320,7 +310,7 @@ int RunCapture(const CaptureOptions& o) {
 
   const size_t frameBytes = static_cast<size_t>(o.width) * o.height * 4;
   const size_t writerBuffers = std::clamp(WriterBufferBytes / frameBytes, MinWriterBuffers, MaxWriterBuffers);
-  VideoPipe pipe;
+  VideoOutput pipe;
   std::atomic<int64_t> repeatedFrames{0};  // PNG frames equal to the writer's last one, not encoded again
   FrameWriter writer;
   if (discard) {
@@ -328,12 +318,12 @@ int RunCapture(const CaptureOptions& o) {
     // hand-over as every output; the sink drops them.
     FrameWriterStart(&writer, writerBuffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
   } else if (video) {
-    if (!VideoPipeOpen(&pipe, ffmpeg, o.videoPath, o.width, o.height, o.fps,
-                       static_cast<uint32_t>(CaptureSampleRate), WriterNiceness, &error))
+    if (!VideoOutputOpen(&pipe, o.videoPath, o.width, o.height, o.fps, static_cast<uint32_t>(CaptureSampleRate),
+                         &error))
       return abandon(error);
     FrameWriterStart(&writer, writerBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
-      if (VideoPipeWriteFrame(&pipe, b.data.data())) return true;
-      *why = pipe.error.empty() ? "ffmpeg stopped taking frames" : pipe.error;
+      if (VideoOutputWriteFrame(&pipe, b.data.data())) return true;
+      *why = pipe.error.empty() ? "the video could not be written" : pipe.error;
       return false;
     }, 1, WriterNiceness);
   } else {
@@ -476,7 +466,7 @@ int RunCapture(const CaptureOptions& o) {
   }
   const Clock::time_point encodeStart = Clock::now();
   if (video) {
-    if (!VideoPipeClose(&pipe, &writeError) && ok) {
+    if (!VideoOutputClose(&pipe, &writeError) && ok) {
       ok = false;
       error = writeError;
     }
@@ -506,7 +496,7 @@ int RunCapture(const CaptureOptions& o) {
                  "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
                  "%.2f s; writers busy %.2f s (CPU %.2f s), summed over threads (%s); final %s %.2f s\n",
                  spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds, writer.cpuSeconds,
-                 discard ? "discard" : video ? "pipe into ffmpeg" : "PNG encode+write", video ? "ffmpeg finishing" : "close",
+                 discard ? "discard" : video ? "video encode+mux" : "PNG encode+write", video ? "video finishing" : "close",
                  finishSeconds);
     if (!discard && !video)
       std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were not encoded again\n",
@@ -515,9 +505,9 @@ int RunCapture(const CaptureOptions& o) {
       std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were coded as repeats\n",
                    static_cast<long long>(pipe.repeatedFrames), static_cast<long long>(written));
     // CPU over wall time: how many of the cores the run kept busy.
-    const double cpu = CpuSeconds(RUSAGE_SELF), child = CpuSeconds(RUSAGE_CHILDREN);
-    std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, ffmpeg %.2f s, %.2f cores busy on average\n", cpu, child,
-                 total > 0 ? (cpu + child) / total : 0.0);
+    const double cpu = CpuSeconds(RUSAGE_SELF);
+    std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, %.2f cores busy on average\n", cpu,
+                 total > 0 ? cpu / total : 0.0);
   }
   return CaptureExitOk;
 }

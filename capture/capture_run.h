@@ -5,7 +5,7 @@
 
 // Exit codes of zephyra-capture.
 constexpr int CaptureExitOk = 0;
-constexpr int CaptureExitFailed = 1;  // GL, sound library, ffmpeg or file failure
+constexpr int CaptureExitFailed = 1;  // GL, sound library, encoder or file failure
 constexpr int CaptureExitUsage = 2;   // bad command line
 
 // Runs one capture as the options say; messages go to standard error.

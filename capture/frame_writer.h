@@ -1,7 +1,7 @@
 // Writer threads for captured frames: the main thread reads pixels back and
-// hands the buffer over; a writer encodes it (PNG or the ffmpeg pipe) while
+// hands the buffer over; a writer encodes it (PNG or the video) while
 // the next frame is rendered. With one writer, frames are written in the
-// order submitted (the ffmpeg pipe needs that); with more, in any order
+// order submitted (the video needs that); with more, in any order
 // (each PNG is its own file). A fixed pool of buffers bounds the memory and
 // makes the renderer wait when the writer falls behind.
 #pragma once

@@ -1,5 +1,5 @@
-// glibc's allocator settings for a capture: keep freed memory, for this
-// process (mallopt) and for children (GLIBC_TUNABLES).
+// Machine-specific tuning: glibc's allocator told to keep the memory a
+// capture frees (mallopt).
 #include "capture/freed_memory.h"
 
 #include <cstdlib>
@@ -20,11 +20,4 @@ bool KeepFreedMemory() {
 #else
   return false;
 #endif
-}
-
-std::string KeepFreedMemoryTunables(const char* users) {
-  std::string tunables = "glibc.malloc.mmap_threshold=" + std::to_string(KeptMapThreshold) +
-                         ":glibc.malloc.trim_threshold=" + std::to_string(KeptTrimThreshold);
-  if (users && *users) tunables += std::string(":") + users;
-  return tunables;
 }

@@ -1,16 +1,15 @@
-// glibc's allocator told to keep the memory a capture frees, for this
-// process and for the encoder it starts. Both free and allocate blocks of
-// the same sizes every frame (the GL driver's per-frame working memory here,
-// a packet per frame in ffmpeg); by default glibc maps the largest on their
+// Machine-specific tuning: glibc's allocator told to keep the memory a
+// capture frees. The GL driver frees and allocates blocks of the same sizes
+// every frame (its per-frame working memory), and so did the video's
+// encoder; by default glibc maps the largest on their
 // own and hands the top of a heap back to the kernel once a little is free,
 // so every frame faults the same pages in again, and on a multi-threaded
 // process each unmapping also interrupts the other cores to flush their
 // address caches. Measured on a whole-demo capture at 640 x 480 on two
 // cores: the render-only run went from 300,000 page faults and 18.5-19.0 s
-// to 19,000 and 14.6-15.1 s; ffmpeg from about 55,000 faults and 11.8-12.4 s
-// of CPU to 9,000 and 9.0-10.1 s.
+// to 19,000 and 14.6-15.1 s; the video's encoding (then in a child process)
+// from about 55,000 faults and 11.8-12.4 s of CPU to 9,000 and 9.0-10.1 s.
 #pragma once
-#include <string>
 
 // Blocks below this many bytes come from the heaps, never a mapping of
 // their own (glibc's largest threshold on 64-bit systems: half a heap).
@@ -23,8 +22,3 @@ inline constexpr long KeptTrimThreshold = 64L << 20;
 // they stand). False when they stand, when glibc refused either setting,
 // or when this is not glibc.
 bool KeepFreedMemory();
-
-// A GLIBC_TUNABLES value for a child process: the same settings, then the
-// user's own (`users`, may be null or empty), which glibc applies later and
-// so let win.
-std::string KeepFreedMemoryTunables(const char* users);

@@ -17,7 +17,7 @@ RUN_PACKAGES=(
 )
 CAPTURE_PACKAGES=(
   "${RUN_PACKAGES[@]}"
-  libdeflate-dev libyuv-dev libx264-dev
+  libdeflate-dev libyuv-dev libx264-dev libavformat-dev libavcodec-dev libavutil-dev
 )
 TEST_PACKAGES=(
   "${CAPTURE_PACKAGES[@]}"

@@ -44,7 +44,7 @@ assemble() {
 # The notices of one release folder: the project's licence, the list of
 # third-party libraries, and licences/<package>.txt for each Debian package
 # named (its copyright file, which holds the licence texts).
-LINUX_LICENSED="libsdl2-2.0-0 libxmp4 libjpeg62-turbo libpng16-16 libglu1-mesa libdeflate0 libyuv0 libx264-164"
+LINUX_LICENSED="libsdl2-2.0-0 libxmp4 libjpeg62-turbo libpng16-16 libglu1-mesa libdeflate0 libyuv0 libx264-164 libavformat59 libavcodec59 libavutil57"
 WINDOWS_LICENSED="libxmp4 libjpeg62-turbo mingw-w64-x86-64-dev"
 notices() {
   local folder=$1; shift

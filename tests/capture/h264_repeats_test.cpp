@@ -15,7 +15,7 @@
 #include <vector>
 #include <x264.h>  // after <cstdint>, which it needs
 
-#include "capture/video_pipe.h"
+#include "tests/capture/support/programs.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ std::vector<std::string> Encode(int count, int keyint, bool cabac = false, int b
 std::string Decode(const std::string& stream, const std::string& name) {
   const std::string in = TempPath(name + ".264"), out = TempPath(name + ".yuv");
   std::ofstream(in, std::ios::binary) << stream;
-  if (RunProgram(FindFfmpeg(""), {"-v", "error", "-err_detect", "explode", "-xerror", "-f", "h264", "-i", in,
+  if (RunProgram(FindProgram("ffmpeg"), {"-v", "error", "-err_detect", "explode", "-xerror", "-f", "h264", "-i", in,
                                   "-f", "rawvideo", "-pix_fmt", "yuv420p", "-y", out}) != 0)
     return std::string();
   std::ifstream file(out, std::ios::binary);
@@ -125,7 +125,7 @@ struct SliceNumber {
 std::vector<SliceNumber> SliceNumbers(const std::string& stream) {
   const std::string in = TempPath("trace.264"), out = TempPath("trace.txt");
   std::ofstream(in, std::ios::binary) << stream;
-  const std::string command = "'" + FindFfmpeg("") + "' -hide_banner -nostats -xerror -f h264 -i '" + in +
+  const std::string command = "'" + FindProgram("ffmpeg") + "' -hide_banner -nostats -xerror -f h264 -i '" + in +
                               "' -c copy -bsf:v trace_headers -f null - 2> '" + out + "'";
   std::vector<SliceNumber> slices;
   if (RunProgram("/bin/sh", {"-c", command}) != 0) return slices;
@@ -159,7 +159,7 @@ std::vector<std::string> NalPayloads(const std::string& stream) {
 // 31 reference pictures from one IDR to the next, more than the 16 frame
 // numbers x264 gives that distance, so frame_num wraps between keyframes.
 TEST(H264Repeats, SplicedRepeatsDecodeAsThePictureBeforeAndChangeNoOtherPicture) {
-  if (FindFfmpeg("").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
   const int count = 30;
   const std::vector<std::string> coded = Encode(count, 10);
   ASSERT_EQ(coded.size(), static_cast<size_t>(count));
