@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of zephyra-capture: for each size, the floor (--discard: render
 # and read back every frame, write nothing), PNG frames + WAV, and H.264 + AAC
-# through ffmpeg. Each output run sits between two floor runs and is divided
+# coded in the tool. Each output run sits between two floor runs and is divided
 # by their mean: on a shared machine the speed of the cores drifts by tens of
 # percent within minutes, and a floor taken beside the output follows the
 # drift. The order is floor, PNG, floor, video, floor, ... so every floor
