@@ -4,6 +4,7 @@
 #include "capture/h264_repeats.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -11,6 +12,10 @@ constexpr int NalSlice = 1;
 constexpr int NalIdrSlice = 5;
 constexpr int NalSps = 7;
 constexpr int NalPps = 8;
+constexpr int NalSei = 6;
+constexpr int NalEndOfSequence = 10;
+constexpr int NalEndOfStream = 11;
+constexpr int NalSpsExtension = 13;  // and every type above it (extensions, reserved)
 constexpr uint32_t SliceTypeP = 5;  // P, and every slice of the picture is P
 
 // Reads bits most significant first from an RBSP; reading past the end
@@ -147,6 +152,52 @@ bool HighProfile(uint32_t profile) {
   }
 }
 
+// The sequence's video usability information, up to what counts pictures:
+// HRD parameters (buffer times per picture) and picture structure timing
+// refer to pictures the repeats add, so a stream with them is refused.
+bool ReadVui(BitReader* in, std::string* error) {
+  in->Bits(1);                         // direct_8x8_inference_flag
+  if (in->Bits(1)) {                   // frame_cropping_flag
+    for (int i = 0; i < 4; ++i) in->Ue();
+  }
+  const bool vui = in->Bits(1) != 0;
+  if (!vui && in->overrun) *error = "the H.264 stream's sequence parameter set is malformed";
+  if (!vui) return !in->overrun;
+  if (in->Bits(1) && in->Bits(8) == 255) in->Bits(32);  // aspect ratio, extended SAR
+  if (in->Bits(1)) in->Bits(1);                          // overscan
+  if (in->Bits(1)) {                                     // video signal type
+    in->Bits(4);
+    if (in->Bits(1)) in->Bits(24);  // colour description
+  }
+  if (in->Bits(1)) {  // chroma location
+    in->Ue();
+    in->Ue();
+  }
+  if (in->Bits(1)) {  // timing info: a fixed rate is fine, it counts no picture
+    in->Bits(32);
+    in->Bits(32);
+    in->Bits(1);
+  }
+  const bool nalHrd = in->Bits(1) != 0;
+  // The NAL HRD's parameters come before the VCL flag; refusing at the
+  // first flag set needs no parsing of them.
+  const bool vclHrd = !nalHrd && in->Bits(1) != 0;
+  const bool picStruct = !nalHrd && !vclHrd && in->Bits(1) != 0;
+  if (in->overrun) {
+    *error = "the H.264 stream's sequence parameter set is malformed";
+    return false;
+  }
+  if (nalHrd || vclHrd) {
+    *error = "the H.264 stream carries HRD parameters, which time every picture";
+    return false;
+  }
+  if (picStruct) {
+    *error = "the H.264 stream carries picture timing (pic_struct_present_flag)";
+    return false;
+  }
+  return true;
+}
+
 bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* error) {
   BitReader in{rbsp};
   in.bit = 8;  // the NAL header
@@ -169,8 +220,8 @@ bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
     *error = "the H.264 stream orders its pictures by counts of their own (B-frames)";
     return false;
   }
-  in.Ue();      // max_num_ref_frames
-  in.Bits(1);   // gaps_in_frame_num_value_allowed_flag
+  const uint32_t refFrames = in.Ue();  // max_num_ref_frames
+  in.Bits(1);                          // gaps_in_frame_num_value_allowed_flag
   const uint32_t widthMbs = in.Ue() + 1;
   const uint32_t heightMbs = in.Ue() + 1;
   const bool framesOnly = in.Bits(1) != 0;
@@ -182,6 +233,14 @@ bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
     *error = "the H.264 stream codes fields";
     return false;
   }
+  // A repeat refers to the picture just before it; with more than one
+  // reference frame x264's own pictures could name one that the repeats
+  // have pushed out of the decoder's window.
+  if (refFrames > 1) {
+    *error = "the H.264 stream keeps more than one reference frame";
+    return false;
+  }
+  if (!ReadVui(&in, error)) return false;
   r->spsId = static_cast<int>(id);
   r->log2MaxFrameNum = static_cast<int>(log2MaxFrameNum);
   r->macroblocks = widthMbs * heightMbs;
@@ -228,6 +287,62 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   return true;
 }
 
+// The rest of a slice header up to what would count or re-mark pictures:
+// B, SP and SI slices, a reordered reference list, long-term references
+// and memory-management operations all name pictures by numbers that the
+// repeats shift, so a stream with any of them is refused.
+bool CheckSliceHeader(BitReader* in, int type, int refIdc, uint32_t sliceType, bool redundantPicCount,
+                      std::string* error) {
+  if (type == NalIdrSlice) in->Ue();  // idr_pic_id
+  if (redundantPicCount) in->Ue();
+  const uint32_t kind = sliceType % 5;
+  if (kind != 0 && kind != 2) {
+    *error = "the H.264 stream has B, SP or SI slices";
+    return false;
+  }
+  if (kind == 0) {
+    if (in->Bits(1)) in->Ue();  // num_ref_idx_active_override_flag
+    if (in->Bits(1)) {
+      *error = "the H.264 stream reorders its reference picture lists";
+      return false;
+    }
+  }
+  if (refIdc != 0) {
+    if (type == NalIdrSlice) {
+      in->Bits(1);  // no_output_of_prior_pics_flag
+      if (in->Bits(1)) {
+        *error = "the H.264 stream has long-term reference pictures";
+        return false;
+      }
+    } else if (in->Bits(1)) {
+      *error = "the H.264 stream has memory-management operations (adaptive_ref_pic_marking)";
+      return false;
+    }
+  }
+  if (in->overrun) *error = "an H.264 slice header is cut short";
+  return !in->overrun;
+}
+
+// SEI messages: user data (types 4 and 5) passes; any other kind, buffering
+// periods and picture timing among them, may count pictures and is refused.
+bool CheckSei(const std::vector<uint8_t>& rbsp, std::string* error) {
+  size_t at = 1;  // after the NAL header
+  while (at + 1 < rbsp.size()) {
+    uint32_t payloadType = 0, payloadSize = 0;
+    while (at < rbsp.size() && rbsp[at] == 0xFF) payloadType += rbsp[at++];
+    if (at < rbsp.size()) payloadType += rbsp[at++];
+    while (at < rbsp.size() && rbsp[at] == 0xFF) payloadSize += rbsp[at++];
+    if (at < rbsp.size()) payloadSize += rbsp[at++];
+    if (payloadType != 4 && payloadType != 5) {
+      *error = "the H.264 stream has SEI messages of type " + std::to_string(payloadType) +
+               " (buffering period, picture timing or others that may count pictures)";
+      return false;
+    }
+    at += payloadSize;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector<uint8_t>* out, std::string* error) {
@@ -242,13 +357,16 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
     if (begin >= end) continue;
     const int type = data[begin] & 31;
     const int refIdc = (data[begin] >> 5) & 3;
-    if (type != NalSlice && type != NalIdrSlice && type != NalSps && type != NalPps) {
-      AppendEscaped(Unescape(data + begin, end - begin), out);  // SEI and the like, as they are
-      continue;
-    }
     std::vector<uint8_t> rbsp = Unescape(data + begin, end - begin);
     bool ok = true;
-    if (type == NalSps) {
+    if (type == NalSei) {
+      ok = CheckSei(rbsp, error);
+    } else if (type == NalEndOfSequence || type == NalEndOfStream || type >= NalSpsExtension) {
+      *error = "the H.264 stream has NAL units of type " + std::to_string(type) + ", which the repeats cannot follow";
+      ok = false;
+    } else if (type != NalSlice && type != NalIdrSlice && type != NalSps && type != NalPps) {
+      // Delimiters and fillers, as they are.
+    } else if (type == NalSps) {
       ok = ReadSps(&next, rbsp, error);
       next.ready = false;  // until its picture parameter set follows
     } else if (type == NalPps) {
@@ -261,12 +379,11 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
       BitReader in{rbsp};
       in.bit = 8;
       const uint32_t firstMb = in.Ue();
-      in.Ue();  // slice_type
+      const uint32_t sliceType = in.Ue();
       in.Ue();  // pic_parameter_set_id
       const size_t frameNumBit = in.bit;
       in.Bits(next.log2MaxFrameNum);
-      if (in.overrun) {
-        *error = "an H.264 slice header is cut short";
+      if (!CheckSliceHeader(&in, type, refIdc, sliceType, next.redundantPicCount, error)) {
         ok = false;
       } else {
         // The first slice of a picture sets its number: 0 for an IDR, else

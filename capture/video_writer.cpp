@@ -163,11 +163,10 @@ int EncoderThreads(int32_t width, int32_t height) {
   return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
 }
 
-// x264 for pictures of `width` x `height` (even) at `fps`, writing Annex B
-// with the parameter sets before every keyframe (the container keeps them
-// in the samples as well as in its header).
-bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, std::string* error) {
-  x264_param_t p;
+}  // namespace
+
+bool VideoEncoderSettings(x264_param_t* settings, int32_t width, int32_t height, Rational fps, std::string* error) {
+  x264_param_t& p = *settings;
   if (x264_param_default_preset(&p, VideoPreset, nullptr) < 0) {
     *error = "x264 does not know the preset " + std::string(VideoPreset);
     return false;
@@ -184,6 +183,12 @@ bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, s
   p.b_repeat_headers = 1;
   p.i_keyint_max = X264_KEYINT_MAX_INFINITE;  // keyframes are asked for at KeyframeInterval
   p.b_cabac = 0;
+  // What the spliced repeats rely on (the preset's own choices, made sure of).
+  p.i_bframe = 0;
+  p.i_frame_reference = 1;
+  p.i_nal_hrd = X264_NAL_HRD_NONE;
+  p.b_pic_struct = 0;
+  p.b_intra_refresh = 0;
   p.b_deblocking_filter = 1;
   p.i_deblocking_filter_alphac0 = 0;
   p.i_deblocking_filter_beta = 0;
@@ -195,6 +200,15 @@ bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, s
   // so that players do not guess BT.709 for HD.
   p.vui.i_colmatrix = 6;  // SMPTE 170M
   p.vui.b_fullrange = 0;
+  return true;
+}
+
+namespace {
+
+// x264 with the settings above, and the two pictures it is fed from.
+bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, std::string* error) {
+  x264_param_t p;
+  if (!VideoEncoderSettings(&p, width, height, fps, error)) return false;
   e->x264 = x264_encoder_open(&p);
   if (!e->x264) {
     *error = "x264 cannot encode " + std::to_string(width) + "x" + std::to_string(height) + " pictures";

@@ -27,6 +27,15 @@ struct VideoOutput {
   std::string error;                      // why the output failed, once it has
 };
 
+// The capture's x264 settings for pictures of `width` x `height` (even) at
+// `fps`: Annex B with the parameter sets before every keyframe, CAVLC, one
+// reference frame, no B-frames, no HRD or picture timing (what the spliced
+// repeats need; h264_repeats.h refuses anything else), keyframes only when
+// asked for, CRF quality, tagged BT.601 limited range. False with a reason
+// when x264 lacks the preset.
+struct x264_param_t;
+bool VideoEncoderSettings(x264_param_t* settings, int32_t width, int32_t height, Rational fps, std::string* error);
+
 // Opens `outPath` for `width` x `height` frames at `fps` (a constant frame
 // rate), and 16-bit stereo PCM at `sampleRate` Hz (0: no audio stream). The
 // name's extension picks the container. Odd sides are padded by one black

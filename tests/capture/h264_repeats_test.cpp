@@ -1,7 +1,8 @@
-// Tests of the repeat writer: x264's pictures with skipped repeats spliced
-// between them must decode (ffmpeg, stopping at the first error) to exactly
-// x264's own pictures, each repeat equal to the picture before it, across
-// IDRs and frame_num wrapping; streams it cannot extend are refused whole.
+// Tests of the repeat writer on the tool's own x264 settings: x264's pictures
+// with skipped repeats spliced between them must decode, in two independent
+// decoders (libavcodec's and OpenH264), to exactly x264's own pictures, each
+// repeat equal to the picture before it, across IDRs and frame_num wrapping;
+// streams it cannot extend are refused whole, each kind with its reason.
 #include "capture/h264_repeats.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,10 @@
 #include <string>
 #include <vector>
 #include <x264.h>  // after <cstdint>, which it needs
+#include <functional>
 
+#include "capture/video_writer.h"
+#include "tests/capture/support/h264_decoders.h"
 #include "tests/capture/support/programs.h"
 
 namespace {
@@ -49,26 +53,16 @@ std::vector<uint8_t> Picture(int k) {
   return p;
 }
 
-// x264's output for each of `count` pictures, as the capture sets it up
-// (ultrafast, CAVLC, Annex B with headers at every keyframe), one call per
-// picture.
-std::vector<std::string> Encode(int count, int keyint, bool cabac = false, int bframes = 0) {
+// x264's output for each of `count` pictures with the capture's own
+// settings (changed by `vary`, for the streams that must be refused), an
+// IDR asked for every `keyint` pictures as the capture asks for them, one
+// call per picture.
+std::vector<std::string> Encode(int count, int keyint, const std::function<void(x264_param_t*)>& vary = nullptr) {
   x264_param_t p;
-  EXPECT_EQ(x264_param_default_preset(&p, "ultrafast", nullptr), 0);
+  std::string error;
+  EXPECT_TRUE(VideoEncoderSettings(&p, W, H, Rational{60, 1}, &error)) << error;
   p.i_log_level = X264_LOG_NONE;
-  p.i_threads = 1;
-  p.i_width = W;
-  p.i_height = H;
-  p.i_csp = X264_CSP_I420;
-  p.i_fps_num = 60;
-  p.i_fps_den = 1;
-  p.b_annexb = 1;
-  p.b_repeat_headers = 1;
-  p.b_cabac = cabac;
-  p.i_bframe = bframes;
-  p.i_keyint_max = keyint;
-  p.rc.i_rc_method = X264_RC_CRF;
-  p.rc.f_rf_constant = 18;
+  if (vary) vary(&p);
   x264_t* x = x264_encoder_open(&p);
   std::vector<std::string> out;
   if (!x) {
@@ -94,6 +88,7 @@ std::vector<std::string> Encode(int count, int keyint, bool cabac = false, int b
     in.img.i_stride[0] = W;
     in.img.i_stride[1] = in.img.i_stride[2] = W / 2;
     in.i_pts = k;
+    if (k % keyint == 0) in.i_type = X264_TYPE_IDR;
     take(&in);
   }
   while (x264_encoder_delayed_frames(x) > 0) take(nullptr);
@@ -101,17 +96,8 @@ std::vector<std::string> Encode(int count, int keyint, bool cabac = false, int b
   return out;
 }
 
-// The stream decoded by ffmpeg as raw I420 pictures, or empty when ffmpeg
-// found an error.
-std::string Decode(const std::string& stream, const std::string& name) {
-  const std::string in = TempPath(name + ".264"), out = TempPath(name + ".yuv");
-  std::ofstream(in, std::ios::binary) << stream;
-  if (RunProgram(FindProgram("ffmpeg"), {"-v", "error", "-err_detect", "explode", "-xerror", "-f", "h264", "-i", in,
-                                  "-f", "rawvideo", "-pix_fmt", "yuv420p", "-y", out}) != 0)
-    return std::string();
-  std::ifstream file(out, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+std::string DecodedByLibavcodec(const std::vector<std::string>& units) { return DecodeLibavcodec(units, W, H); }
+std::string DecodedByOpenH264(const std::vector<std::string>& units) { return DecodeOpenH264(units, W, H); }
 
 std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
@@ -155,54 +141,187 @@ std::vector<std::string> NalPayloads(const std::string& stream) {
   return nals;
 }
 
+// Editing a slice header bit by bit, for streams x264 would not write: the
+// NAL unit's RBSP as '0'/'1' characters and back (emulation prevention
+// undone and redone, the stop bit kept last).
+std::string RbspBits(const std::string& nal) {
+  std::string bits;
+  int zeros = 0;
+  for (char ch : nal) {
+    const auto b = static_cast<uint8_t>(ch);
+    if (zeros >= 2 && b == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = b == 0 ? zeros + 1 : 0;
+    for (int i = 7; i >= 0; --i) bits += ((b >> i) & 1) ? '1' : '0';
+  }
+  return bits;
+}
+std::string NalFromBits(std::string bits) {
+  bits.erase(bits.find_last_of('1'));  // the old stop bit and padding
+  bits += '1';
+  while (bits.size() % 8) bits += '0';
+  std::string nal = std::string("\0\0\0\1", 4);
+  int zeros = 0;
+  for (size_t i = 0; i < bits.size(); i += 8) {
+    const auto b = static_cast<uint8_t>(std::stoi(bits.substr(i, 8), nullptr, 2));
+    if (zeros >= 2 && b <= 3) {
+      nal += '\3';
+      zeros = 0;
+    }
+    nal += static_cast<char>(b);
+    zeros = b == 0 ? zeros + 1 : 0;
+  }
+  return nal;
+}
+// Reads one ue(v) from `bits` at `at`, moving it on.
+uint32_t ReadUe(const std::string& bits, size_t* at) {
+  int zeros = 0;
+  while (bits[(*at)++] == '0') ++zeros;
+  const uint32_t rest = zeros ? static_cast<uint32_t>(std::stoul(bits.substr(*at, zeros), nullptr, 2)) : 0;
+  *at += static_cast<size_t>(zeros);
+  return rest + (1u << zeros) - 1;
+}
+// The access unit with its slice's header changed by `edit`, which gets the
+// bits and the position right after frame_num (4 bits in these streams).
+std::string EditSlice(const std::string& unit, const std::function<void(std::string*, size_t)>& edit) {
+  std::string out;
+  for (const std::string& nal : NalPayloads(unit)) {
+    const int type = nal[0] & 31;
+    if (type != 1 && type != 5) {
+      out += std::string("\0\0\0\1", 4) + nal;
+      continue;
+    }
+    std::string bits = RbspBits(nal);
+    size_t at = 8;
+    for (int i = 0; i < 3; ++i) ReadUe(bits, &at);  // first_mb_in_slice, slice_type, pps id
+    edit(&bits, at + 4);
+    out += NalFromBits(bits);
+  }
+  return out;
+}
+
+// Slice headers and messages that would count or re-mark pictures behind
+// the repeats' backs are refused, each with its reason: memory-management
+// operations, long-term references, reordered reference lists, buffering
+// period and picture timing SEI, the end of a sequence or stream.
+TEST(H264Repeats, RefusesWhatCountsPictures) {
+  const std::vector<std::string> coded = Encode(2, 250);
+  ASSERT_EQ(coded.size(), 2u);
+  // In x264's P slice: num_ref_idx_active_override_flag (0 here), the
+  // reordering flag, then adaptive_ref_pic_marking_mode_flag.
+  const std::string mmco = EditSlice(coded[1], [](std::string* bits, size_t at) {
+    ASSERT_EQ(bits->substr(at, 3), "000");
+    (*bits)[at + 2] = '1';
+    bits->insert(at + 3, "1");  // memory_management_control_operation 0: the list's end
+  });
+  const std::string reordered = EditSlice(coded[1], [](std::string* bits, size_t at) {
+    (*bits)[at + 1] = '1';
+    bits->insert(at + 2, "00100");  // modification_of_pic_nums_idc 3: the list's end
+  });
+  // In the IDR slice: idr_pic_id, no_output_of_prior_pics_flag, then
+  // long_term_reference_flag.
+  const std::string longTerm = EditSlice(coded[0], [](std::string* bits, size_t at) {
+    ReadUe(*bits, &at);
+    (*bits)[at + 1] = '1';
+  });
+  const std::string pictureTiming = coded[0] + std::string("\0\0\0\1\x06\x01\x01\x00\x80", 9);
+  const std::string bufferingPeriod = coded[0] + std::string("\0\0\0\1\x06\x00\x01\x80\x80", 9);
+  const std::string endOfSequence = coded[0] + std::string("\0\0\0\1\x0a", 5);
+  struct Case {
+    std::string first, second;  // access units given in turn; the last must be refused
+    const char* reason;
+  };
+  const Case cases[] = {
+      {coded[0], mmco, "memory-management operations"},
+      {coded[0], reordered, "reorders its reference picture lists"},
+      {"", longTerm, "long-term reference"},
+      {"", pictureTiming, "SEI messages of type 1"},
+      {"", bufferingPeriod, "SEI messages of type 0"},
+      {"", endOfSequence, "NAL units of type 10"},
+  };
+  for (const Case& c : cases) {
+    H264Repeats r;
+    std::vector<uint8_t> out;
+    std::string error;
+    if (!c.first.empty()) {
+      ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(c.first.data()), c.first.size(), &out, &error))
+          << error;
+    }
+    const size_t before = out.size();
+    EXPECT_FALSE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(c.second.data()), c.second.size(), &out, &error))
+        << c.reason;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    EXPECT_EQ(out.size(), before) << c.reason;
+  }
+  // The edits themselves are sound: with the flags back at 0 the same
+  // rewriting gives a stream that is taken.
+  const std::string unchanged = EditSlice(coded[1], [](std::string*, size_t) {});
+  H264Repeats r;
+  std::vector<uint8_t> out;
+  std::string error;
+  ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[0].data()), coded[0].size(), &out, &error));
+  EXPECT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(unchanged.data()), unchanged.size(), &out, &error))
+      << error;
+}
+
 // 0-5 repeats after each picture, keyframes every 10 pictures of x264's:
 // 31 reference pictures from one IDR to the next, more than the 16 frame
 // numbers x264 gives that distance, so frame_num wraps between keyframes.
 TEST(H264Repeats, SplicedRepeatsDecodeAsThePictureBeforeAndChangeNoOtherPicture) {
-  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
   const int count = 30;
   const std::vector<std::string> coded = Encode(count, 10);
   ASSERT_EQ(coded.size(), static_cast<size_t>(count));
-  std::string plain;
-  for (const std::string& c : coded) plain += c;
-  const std::string plainPictures = Decode(plain, "plain");
+  // x264's own pictures, as both decoders give them.
+  const std::string plainPictures = DecodedByLibavcodec(coded);
   ASSERT_EQ(plainPictures.size(), count * PictureBytes);
+  ASSERT_EQ(DecodedByOpenH264(coded), plainPictures) << "the two decoders disagree on x264's own stream";
 
   H264Repeats r;
-  std::vector<uint8_t> spliced;
-  std::vector<uint8_t> nothing;
-  EXPECT_FALSE(H264AppendRepeat(&r, &nothing)) << "a repeat before any picture";
-  EXPECT_TRUE(nothing.empty());
+  std::vector<std::string> spliced;  // one access unit each
+  std::vector<uint8_t> unit;
+  EXPECT_FALSE(H264AppendRepeat(&r, &unit)) << "a repeat before any picture";
+  EXPECT_TRUE(unit.empty());
   std::string expected;
-  int total = 0;
   for (int k = 0; k < count; ++k) {
     std::string error;
-    ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[k].data()), coded[k].size(), &spliced,
-                              &error))
+    unit.clear();
+    ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[k].data()), coded[k].size(), &unit, &error))
         << k << ": " << error;
+    spliced.push_back(Bytes(unit));
     const std::string picture = plainPictures.substr(k * PictureBytes, PictureBytes);
     expected += picture;
     for (int n = 0; n < k % 6; ++n) {
-      ASSERT_TRUE(H264AppendRepeat(&r, &spliced));
+      unit.clear();
+      ASSERT_TRUE(H264AppendRepeat(&r, &unit));
+      spliced.push_back(Bytes(unit));
       expected += picture;
     }
-    total += 1 + k % 6;
   }
+  const int total = static_cast<int>(spliced.size());
   ASSERT_EQ(r.log2MaxFrameNum, 4) << "x264 numbers frames differently; the wrap is no longer covered";
+  std::string stream;
+  for (const std::string& u : spliced) stream += u;
   // Every reference picture after an IDR takes the next number, mod 16: a
   // decoder may treat anything else as lost pictures.
-  const std::vector<SliceNumber> numbers = SliceNumbers(Bytes(spliced));
-  ASSERT_EQ(numbers.size(), static_cast<size_t>(total));
-  for (int i = 0; i < total; ++i) {
-    const int want = numbers[i].nalType == 5 ? 0 : (numbers[i - 1].frameNum + 1) % 16;
-    ASSERT_EQ(numbers[i].frameNum, want) << "picture " << i;
+  if (!FindProgram("ffmpeg").empty()) {
+    const std::vector<SliceNumber> numbers = SliceNumbers(stream);
+    ASSERT_EQ(numbers.size(), static_cast<size_t>(total));
+    for (int i = 0; i < total; ++i) {
+      const int want = numbers[i].nalType == 5 ? 0 : (numbers[i - 1].frameNum + 1) % 16;
+      ASSERT_EQ(numbers[i].frameNum, want) << "picture " << i;
+    }
+    EXPECT_EQ(numbers[0].nalType, 5);
   }
-  EXPECT_EQ(numbers[0].nalType, 5);
-  const std::string decoded = Decode(Bytes(spliced), "spliced");
-  ASSERT_EQ(decoded.size(), static_cast<size_t>(total) * PictureBytes) << "ffmpeg found an error or lost pictures";
-  for (int i = 0; i < total; ++i)
-    ASSERT_EQ(decoded.compare(i * PictureBytes, PictureBytes, expected, i * PictureBytes, PictureBytes), 0)
-        << "picture " << i;
+  const std::pair<const char*, std::string> decoders[] = {{"libavcodec", DecodedByLibavcodec(spliced)},
+                                                          {"OpenH264", DecodedByOpenH264(spliced)}};
+  for (const auto& [name, decoded] : decoders) {
+    ASSERT_EQ(decoded.size(), static_cast<size_t>(total) * PictureBytes) << name << " found an error or lost pictures";
+    for (int i = 0; i < total; ++i)
+      ASSERT_EQ(decoded.compare(i * PictureBytes, PictureBytes, expected, i * PictureBytes, PictureBytes), 0)
+          << name << ", picture " << i;
+  }
 }
 
 // Without repeats nothing changes but, possibly, the start codes' length:
@@ -212,9 +331,9 @@ TEST(H264Repeats, CopiesEveryNalUnitUnchangedWhenNoRepeatCame) {
   const std::vector<std::string> coded = Encode(12, 5);
   std::string input;
   for (const std::string& c : coded) input += c;
-  // An SEI-type unit: escaped 00 00 00, 00 00 01, 00 00 02, 00 00 03, and a
-  // payload that ends in two zeros.
-  input += std::string("\0\0\1\x06\x05\0\0\3\0\x11\0\0\3\1\0\0\3\2\x22\0\0\3\3\x80\0\0\3", 27);
+  // A filler-type unit: escaped 00 00 00, 00 00 01, 00 00 02, 00 00 03, and
+  // a payload that ends in two zeros.
+  input += std::string("\0\0\1\x0c\x05\0\0\3\0\x11\0\0\3\1\0\0\3\2\x22\0\0\3\3\x80\0\0\3", 27);
   H264Repeats r;
   std::vector<uint8_t> out;
   std::string error;
@@ -241,22 +360,36 @@ TEST(H264Repeats, ARepeatIsAFewBytes) {
   EXPECT_EQ(Bytes(out).compare(before, 4, std::string("\0\0\0\1", 4)), 0);
 }
 
-// CABAC slices and B-frames' picture order cannot take these repeats; the
-// stream is refused with a reason and nothing is written. So are bytes
-// without start codes, and a slice that comes before any parameter set.
+// Streams these repeats cannot follow are refused with a reason and
+// nothing is written: CABAC slices, B-frames' picture order, more than one
+// reference frame, HRD parameters and picture timing in the sequence's
+// usability information.
 TEST(H264Repeats, RefusesStreamsItCannotExtend) {
   struct Case {
     std::vector<std::string> coded;
     const char* reason;
   };
-  const Case cases[] = {{Encode(1, 250, true), "CABAC"}, {Encode(4, 250, false, 2), "B-frames"}};
+  const Case cases[] = {
+      {Encode(1, 250, [](x264_param_t* p) { p->b_cabac = 1; }), "CABAC"},
+      {Encode(4, 250, [](x264_param_t* p) { p->i_bframe = 2; }), "B-frames"},
+      {Encode(1, 250, [](x264_param_t* p) { p->i_frame_reference = 2; }), "more than one reference frame"},
+      {Encode(1, 250,
+              [](x264_param_t* p) {
+                p->i_nal_hrd = X264_NAL_HRD_VBR;
+                p->rc.i_vbv_max_bitrate = 2000;
+                p->rc.i_vbv_buffer_size = 2000;
+              }),
+       "HRD parameters"},
+      {Encode(1, 250, [](x264_param_t* p) { p->b_pic_struct = 1; }), "picture timing"},
+  };
   for (const Case& c : cases) {
     ASSERT_FALSE(c.coded.empty());
     H264Repeats r;
     std::vector<uint8_t> out(3, 7);
     std::string error;
     EXPECT_FALSE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(c.coded[0].data()), c.coded[0].size(), &out,
-                               &error));
+                               &error))
+        << c.reason;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     EXPECT_EQ(out, std::vector<uint8_t>(3, 7));
     EXPECT_FALSE(H264AppendRepeat(&r, &out));
