@@ -25,7 +25,7 @@ TEST_PACKAGES=(
   libx11-dev libxfixes-dev libopenmpt-dev libjpeg-turbo-progs mesa-utils
   xvfb xauth xfonts-base xdotool x11-apps x11-utils imagemagick
   python3-pil python3-numpy sox ffmpeg openbox time bc procps fonts-dejavu-core
-  libspng-dev zlib1g-dev
+  libspng-dev zlib1g-dev libopenh264-dev
 )
 RELEASE_PACKAGES=(python3)
 WINDOWS_PACKAGES=(
