@@ -1,50 +1,15 @@
 // A writer thread for captured frames.
 #include "capture/frame_writer.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "capture/scheduler_tuning.h"
+
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <cstring>
 
 namespace {
-
-// The kernel's sched_attr (include/uapi/linux/sched/types.h), which glibc
-// does not declare. sched_runtime is the fair scheduler's slice for the
-// thread (Linux 6.12 and later; older kernels ignore it for SCHED_OTHER).
-struct SchedAttr {
-  uint32_t size;
-  uint32_t sched_policy;
-  uint64_t sched_flags;
-  int32_t sched_nice;
-  uint32_t sched_priority;
-  uint64_t sched_runtime;
-  uint64_t sched_deadline;
-  uint64_t sched_period;
-};
-
-// The calling thread's scheduling attributes as the kernel reports them.
-bool ReadOwnAttr(SchedAttr* a) {
-  std::memset(a, 0, sizeof *a);
-  return syscall(SYS_sched_getattr, 0, a, sizeof *a, 0) == 0;
-}
-
-// Sets the calling thread's slice, keeping its policy and nice value
-// (sched_setattr sets all of them, so they are read first). 0 asks for the
-// kernel's default slice.
-bool SetOwnSlice(uint64_t nanoseconds) {
-  SchedAttr a;
-  if (!ReadOwnAttr(&a)) return false;
-  if (a.sched_policy != SCHED_OTHER && a.sched_policy != SCHED_BATCH) return false;
-  a.size = sizeof a;
-  a.sched_flags = 0;
-  a.sched_runtime = nanoseconds;
-  return syscall(SYS_sched_setattr, 0, &a, 0) == 0;
-}
 
 void WriterLoop(FrameWriter* w) {
   LowerThreadPriority(w->niceness);
@@ -78,25 +43,6 @@ void WriterLoop(FrameWriter* w) {
 }
 
 }  // namespace
-
-void LowerThreadPriority(int niceness) {
-  if (niceness > 0) {
-    const auto self = static_cast<id_t>(gettid());
-    errno = 0;
-    const int current = getpriority(PRIO_PROCESS, self);
-    if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(current + niceness, 19));
-  }
-  // The thread was started by the renderer and inherited its short slice.
-  // With it, a writer would wake up as eager to run as a rasteriser.
-  SetOwnSlice(0);
-}
-
-bool RequestShortSlice() { return SetOwnSlice(RendererSliceNs); }
-
-uint64_t OwnSliceNs() {
-  SchedAttr a;
-  return ReadOwnAttr(&a) ? a.sched_runtime : 0;
-}
 
 void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness) {
   w->niceness = niceness;

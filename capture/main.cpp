@@ -6,6 +6,7 @@
 #include "capture/capture_options.h"
 #include "capture/capture_run.h"
 #include "capture/frame_writer.h"
+#include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
 
 int main(int argc, char** argv) {

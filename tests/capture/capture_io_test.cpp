@@ -26,6 +26,7 @@
 #include "capture/contact_sheet.h"
 #include "capture/frame_clock.h"
 #include "capture/frame_writer.h"
+#include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
 #include "capture/png_io.h"
 #include "capture/progress.h"
