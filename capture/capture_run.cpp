@@ -242,51 +242,66 @@ TimelineState CurrentState(const MusicClock& c, int64_t sample) {
   return s;
 }
 
-}  // namespace
-
-int RunCapture(const CaptureOptions& o) {
-  const Clock::time_point started = Clock::now();
-  const bool video = !o.videoPath.empty();
-  const bool discard = o.discard;
-  if (!video && !discard && !MakeFolder(o.outDir)) {
-    Fail("cannot create the output folder " + o.outDir);
-    return CaptureExitFailed;
-  }
-
-  // Which frames are written.
+// The frames a run writes: a range of music time, or stills.
+struct FrameSelection {
   std::set<int64_t> stills;
-  for (const Rational& t : o.at) stills.insert(FirstFrameAtOrAfter(t, o.fps));
-  const int64_t firstFrame = !stills.empty() ? *stills.begin() : o.haveFrom ? FirstFrameAtOrAfter(o.from, o.fps) : 0;
-  const int64_t endFrame = !stills.empty() ? *stills.rbegin() + 1
-                           : o.haveTo     ? FirstFrameAtOrAfter(o.to, o.fps)
-                                          : INT64_MAX;
-  if (endFrame <= firstFrame) {
-    Fail("the time range holds no frame at this frame rate");
-    return CaptureExitUsage;
-  }
-  auto selected = [&](int64_t k) {
-    return k >= firstFrame && k < endFrame && (stills.empty() || stills.count(k) != 0);
-  };
+  int64_t first = 0;
+  int64_t end = INT64_MAX;
+  bool Selected(int64_t k) const { return k >= first && k < end && (stills.empty() || stills.count(k) != 0); }
+};
 
+FrameSelection SelectFrames(const CaptureOptions& o) {
+  FrameSelection f;
+  for (const Rational& t : o.at) f.stills.insert(FirstFrameAtOrAfter(t, o.fps));
+  f.first = !f.stills.empty() ? *f.stills.begin() : o.haveFrom ? FirstFrameAtOrAfter(o.from, o.fps) : 0;
+  f.end = !f.stills.empty() ? *f.stills.rbegin() + 1 : o.haveTo ? FirstFrameAtOrAfter(o.to, o.fps) : INT64_MAX;
+  return f;
+}
+
+// Everything one run holds: the demo, its outputs, the writer, the music
+// clock and what was counted on the way.
+struct CaptureRun {
+  explicit CaptureRun(const CaptureOptions& options)
+      : o(options), video(!options.videoPath.empty()), discard(options.discard) {}
+  const CaptureOptions& o;
+  const bool video;
+  const bool discard;
   OffscreenGL* gl = nullptr;
   MusicDecoder decoder;
   WavWriter wav;
+  std::string wavPath;     // empty: no WAV
+  std::string audioError;  // what to say when the audio cannot be written
   FILE* timeline = nullptr;
   FILE* frameLog = nullptr;
-  // A failure before the first frame: closes what is open, stops the demo.
-  auto abandon = [&](const std::string& why) {
-    Fail(why);
-    if (wav.file) WavClose(&wav);
-    if (timeline) std::fclose(timeline);
-    if (frameLog) std::fclose(frameLog);
-    StopDemo(gl, &decoder);
-    return CaptureExitFailed;
-  };
+  VideoOutput pipe;
+  std::atomic<int64_t> repeatedFrames{0};  // PNG frames equal to the writer's last one, not encoded again
+  FrameWriter writer;
+  MusicClock clock;
+  ContactSheet sheet;
+  TimeSpent spent;
+  ProgressLine progress;
+  int64_t written = 0;    // frames handed to the writer
+  std::string lastScene;  // contact sheet: scene and cue count of the last frame written
+  int32_t lastCue = -1;
+  int64_t endSample = 0;
+  double finishSeconds = 0;  // closing the outputs
   std::string error;
-  if (!StartDemo(o, &gl, &error) || !StartMusic(o, &decoder, &error)) return abandon(error);
-  // The rest of the demo's start-up: syncs, display lists and textures, the
-  // depth test, then the first scene. The music is decoded, never played, so
-  // there is no MusicPlay and no timer: both clocks are the decoded samples.
+};
+
+// A failure before the first frame: closes what is open, stops the demo.
+int Abandon(CaptureRun* r) {
+  Fail(r->error);
+  if (r->wav.file) WavClose(&r->wav);
+  if (r->timeline) std::fclose(r->timeline);
+  if (r->frameLog) std::fclose(r->frameLog);
+  StopDemo(r->gl, &r->decoder);
+  return CaptureExitFailed;
+}
+
+// The rest of the demo's start-up: syncs, display lists and textures, the
+// depth test, then the first scene. The music is decoded, never played, so
+// there is no MusicPlay and no timer: both clocks are the decoded samples.
+void StartScenes() {
   RegisterMusicSyncs();
   BuildMorphLists();
   BuildCubeLists();
@@ -294,36 +309,43 @@ int RunCapture(const CaptureOptions& o) {
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
   DemoGlobals.SceneMode.store(SceneModeCaptionIn);
+}
 
-  // Outputs. With --discard: no WAV, and only the logs asked for by name.
-  // A video's sound goes into the video with its pictures.
-  const std::string wavPath = discard || video ? std::string() : o.outDir + "/audio.wav";
-  const std::string audioError = video ? "the video's audio could not be coded" : "cannot write " + wavPath;
-  if (!o.timelinePath.empty()) timeline = std::fopen(o.timelinePath.c_str(), "w");
-  if (!o.frameLogPath.empty()) frameLog = std::fopen(o.frameLogPath.c_str(), "w");
-  if ((!wavPath.empty() && !WavOpen(&wav, wavPath, static_cast<uint32_t>(CaptureSampleRate))) ||
-      (!o.timelinePath.empty() && !timeline) || (!o.frameLogPath.empty() && !frameLog))
-    return abandon("cannot create the output files (" + wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")");
-  if (timeline) std::fprintf(timeline, "%s\n", TimelineHeader);
-  if (frameLog) std::fprintf(frameLog, "%s\n", FrameLogHeader);
-  const bool withSheet = !o.contactSheetPath.empty();
+// The WAV and the logs. With --discard: no WAV, and only the logs asked for
+// by name. A video's sound goes into the video with its pictures.
+bool OpenLogsAndWav(CaptureRun* r) {
+  const CaptureOptions& o = r->o;
+  r->wavPath = r->discard || r->video ? std::string() : o.outDir + "/audio.wav";
+  r->audioError = r->video ? "the video's audio could not be coded" : "cannot write " + r->wavPath;
+  if (!o.timelinePath.empty()) r->timeline = std::fopen(o.timelinePath.c_str(), "w");
+  if (!o.frameLogPath.empty()) r->frameLog = std::fopen(o.frameLogPath.c_str(), "w");
+  if ((!r->wavPath.empty() && !WavOpen(&r->wav, r->wavPath, static_cast<uint32_t>(CaptureSampleRate))) ||
+      (!o.timelinePath.empty() && !r->timeline) || (!o.frameLogPath.empty() && !r->frameLog)) {
+    r->error = "cannot create the output files (" + r->wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")";
+    return false;
+  }
+  if (r->timeline) std::fprintf(r->timeline, "%s\n", TimelineHeader);
+  if (r->frameLog) std::fprintf(r->frameLog, "%s\n", FrameLogHeader);
+  return true;
+}
 
+// The writer thread and what it does with each frame.
+bool StartWriter(CaptureRun* r) {
+  const CaptureOptions& o = r->o;
   const size_t frameBytes = static_cast<size_t>(o.width) * o.height * 4;
-  const size_t writerBuffers = std::clamp(WriterBufferBytes / frameBytes, MinWriterBuffers, MaxWriterBuffers);
-  VideoOutput pipe;
-  std::atomic<int64_t> repeatedFrames{0};  // PNG frames equal to the writer's last one, not encoded again
-  FrameWriter writer;
-  if (discard) {
+  const size_t buffers = std::clamp(WriterBufferBytes / frameBytes, MinWriterBuffers, MaxWriterBuffers);
+  if (r->discard) {
     // The buffers still go through the writer, so the floor pays the same
     // hand-over as every output; the sink drops them.
-    FrameWriterStart(&writer, writerBuffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
-  } else if (video) {
-    if (!VideoOutputOpen(&pipe, o.videoPath, o.width, o.height, o.fps, static_cast<uint32_t>(CaptureSampleRate),
-                         &error))
-      return abandon(error);
-    FrameWriterStart(&writer, writerBuffers, frameBytes, [&pipe](const FrameBuffer& b, std::string* why) {
-      if (VideoOutputWriteFrame(&pipe, b.data.data())) return true;
-      *why = pipe.error.empty() ? "the video could not be written" : pipe.error;
+    FrameWriterStart(&r->writer, buffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
+  } else if (r->video) {
+    if (!VideoOutputOpen(&r->pipe, o.videoPath, o.width, o.height, o.fps, static_cast<uint32_t>(CaptureSampleRate),
+                         &r->error))
+      return false;
+    VideoOutput* pipe = &r->pipe;
+    FrameWriterStart(&r->writer, buffers, frameBytes, [pipe](const FrameBuffer& b, std::string* why) {
+      if (VideoOutputWriteFrame(pipe, b.data.data())) return true;
+      *why = pipe->error.empty() ? "the video could not be written" : pipe->error;
       return false;
     }, 1, WriterNiceness);
   } else {
@@ -334,180 +356,197 @@ int RunCapture(const CaptureOptions& o) {
     const std::string folder = o.outDir;
     const int32_t w = o.width, h = o.height;
     const int level = o.pngLevel;
-    FrameWriterStart(&writer, writerBuffers, frameBytes,
-                     [folder, w, h, level, &repeatedFrames](FrameBuffer& b, std::string* why) {
+    std::atomic<int64_t>* repeatedFrames = &r->repeatedFrames;
+    FrameWriterStart(&r->writer, buffers, frameBytes,
+                     [folder, w, h, level, repeatedFrames](FrameBuffer& b, std::string* why) {
                        bool repeated = false;
                        const bool ok = WritePngFrame(FrameFileName(folder, b.frame), &b.data, w, h, level, why,
                                                      &repeated);
-                       if (repeated) ++repeatedFrames;
+                       if (repeated) ++*repeatedFrames;
                        return ok;
                      }, 1, WriterNiceness);
   }
+  return true;
+}
 
-  MusicClock clock;
-  clock.decoder = &decoder;
-  clock.audioStart = FrameSample(firstFrame, o.fps);
-  clock.wav = wav.file ? &wav : nullptr;
-  clock.video = video ? &pipe : nullptr;
-  ContactSheet sheet;
-  TimeSpent spent;
-  ProgressLine progress;
-  ProgressStart(&progress, stderr, o.progress);
-  const int64_t progressEnd = endFrame != INT64_MAX ? FrameSample(endFrame, o.fps) : ExpectedDemoSamples;
+// The frame just rendered, read back into a writer's buffer and handed
+// over, with its log line and, at a scene change or cue, its thumbnail.
+bool KeepFrame(CaptureRun* r, int64_t frame, int64_t eventSample, Clock::time_point renderStart) {
+  glFinish();
+  const Clock::time_point r1 = Clock::now();
+  r->spent.render += Seconds(renderStart, r1);
+  FrameBuffer* buffer = FrameWriterAcquire(&r->writer);
+  const Clock::time_point r2 = Clock::now();
+  r->spent.wait += Seconds(r1, r2);
+  if (!buffer) return false;
+  buffer->frame = frame;
+  glReadPixels(0, 0, r->o.width, r->o.height, GL_RGBA, GL_UNSIGNED_BYTE, buffer->data.data());
+  r->spent.readback += Seconds(r2, Clock::now());
 
-  int64_t frame = 0;      // next frame to handle
-  int64_t tick = 1;       // next tick to run
-  int64_t written = 0;    // frames handed to the writer
-  std::string lastScene;  // contact sheet: scene and cue count of the last frame written
-  int32_t lastCue = -1;
-  bool ok = true;
-  int64_t endSample = 0;
+  const TimelineState state = CurrentState(r->clock, eventSample);
+  if (r->frameLog) std::fprintf(r->frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
+  const std::string scene = SceneName(state.sceneMode, DemoGlobals.UseCaptionB.load());
+  std::string label;
+  if (scene != r->lastScene) label = scene;
+  if (r->lastCue >= 0 && state.cueCount != r->lastCue) label = "CUE " + std::to_string(state.cueCount);
+  if (!label.empty() && !r->o.contactSheetPath.empty())
+    ContactSheetAdd(&r->sheet, buffer->data.data(), r->o.width, r->o.height,
+                    FormatSampleTime(eventSample) + " " + label);
+  r->lastScene = scene;
+  r->lastCue = state.cueCount;
+  FrameWriterSubmit(&r->writer, buffer);
+  ++r->written;
+  return true;
+}
 
+// The demo's loop on the music's clock: each tick and frame at its own
+// sample, in order, until the range or the demo ends. False on a failure
+// (r->error says why, unless the writer does).
+bool RunFrames(CaptureRun* r, const FrameSelection& frames) {
+  const CaptureOptions& o = r->o;
+  const int64_t progressEnd = frames.end != INT64_MAX ? FrameSample(frames.end, o.fps) : ExpectedDemoSamples;
+  int64_t frame = 0;  // next frame to handle
+  int64_t tick = 1;   // next tick to run
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   for (;;) {
     const int64_t tickSample = tick * CaptureTickSamples;
     const int64_t frameSample = FrameSample(frame, o.fps);
-    if (frame >= endFrame) {
-      // The range is done: audio up to the first frame after it.
-      endSample = frameSample;
-      break;
-    }
+    r->endSample = frameSample;  // where the audio ends if the run ends here
+    // The range is done: audio up to the first frame after it.
+    if (frame >= frames.end) return true;
     const bool isTick = tickSample <= frameSample;
     const int64_t eventSample = isTick ? tickSample : frameSample;
 
     const Clock::time_point m0 = Clock::now();
-    if (!DecodeUntil(&clock, eventSample + 1, &error) || !ReleaseAudio(&clock, eventSample)) {
-      if (error.empty()) error = audioError;
-      ok = false;
-      break;
+    if (!DecodeUntil(&r->clock, eventSample + 1, &r->error) || !ReleaseAudio(&r->clock, eventSample)) {
+      if (r->error.empty()) r->error = r->audioError;
+      return false;
     }
-    if (DemoGlobals.DemoDone.load()) {
-      // The demo's loop ends after the pass in which DemoDone was set: no
-      // further tick or frame. The audio runs to the next frame's time, so
-      // its length is that of the frames written.
-      endSample = frameSample;
-      break;
-    }
+    // The demo's loop ends after the pass in which DemoDone was set: no
+    // further tick or frame. The audio runs to the next frame's time, so
+    // its length is that of the frames written.
+    if (DemoGlobals.DemoDone.load()) return true;
     if (isTick) {
       TickAnimation();
       ++tick;
-      if (timeline)
-        std::fprintf(timeline, "%s\n", FormatTimelineLine("tick", CurrentState(clock, eventSample)).c_str());
-      spent.music += Seconds(m0, Clock::now());
+      if (r->timeline)
+        std::fprintf(r->timeline, "%s\n", FormatTimelineLine("tick", CurrentState(r->clock, eventSample)).c_str());
+      r->spent.music += Seconds(m0, Clock::now());
       continue;
     }
-    spent.music += Seconds(m0, Clock::now());
+    r->spent.music += Seconds(m0, Clock::now());
 
     const Clock::time_point r0 = Clock::now();
     RenderFrame();
-    const bool keep = selected(frame);
-    if (keep) {
-      glFinish();
-      const Clock::time_point r1 = Clock::now();
-      spent.render += Seconds(r0, r1);
-      FrameBuffer* buffer = FrameWriterAcquire(&writer);
-      const Clock::time_point r2 = Clock::now();
-      spent.wait += Seconds(r1, r2);
-      if (!buffer) {
-        ok = false;
-        break;
-      }
-      buffer->frame = frame;
-      glReadPixels(0, 0, o.width, o.height, GL_RGBA, GL_UNSIGNED_BYTE, buffer->data.data());
-      spent.readback += Seconds(r2, Clock::now());
-
-      const TimelineState state = CurrentState(clock, eventSample);
-      if (frameLog) std::fprintf(frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
-      const std::string scene = SceneName(state.sceneMode, DemoGlobals.UseCaptionB.load());
-      std::string label;
-      if (scene != lastScene) label = scene;
-      if (lastCue >= 0 && state.cueCount != lastCue) label = "CUE " + std::to_string(state.cueCount);
-      if (!label.empty() && withSheet)
-        ContactSheetAdd(&sheet, buffer->data.data(), o.width, o.height, FormatSampleTime(eventSample) + " " + label);
-      lastScene = scene;
-      lastCue = state.cueCount;
-      FrameWriterSubmit(&writer, buffer);
-      ++written;
+    if (frames.Selected(frame)) {
+      if (!KeepFrame(r, frame, eventSample, r0)) return false;
     } else {
-      spent.render += Seconds(r0, Clock::now());
+      r->spent.render += Seconds(r0, Clock::now());
     }
     ++frame;
-    ProgressUpdate(&progress, written, eventSample - std::min(eventSample, clock.audioStart),
-                   progressEnd - clock.audioStart, endFrame == INT64_MAX, false);
+    ProgressUpdate(&r->progress, r->written, eventSample - std::min(eventSample, r->clock.audioStart),
+                   progressEnd - r->clock.audioStart, frames.end == INT64_MAX, false);
   }
+}
 
-  // The rest of the audio, then the closing line of the timeline.
+// The rest of the audio, the closing line of the timeline, then every
+// output closed; the first failure is kept. Answers whether all went well.
+bool FinishRun(CaptureRun* r, bool ok) {
+  const CaptureOptions& o = r->o;
   if (ok) {
-    if (!DecodeUntil(&clock, endSample, &error) || !ReleaseAudio(&clock, endSample)) {
-      if (error.empty()) error = audioError;
+    if (!DecodeUntil(&r->clock, r->endSample, &r->error) || !ReleaseAudio(&r->clock, r->endSample)) {
+      if (r->error.empty()) r->error = r->audioError;
       ok = false;
     }
-    if (timeline)
-      std::fprintf(timeline, "%s\n", FormatTimelineLine("end", CurrentState(clock, endSample)).c_str());
+    if (r->timeline)
+      std::fprintf(r->timeline, "%s\n", FormatTimelineLine("end", CurrentState(r->clock, r->endSample)).c_str());
   }
-  ProgressUpdate(&progress, written, endSample - std::min(endSample, clock.audioStart), endSample - clock.audioStart,
-                 false, true);
-  ProgressFinish(&progress);
+  const int64_t done = r->endSample - std::min(r->endSample, r->clock.audioStart);
+  ProgressUpdate(&r->progress, r->written, done, r->endSample - r->clock.audioStart, false, true);
+  ProgressFinish(&r->progress);
 
   std::string writeError;
-  if (!FrameWriterFinish(&writer, &writeError)) {
+  if (!FrameWriterFinish(&r->writer, &writeError)) {
     ok = false;
-    if (error.empty()) error = writeError;
+    if (r->error.empty()) r->error = writeError;
   }
-  if (wav.file && !WavClose(&wav) && ok) {
+  auto failWith = [&](const std::string& why) {
+    if (ok) r->error = why;
     ok = false;
-    error = "cannot write " + wavPath;
-  }
-  const bool timelineClosed = !timeline || std::fclose(timeline) == 0;
-  const bool frameLogClosed = !frameLog || std::fclose(frameLog) == 0;
-  if ((!timelineClosed || !frameLogClosed) && ok) {
-    ok = false;
-    error = "cannot write " + o.timelinePath + " or " + o.frameLogPath;
-  }
+  };
+  if (r->wav.file && !WavClose(&r->wav)) failWith("cannot write " + r->wavPath);
+  const bool timelineClosed = !r->timeline || std::fclose(r->timeline) == 0;
+  const bool frameLogClosed = !r->frameLog || std::fclose(r->frameLog) == 0;
+  if (!timelineClosed || !frameLogClosed) failWith("cannot write " + o.timelinePath + " or " + o.frameLogPath);
   const Clock::time_point encodeStart = Clock::now();
-  if (video) {
-    if (!VideoOutputClose(&pipe, &writeError) && ok) {
-      ok = false;
-      error = writeError;
-    }
-  }
-  const double finishSeconds = Seconds(encodeStart, Clock::now());
-  if (ok && written == 0) {
-    // A range that starts after the demo's end: nothing was captured, and
-    // saying so is better than an empty folder and a success.
+  if (r->video && !VideoOutputClose(&r->pipe, &writeError)) failWith(writeError);
+  r->finishSeconds = Seconds(encodeStart, Clock::now());
+  // A range that starts after the demo's end: nothing was captured, and
+  // saying so is better than an empty folder and a success.
+  if (ok && r->written == 0)
+    failWith("no frame was captured: the demo ended at " + FormatSampleTime(r->endSample) + ", before the range began");
+  if (ok && !o.contactSheetPath.empty() && !WriteRgbPng(o.contactSheetPath, ContactSheetCompose(r->sheet), &r->error))
     ok = false;
-    error = "no frame was captured: the demo ended at " + FormatSampleTime(endSample) + ", before the range began";
-  }
-  if (ok && written > 0 && withSheet && !WriteRgbPng(o.contactSheetPath, ContactSheetCompose(sheet), &error)) ok = false;
-  StopDemo(gl, &decoder);
+  return ok;
+}
 
-  if (!ok) {
-    if (video) std::remove(o.videoPath.c_str());  // no half-written video left behind
-    Fail(error);
+// What the run did, and with --timing where the time went.
+void PrintSummary(const CaptureRun& r, double total) {
+  const int64_t samples = r.endSample - r.clock.audioStart;
+  const double music = static_cast<double>(samples) / CaptureSampleRate;
+  const auto written = static_cast<long long>(r.written);
+  std::fprintf(stderr, "zephyra-capture: %lld frames%s (%s of music) in %.2f s, %.1f frames/s, %.2fx real time\n",
+               written, r.discard ? " rendered and discarded" : "", FormatSampleTime(samples).c_str(), total,
+               total > 0 ? static_cast<double>(r.written) / total : 0.0, total > 0 ? music / total : 0.0);
+  if (!r.o.timing) return;
+  std::fprintf(stderr,
+               "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
+               "%.2f s; writers busy %.2f s (CPU %.2f s), summed over threads (%s); final %s %.2f s\n",
+               r.spent.render, r.spent.readback, r.spent.music, r.spent.wait, r.writer.busySeconds, r.writer.cpuSeconds,
+               r.discard ? "discard" : r.video ? "video encode+mux" : "PNG encode+write",
+               r.video ? "video finishing" : "close", r.finishSeconds);
+  if (!r.discard && !r.video)
+    std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were not encoded again\n",
+                 static_cast<long long>(r.repeatedFrames.load()), written);
+  if (r.video)
+    std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were coded as repeats\n",
+                 static_cast<long long>(r.pipe.repeatedFrames), written);
+  // CPU over wall time: how many of the cores the run kept busy.
+  const double cpu = CpuSeconds(RUSAGE_SELF);
+  std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, %.2f cores busy on average\n", cpu,
+               total > 0 ? cpu / total : 0.0);
+}
+
+}  // namespace
+
+int RunCapture(const CaptureOptions& o) {
+  const Clock::time_point started = Clock::now();
+  CaptureRun r(o);
+  if (!r.video && !r.discard && !MakeFolder(o.outDir)) {
+    Fail("cannot create the output folder " + o.outDir);
     return CaptureExitFailed;
   }
-  const double total = Seconds(started, Clock::now());
-  const double music = static_cast<double>(endSample - clock.audioStart) / CaptureSampleRate;
-  std::fprintf(stderr, "zephyra-capture: %lld frames%s (%s of music) in %.2f s, %.1f frames/s, %.2fx real time\n",
-               static_cast<long long>(written), discard ? " rendered and discarded" : "", FormatSampleTime(endSample - clock.audioStart).c_str(), total,
-               total > 0 ? static_cast<double>(written) / total : 0.0, total > 0 ? music / total : 0.0);
-  if (o.timing) {
-    std::fprintf(stderr,
-                 "zephyra-capture: time: render %.2f s, readback %.2f s, music+ticks %.2f s, waiting for writer "
-                 "%.2f s; writers busy %.2f s (CPU %.2f s), summed over threads (%s); final %s %.2f s\n",
-                 spent.render, spent.readback, spent.music, spent.wait, writer.busySeconds, writer.cpuSeconds,
-                 discard ? "discard" : video ? "video encode+mux" : "PNG encode+write", video ? "video finishing" : "close",
-                 finishSeconds);
-    if (!discard && !video)
-      std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were not encoded again\n",
-                   static_cast<long long>(repeatedFrames.load()), static_cast<long long>(written));
-    if (video)
-      std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were coded as repeats\n",
-                   static_cast<long long>(pipe.repeatedFrames), static_cast<long long>(written));
-    // CPU over wall time: how many of the cores the run kept busy.
-    const double cpu = CpuSeconds(RUSAGE_SELF);
-    std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, %.2f cores busy on average\n", cpu,
-                 total > 0 ? cpu / total : 0.0);
+  const FrameSelection frames = SelectFrames(o);
+  if (frames.end <= frames.first) {
+    Fail("the time range holds no frame at this frame rate");
+    return CaptureExitUsage;
   }
+  if (!StartDemo(o, &r.gl, &r.error) || !StartMusic(o, &r.decoder, &r.error)) return Abandon(&r);
+  StartScenes();
+  if (!OpenLogsAndWav(&r) || !StartWriter(&r)) return Abandon(&r);
+
+  r.clock.decoder = &r.decoder;
+  r.clock.audioStart = FrameSample(frames.first, o.fps);
+  r.clock.wav = r.wav.file ? &r.wav : nullptr;
+  r.clock.video = r.video ? &r.pipe : nullptr;
+  ProgressStart(&r.progress, stderr, o.progress);
+  const bool ok = FinishRun(&r, RunFrames(&r, frames));
+  StopDemo(r.gl, &r.decoder);
+  if (!ok) {
+    if (r.video) std::remove(o.videoPath.c_str());  // no half-written video left behind
+    Fail(r.error);
+    return CaptureExitFailed;
+  }
+  PrintSummary(r, Seconds(started, Clock::now()));
   return CaptureExitOk;
 }
