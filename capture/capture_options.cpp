@@ -76,114 +76,120 @@ std::string StripExtension(const std::string& path) {
 
 }  // namespace
 
-bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    std::string name = arg, value;
-    bool inlineValue = false;
-    if (arg.rfind("--", 0) == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        name = arg.substr(0, eq);
-        value = arg.substr(eq + 1);
-        inlineValue = true;
-      }
+namespace {
+
+// One option as given: its name, and its value when one came with it
+// (--name=value) or follows it on the command line.
+struct OptionArgs {
+  int argc;
+  const char* const* argv;
+  int* at;  // the option's index; moves past a value taken from the next argument
+  std::string name, value;
+  bool inlineValue = false;
+  std::string* error;
+  bool Take(std::string* out) {
+    if (inlineValue) {
+      *out = value;
+      return true;
     }
-    auto takeValue = [&](std::string* out) {
-      if (inlineValue) {
-        *out = value;
-        return true;
-      }
-      if (i + 1 >= argc) {
-        *error = "option " + name + " needs a value";
-        return false;
-      }
-      *out = argv[++i];
-      return true;
-    };
-    auto noValue = [&]() {
-      if (inlineValue) {
-        *error = "option " + name + " takes no value";
-        return false;
-      }
-      return true;
-    };
-    std::string v;
-    if (name == "-h" || name == "--help") {
-      if (!noValue()) return false;
-      o->help = true;
-    } else if (name == "-o" || name == "--out") {
-      if (!takeValue(&o->outDir)) return false;
-      if (o->outDir.empty()) return *error = "--out needs a folder name", false;
-    } else if (name == "--video") {
-      if (!takeValue(&o->videoPath)) return false;
-      if (o->videoPath.empty()) return *error = "--video needs a file name", false;
-    } else if (name == "--discard") {
-      if (!noValue()) return false;
-      o->discard = true;
-    } else if (name == "--timeline") {
-      if (!takeValue(&o->timelinePath)) return false;
-    } else if (name == "--contact-sheet") {
-      if (!takeValue(&o->contactSheetPath)) return false;
-    } else if (name == "--frame-log") {
-      if (!takeValue(&o->frameLogPath)) return false;
-    } else if (name == "--library") {
-      if (!takeValue(&o->libraryPath)) return false;
-    } else if (name == "--png-level") {
-      if (!takeValue(&v)) return false;
-      if (v.size() != 1 || v[0] < '0' || v[0] > '9') return *error = "--png-level takes 0 to 9", false;
-      o->pngLevel = v[0] - '0';
-    } else if (name == "-s" || name == "--size") {
-      if (!takeValue(&v)) return false;
-      if (!ParseSize(v, &o->width, &o->height))
-        return *error = "bad size '" + v + "': give WIDTHxHEIGHT, each 16 to 8192", false;
-    } else if (name == "-r" || name == "--fps") {
-      if (!takeValue(&v)) return false;
-      if (!ParseFrameRate(v, &o->fps))
-        return *error = "bad frame rate '" + v + "': give e.g. 60, 25, 60000/1001 or 29.97 (at most 1000)", false;
-    } else if (name == "--seed") {
-      if (!takeValue(&v)) return false;
-      if (!ParseSeed(v, &o->seed)) return *error = "bad seed '" + v + "': give 0 to 4294967295", false;
-    } else if (name == "--fullscreen-look") {
-      if (!noValue()) return false;
-      o->fullscreenLook = true;
-    } else if (name == "--windowed") {
-      if (!noValue()) return false;
-      o->fullscreenLook = false;
-    } else if (name == "--from" || name == "--to") {
-      if (!takeValue(&v)) return false;
-      Rational t;
-      if (!ParseMusicTime(v, &t)) return *error = "bad time '" + v + "' for " + name + ": give seconds or m:ss.s", false;
-      if (name == "--from") {
-        o->from = t;
-        o->haveFrom = true;
-      } else {
-        o->to = t;
-        o->haveTo = true;
-      }
-    } else if (name == "--at") {
-      if (!takeValue(&v)) return false;
-      size_t start = 0;
-      while (start <= v.size()) {
-        size_t comma = v.find(',', start);
-        if (comma == std::string::npos) comma = v.size();
-        Rational t;
-        const std::string part = v.substr(start, comma - start);
-        if (!ParseMusicTime(part, &t)) return *error = "bad time '" + part + "' in --at", false;
-        o->at.push_back(t);
-        start = comma + 1;
-      }
-    } else if (name == "--quiet") {
-      if (!noValue()) return false;
-      o->progress = false;
-    } else if (name == "--timing") {
-      if (!noValue()) return false;
-      o->timing = true;
-    } else {
-      *error = "unknown option '" + arg + "' (see --help)";
+    if (*at + 1 >= argc) {
+      *error = "option " + name + " needs a value";
       return false;
     }
+    *out = argv[++*at];
+    return true;
   }
+  bool None() {
+    if (inlineValue) *error = "option " + name + " takes no value";
+    return !inlineValue;
+  }
+};
+
+// Applies one option to *o. False with a reason in *error; an unknown name
+// answers false with an empty *error.
+bool ApplyOption(OptionArgs& a, CaptureOptions* o, std::string* error) {
+  const std::string& name = a.name;
+  auto takeValue = [&a](std::string* out) { return a.Take(out); };
+  auto noValue = [&a]() { return a.None(); };
+  std::string v;
+  if (name == "-h" || name == "--help") {
+    if (!noValue()) return false;
+    o->help = true;
+  } else if (name == "-o" || name == "--out") {
+    if (!takeValue(&o->outDir)) return false;
+    if (o->outDir.empty()) return *error = "--out needs a folder name", false;
+  } else if (name == "--video") {
+    if (!takeValue(&o->videoPath)) return false;
+    if (o->videoPath.empty()) return *error = "--video needs a file name", false;
+  } else if (name == "--discard") {
+    if (!noValue()) return false;
+    o->discard = true;
+  } else if (name == "--timeline") {
+    if (!takeValue(&o->timelinePath)) return false;
+  } else if (name == "--contact-sheet") {
+    if (!takeValue(&o->contactSheetPath)) return false;
+  } else if (name == "--frame-log") {
+    if (!takeValue(&o->frameLogPath)) return false;
+  } else if (name == "--library") {
+    if (!takeValue(&o->libraryPath)) return false;
+  } else if (name == "--png-level") {
+    if (!takeValue(&v)) return false;
+    if (v.size() != 1 || v[0] < '0' || v[0] > '9') return *error = "--png-level takes 0 to 9", false;
+    o->pngLevel = v[0] - '0';
+  } else if (name == "-s" || name == "--size") {
+    if (!takeValue(&v)) return false;
+    if (!ParseSize(v, &o->width, &o->height))
+      return *error = "bad size '" + v + "': give WIDTHxHEIGHT, each 16 to 8192", false;
+  } else if (name == "-r" || name == "--fps") {
+    if (!takeValue(&v)) return false;
+    if (!ParseFrameRate(v, &o->fps))
+      return *error = "bad frame rate '" + v + "': give e.g. 60, 25, 60000/1001 or 29.97 (at most 1000)", false;
+  } else if (name == "--seed") {
+    if (!takeValue(&v)) return false;
+    if (!ParseSeed(v, &o->seed)) return *error = "bad seed '" + v + "': give 0 to 4294967295", false;
+  } else if (name == "--fullscreen-look") {
+    if (!noValue()) return false;
+    o->fullscreenLook = true;
+  } else if (name == "--windowed") {
+    if (!noValue()) return false;
+    o->fullscreenLook = false;
+  } else if (name == "--from" || name == "--to") {
+    if (!takeValue(&v)) return false;
+    Rational t;
+    if (!ParseMusicTime(v, &t)) return *error = "bad time '" + v + "' for " + name + ": give seconds or m:ss.s", false;
+    if (name == "--from") {
+      o->from = t;
+      o->haveFrom = true;
+    } else {
+      o->to = t;
+      o->haveTo = true;
+    }
+  } else if (name == "--at") {
+    if (!takeValue(&v)) return false;
+    size_t start = 0;
+    while (start <= v.size()) {
+      size_t comma = v.find(',', start);
+      if (comma == std::string::npos) comma = v.size();
+      Rational t;
+      const std::string part = v.substr(start, comma - start);
+      if (!ParseMusicTime(part, &t)) return *error = "bad time '" + part + "' in --at", false;
+      o->at.push_back(t);
+      start = comma + 1;
+    }
+  } else if (name == "--quiet") {
+    if (!noValue()) return false;
+    o->progress = false;
+  } else if (name == "--timing") {
+    if (!noValue()) return false;
+    o->timing = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The combinations that make no sense, then the logs' default places.
+bool CheckAndComplete(CaptureOptions* o, std::string* error) {
   if (o->haveFrom && o->haveTo && !RationalLess(o->from, o->to)) {
     *error = "--from must come before --to";
     return false;
@@ -214,4 +220,24 @@ bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, s
     if (o->frameLogPath.empty()) o->frameLogPath = base + ".frames.txt";
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    OptionArgs a{argc, argv, &i, arg, "", false, error};
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      a.name = arg.substr(0, eq);
+      a.value = arg.substr(eq + 1);
+      a.inlineValue = true;
+    }
+    error->clear();
+    if (ApplyOption(a, o, error)) continue;
+    if (error->empty()) *error = "unknown option '" + arg + "' (see --help)";
+    return false;
+  }
+  return CheckAndComplete(o, error);
 }
