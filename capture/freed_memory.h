@@ -5,10 +5,8 @@
 // own and hands the top of a heap back to the kernel once a little is free,
 // so every frame faults the same pages in again, and on a multi-threaded
 // process each unmapping also interrupts the other cores to flush their
-// address caches. Measured on a whole-demo capture at 640 x 480 on two
-// cores: the render-only run went from 300,000 page faults and 18.5-19.0 s
-// to 19,000 and 14.6-15.1 s; the video's encoding (then in a child process)
-// from about 55,000 faults and 11.8-12.4 s of CPU to 9,000 and 9.0-10.1 s.
+// address caches. The render-only run of the whole demo went from 300,000
+// page faults to 19,000 and became a fifth faster (docs/capture.md).
 #pragma once
 
 // Blocks below this many bytes come from the heaps, never a mapping of

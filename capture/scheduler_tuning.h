@@ -17,12 +17,9 @@ inline constexpr uint64_t RendererSliceNs = 100'000;
 // Gives the calling thread, and every thread it starts afterwards (the GL
 // driver's rasterisers), a scheduler slice of RendererSliceNs. On Linux
 // 6.12 and later a waking thread with a shorter slice than the running one
-// takes its core at once. Without that, a rasteriser that wakes on the core
-// where a writer runs waits out the writer's slice (1.4 ms on two cores)
-// even while the other core sits idle, and the frame waits for it. In four
-// interleaved rounds of the whole demo at 640 x 480 on two cores, the time
-// the cores stood idle fell from 5.4 to 4.0 s for PNG and from 4.6 to 3.0 s
-// for video (medians; 3.3 and 3.1 s for the floor). Call it before the GL
+// takes its core at once; without that, a rasteriser waking on a writer's
+// core waits out the writer's slice while the other core may sit idle.
+// Call it before the GL
 // context is made. False when the kernel refused; kernels before 6.12
 // accept the slice and ignore it.
 bool RequestShortSlice();

@@ -92,23 +92,14 @@ struct AudioEncoder {
 
 namespace {
 
-// x264: the ultrafast preset's analysis (no B-frames, no sub-pixel or
-// partition search, one reference) with the loop filter at its default
-// strength and adaptive quantisation put back (no blocky fades in the dark
-// scenes), at the CRF below. Entropy coding stays CAVLC: with no
-// rate-distortion decisions at this preset CABAC changes no pixel, and for
-// the whole demo it cost 2.4-3.8 s more CPU (9.2-9.3 against 5.5-6.8 s at
-// 640 x 480) for files 11 % smaller. (The repeats written here are CAVLC
-// slices, and they rely on there being no B-frames.)
+// x264: the ultrafast preset's analysis with the loop filter and adaptive
+// quantisation put back (no blocky fades in the dark scenes), CAVLC (CABAC
+// changes no pixel at this preset and cost a third more CPU; the repeats are
+// CAVLC slices too). docs/capture.md has the measurements.
 constexpr const char* VideoPreset = "ultrafast";
-// A frame equal to the one before (six in ten at 60 fps: the animation
-// ticks slower than that) never reaches x264: a picture that skips every
-// macroblock is written in its place (see h264_repeats.h). x264 then sees
-// only the frames that changed, so its rate control no longer averages in
-// the near-empty repeats, and at the same CRF it spent about a fifth fewer
-// bits on the frames that change than when it coded the repeats itself
-// (22.1 against 27.4 MB for the whole demo, mean luma PSNR 47.2 against
-// 48.8 dB); CRF 18 gives back that quality (49.2 dB, 27.9 MB).
+// Repeated frames never reach x264 (see h264_repeats.h), so its rate
+// control sees only frames that change; CRF 18 keeps the quality the coded
+// repeats used to add.
 constexpr float VideoCrf = 18.0f;
 // A keyframe at least this often, repeats or not (x264's own default
 // distance, 4.2 s at 60 fps), so that a player can seek. x264 cannot count
