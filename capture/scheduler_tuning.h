@@ -19,9 +19,8 @@ inline constexpr uint64_t RendererSliceNs = 100'000;
 // 6.12 and later a waking thread with a shorter slice than the running one
 // takes its core at once; without that, a rasteriser waking on a writer's
 // core waits out the writer's slice while the other core may sit idle.
-// Call it before the GL
-// context is made. False when the kernel refused; kernels before 6.12
-// accept the slice and ignore it.
+// Call it before the GL context is made. False when the kernel refused;
+// kernels before 6.12 accept the slice and ignore it.
 bool RequestShortSlice();
 // The calling thread's scheduler slice in nanoseconds as the kernel reports
 // it (its default when none was asked for), or 0 when it reports none.
