@@ -11,6 +11,7 @@ namespace {
 // Entry points of later GL versions, by value, so no extension header is needed.
 constexpr GLenum kArrayBuffer = 0x8892;
 constexpr GLenum kStaticDraw = 0x88E4;
+constexpr GLenum kStreamDraw = 0x88E0;
 constexpr GLenum kClampToEdge = 0x812F;
 constexpr GLenum kGenerateMipmapHint = 0x8192;
 constexpr int kMaxNesting = 64;  // GL_MAX_LIST_NESTING's least value
@@ -60,16 +61,20 @@ struct LayerState {
   float colour[4] = {1, 1, 1, 1};
   float lineWidth = 1.0f;
   int depth = 0;  // glCallList nesting
+  GLuint streamBuffer = 0;       // refilled for geometry drawn at once
+  std::vector<float> streamData;
 };
 
 LayerState S;
 
 // ---- primitives -------------------------------------------------------------
 
+// Every vertex carries its texture coordinate and colour (given in the
+// batch or current at glVertex); hasTex and hasColour say which were given.
 void CopyVertex(const Batch& from, size_t i, Batch& to) {
   to.positions.insert(to.positions.end(), &from.positions[3 * i], &from.positions[3 * i] + 3);
-  if (from.hasTex) to.texCoords.insert(to.texCoords.end(), &from.texCoords[2 * i], &from.texCoords[2 * i] + 2);
-  if (from.hasColour) to.colours.insert(to.colours.end(), &from.colours[4 * i], &from.colours[4 * i] + 4);
+  to.texCoords.insert(to.texCoords.end(), &from.texCoords[2 * i], &from.texCoords[2 * i] + 2);
+  to.colours.insert(to.colours.end(), &from.colours[4 * i], &from.colours[4 * i] + 4);
 }
 
 // Rewrites modes the GL below lacks into triangles or separate lines.
@@ -153,6 +158,9 @@ bool Invert(const float m[16], double inv[16]) {
   return true;
 }
 
+void DrawStreamed(GLenum mode, const std::vector<float>& positions, GLint positionSize,
+                  const std::vector<float>& texCoords, const std::vector<float>& colours);
+
 // Draws the separate lines of `lines` as triangles `width` pixels wide. The
 // corners are worked out in clip space and taken back to object space
 // through the inverse of projection x modelview, so the matrices in force
@@ -168,7 +176,7 @@ void DrawWideLines(const Batch& lines, float width) {
   if (!Invert(pm, inverse) || viewport[2] <= 0 || viewport[3] <= 0) return;
   static constexpr int kCorner[6] = {0, 1, 2, 0, 2, 3};  // which end each corner widens
   const size_t n = lines.positions.size() / 3;
-  S.back.Begin(GL_TRIANGLES);
+  std::vector<float> positions, texCoords, colours;
   for (size_t i = 0; i + 1 < n; i += 2) {
     float a[4] = {lines.positions[3 * i], lines.positions[3 * i + 1], lines.positions[3 * i + 2], 1};
     float b[4] = {lines.positions[3 * i + 3], lines.positions[3 * i + 4], lines.positions[3 * i + 5], 1};
@@ -178,38 +186,82 @@ void DrawWideLines(const Batch& lines, float width) {
     if (!GlLayerWideLine(ca, cb, width, float(viewport[2]), float(viewport[3]), quad)) continue;
     for (int k = 0; k < 6; ++k) {
       const size_t end = kCorner[k] < 2 ? i : i + 1;
-      if (lines.hasColour) S.back.Color4f(lines.colours[4 * end], lines.colours[4 * end + 1], lines.colours[4 * end + 2], lines.colours[4 * end + 3]);
-      if (lines.hasTex) S.back.TexCoord2f(lines.texCoords[2 * end], lines.texCoords[2 * end + 1]);
-      double o[4];
+      if (lines.hasColour) colours.insert(colours.end(), &lines.colours[4 * end], &lines.colours[4 * end] + 4);
+      texCoords.insert(texCoords.end(), &lines.texCoords[2 * end], &lines.texCoords[2 * end] + 2);
       for (int r = 0; r < 4; ++r)
-        o[r] = inverse[r] * quad[k][0] + inverse[4 + r] * quad[k][1] + inverse[8 + r] * quad[k][2] + inverse[12 + r] * quad[k][3];
-      S.back.Vertex4f(float(o[0]), float(o[1]), float(o[2]), float(o[3]));
+        positions.push_back(float(inverse[r] * quad[k][0] + inverse[4 + r] * quad[k][1] + inverse[8 + r] * quad[k][2] +
+                                  inverse[12 + r] * quad[k][3]));
     }
   }
-  S.back.End();
+  DrawStreamed(GL_TRIANGLES, positions, 4, texCoords, colours);
 }
 
 // ---- drawing a batch ------------------------------------------------------------
 
+// Draws from vertex arrays in buffer `buffer`: positions (positionSize
+// floats a vertex), then texture coordinates, then colours.
+void DrawArraysFrom(GLuint buffer, GLenum mode, size_t count, GLint positionSize, bool hasTex, bool hasColour) {
+  const auto offset = [](size_t floats) { return reinterpret_cast<const void*>(floats * sizeof(float)); };
+  S.back.BindBuffer(kArrayBuffer, buffer);
+  S.back.EnableClientState(GL_VERTEX_ARRAY);
+  S.back.VertexPointer(positionSize, GL_FLOAT, 0, offset(0));
+  if (hasTex) {
+    S.back.EnableClientState(GL_TEXTURE_COORD_ARRAY);
+    S.back.TexCoordPointer(2, GL_FLOAT, 0, offset(size_t(positionSize) * count));
+  }
+  if (hasColour) {
+    S.back.EnableClientState(GL_COLOR_ARRAY);
+    S.back.ColorPointer(4, GL_FLOAT, 0, offset((size_t(positionSize) + (hasTex ? 2 : 0)) * count));
+  }
+  S.back.DrawArrays(mode, 0, static_cast<GLsizei>(count));
+  if (hasColour) S.back.DisableClientState(GL_COLOR_ARRAY);
+  if (hasTex) S.back.DisableClientState(GL_TEXTURE_COORD_ARRAY);
+  S.back.DisableClientState(GL_VERTEX_ARRAY);
+  S.back.BindBuffer(kArrayBuffer, 0);
+}
+
+// Geometry drawn at once (outside lists, and wide lines) also goes through a
+// vertex buffer, refilled for each draw: the GL below then takes one path
+// for all geometry.
+void DrawStreamed(GLenum mode, const std::vector<float>& positions, GLint positionSize,
+                  const std::vector<float>& texCoords, const std::vector<float>& colours) {
+  const size_t count = positions.size() / size_t(positionSize);
+  if (count == 0) return;
+  if (S.streamBuffer == 0) S.back.GenBuffers(1, &S.streamBuffer);
+  S.streamData.assign(positions.begin(), positions.end());
+  S.streamData.insert(S.streamData.end(), texCoords.begin(), texCoords.end());
+  S.streamData.insert(S.streamData.end(), colours.begin(), colours.end());
+  S.back.BindBuffer(kArrayBuffer, S.streamBuffer);
+  S.back.BufferData(kArrayBuffer, static_cast<intptr_t>(S.streamData.size() * sizeof(float)), S.streamData.data(), kStreamDraw);
+  DrawArraysFrom(S.streamBuffer, mode, count, positionSize, !texCoords.empty(), !colours.empty());
+}
+
 void Immediate(const Batch& b) {
-  const size_t n = b.positions.size() / 3;
-  if (n == 0) return;
+  if (b.positions.empty()) return;
   if (b.mode == GL_LINES && S.lineWidth > 1.0f) {
     DrawWideLines(b, S.lineWidth);
     return;
   }
-  S.back.Begin(b.mode);
-  for (size_t i = 0; i < n; ++i) {
-    if (b.hasColour) S.back.Color4f(b.colours[4 * i], b.colours[4 * i + 1], b.colours[4 * i + 2], b.colours[4 * i + 3]);
-    if (b.hasTex) S.back.TexCoord2f(b.texCoords[2 * i], b.texCoords[2 * i + 1]);
-    S.back.Vertex3f(b.positions[3 * i], b.positions[3 * i + 1], b.positions[3 * i + 2]);
+  // Texture coordinates always go along: the GL below keeps no current one.
+  static const std::vector<float> none;
+  DrawStreamed(b.mode, b.positions, 3, b.texCoords, b.hasColour ? b.colours : none);
+  // The last colour given stays current, as after glEnd.
+  if (b.hasColour) {
+    const float* c = &b.colours[b.colours.size() - 4];
+    S.back.Color4f(c[0], c[1], c[2], c[3]);
   }
-  S.back.End();
 }
 
+// A list's batch into its vertex buffer. Texture coordinates and colours
+// are stored only when the batch gave them; without them the current ones
+// at the call apply (the current colour exactly; the GL below keeps no
+// current texture coordinate, so an untextured batch drawn with texturing on
+// samples the texture's corner there).
 void Upload(Batch& b) {
   b.count = b.positions.size() / 3;
   if (b.count == 0) return;
+  if (!b.hasTex) b.texCoords.clear();
+  if (!b.hasColour) b.colours.clear();
   if (b.hasTex) std::memcpy(b.lastTex, &b.texCoords[b.texCoords.size() - 2], sizeof b.lastTex);
   if (b.hasColour) std::memcpy(b.lastColour, &b.colours[b.colours.size() - 4], sizeof b.lastColour);
   std::vector<float> data(b.positions);
@@ -228,29 +280,12 @@ void Upload(Batch& b) {
 }
 
 void DrawStored(const Batch& b) {
-  const size_t count = b.count;
-  if (count == 0) return;
+  if (b.count == 0) return;
   if (b.mode == GL_LINES && S.lineWidth > 1.0f) {
     DrawWideLines(b, S.lineWidth);
     return;
   }
-  const auto offset = [](size_t floats) { return reinterpret_cast<const void*>(floats * sizeof(float)); };
-  S.back.BindBuffer(kArrayBuffer, b.buffer);
-  S.back.EnableClientState(GL_VERTEX_ARRAY);
-  S.back.VertexPointer(3, GL_FLOAT, 0, offset(0));
-  if (b.hasTex) {
-    S.back.EnableClientState(GL_TEXTURE_COORD_ARRAY);
-    S.back.TexCoordPointer(2, GL_FLOAT, 0, offset(3 * count));
-  }
-  if (b.hasColour) {
-    S.back.EnableClientState(GL_COLOR_ARRAY);
-    S.back.ColorPointer(4, GL_FLOAT, 0, offset((3 + (b.hasTex ? 2 : 0)) * count));
-  }
-  S.back.DrawArrays(b.mode, 0, static_cast<GLsizei>(count));
-  if (b.hasColour) S.back.DisableClientState(GL_COLOR_ARRAY);
-  if (b.hasTex) S.back.DisableClientState(GL_TEXTURE_COORD_ARRAY);
-  S.back.DisableClientState(GL_VERTEX_ARRAY);
-  S.back.BindBuffer(kArrayBuffer, 0);
+  DrawArraysFrom(b.buffer, b.mode, b.count, 3, b.hasTex, b.hasColour);
 }
 
 // ---- state calls, executed or recorded ---------------------------------------------
@@ -258,10 +293,11 @@ void DrawStored(const Batch& b) {
 bool Compiling() { return S.recording != 0; }
 bool Executing() { return S.recording == 0 || S.recordMode == GL_COMPILE_AND_EXECUTE; }
 
+// The current texture coordinate is the layer's own: every vertex it sends
+// carries one.
 void SetTexCoord(float s, float t) {
   S.texCoord[0] = s;
   S.texCoord[1] = t;
-  S.back.TexCoord2f(s, t);
 }
 
 void SetColour(const float c[4]) {

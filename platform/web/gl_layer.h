@@ -1,6 +1,8 @@
 // Display lists and OpenGL 1.1 mends on top of a GL that has neither (WebGL
 // through a fixed-function emulation): plain C++ over two tables of entry
-// points, so it runs on any GL, native ones included.
+// points, so it runs on any GL, native ones included. All geometry reaches
+// the GL below as vertex arrays in buffers (a list's buffer, or one
+// refilled for each draw outside lists).
 //
 // The front table (ZephyraGl) holds the calls the portable code makes that
 // need the layer: display lists, immediate-mode geometry, line width, texture
@@ -33,11 +35,6 @@
 
 // The real GL underneath. Every entry must be set before the layer is used.
 struct GlBackTable {
-  void (*Begin)(GLenum mode);
-  void (*End)();
-  void (*Vertex4f)(GLfloat x, GLfloat y, GLfloat z, GLfloat w);
-  void (*Vertex3f)(GLfloat x, GLfloat y, GLfloat z);
-  void (*TexCoord2f)(GLfloat s, GLfloat t);
   void (*Color4f)(GLfloat r, GLfloat g, GLfloat b, GLfloat a);
   void (*TexParameteri)(GLenum target, GLenum pname, GLint param);
   void (*BindTexture)(GLenum target, GLuint texture);
