@@ -8,6 +8,7 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -202,6 +203,7 @@ TEST(GlLayerFrames, EveryListAndSceneMatchesNativeDisplayLists) {
     SCOPED_TRACE(kShots[i].name);
     EXPECT_GT(LitPixels(native[i]), 2000) << "the native frame shows nothing";
     const Difference d = Compare(native[i], layered[i], 24);
+    std::printf("%-20s %4d pixels differ, mean difference %.4f\n", kShots[i].name, d.pixels, d.mean);
     EXPECT_LE(d.pixels, W * H / 400) << "mean " << d.mean;
     EXPECT_LT(d.mean, 0.3) << d.pixels << " pixels differ";
   }
