@@ -49,7 +49,9 @@ XMP_DEB=$(package_version libxmp-dev)
 # The compiler's version is part of the key: a library built by another emcc
 # may not link with this one's.
 JPEG_PREFIX=$CACHE/libjpeg-turbo-$(upstream "$JPEG_DEB")-emcc$EMCC_VERSION
-XMP_PREFIX=$CACHE/libxmp-$(upstream "$XMP_DEB")-emcc$EMCC_VERSION
+# libxmp without its depackers and ProWizard: those only unpack compressed or
+# converted module files from disk, and the page plays one XM from memory.
+XMP_PREFIX=$CACHE/libxmp-$(upstream "$XMP_DEB")-emcc$EMCC_VERSION-nodepackers
 
 # ---- Third-party libraries, cached by version ------------------------------
 
@@ -83,6 +85,7 @@ if [ ! -f "$XMP_PREFIX/.done" ]; then
   # Position-independent, so it can be linked into a side module.
   (cd "$src" &&
     emconfigure ./configure --host=wasm32-unknown-emscripten --enable-static --disable-shared \
+      --disable-depackers --disable-prowizard \
       --prefix="$XMP_PREFIX" CFLAGS="-O2 -fPIC" >/dev/null &&
     emmake make -j"$JOBS" >/dev/null &&
     emmake make install >/dev/null)
