@@ -345,6 +345,36 @@ void DeleteBuffersOf(List& list) {
     if (b.buffer != 0) S.back.DeleteBuffers(1, &b.buffer);
 }
 
+// The batch's last vertex once more.
+void RepeatLast(Batch& b) {
+  const size_t i = b.positions.size() / 3 - 1;
+  const float p[3] = {b.positions[3 * i], b.positions[3 * i + 1], b.positions[3 * i + 2]};
+  const float t[2] = {b.texCoords[2 * i], b.texCoords[2 * i + 1]};
+  float c[4];
+  std::memcpy(c, &b.colours[4 * i], sizeof c);
+  b.positions.insert(b.positions.end(), p, p + 3);
+  b.texCoords.insert(b.texCoords.end(), t, t + 2);
+  b.colours.insert(b.colours.end(), c, c + 4);
+}
+
+// Appends `next` to `to` when one draw can do both: the same separate
+// primitives, or triangle strips joined by degenerate triangles (which draw
+// nothing; one more when the first strip is odd, so the second keeps its
+// winding). Texture coordinates and colours must be given alike.
+bool Append(Batch& to, const Batch& next) {
+  if (to.mode != next.mode || to.hasTex != next.hasTex || to.hasColour != next.hasColour) return false;
+  if (to.mode != GL_TRIANGLES && to.mode != GL_TRIANGLE_STRIP && to.mode != GL_LINES && to.mode != GL_POINTS)
+    return false;
+  if (to.mode == GL_TRIANGLE_STRIP) {
+    const size_t count = to.positions.size() / 3;
+    RepeatLast(to);
+    if (count % 2 == 1) RepeatLast(to);
+    CopyVertex(next, 0, to);
+  }
+  for (size_t i = 0; i < next.positions.size() / 3; ++i) CopyVertex(next, i, to);
+  return true;
+}
+
 // ---- the front calls -------------------------------------------------------------------
 
 GLuint LayerGenLists(GLsizei range) {
@@ -375,6 +405,7 @@ void LayerNewList(GLuint list, GLenum mode) {
 
 void LayerEndList() {
   if (!Compiling() || S.inBegin) return;
+  for (Batch& b : S.pending.batches) Upload(b);
   List& slot = S.lists[S.recording];
   DeleteBuffersOf(slot);
   slot = std::move(S.pending);
@@ -407,9 +438,14 @@ void LayerEnd() {
   if (Executing()) Immediate(drawn);
   if (Compiling()) {
     if (drawn.positions.empty()) return;
+    // Geometry that follows geometry with nothing between them is drawn
+    // as one: the browser's GL spends far more on each draw call than on
+    // each vertex (a morph shape is 45 strips).
+    if (!S.pending.ops.empty() && S.pending.ops.back().kind == OpKind::Draw &&
+        Append(S.pending.batches[static_cast<size_t>(S.pending.ops.back().value)], drawn))
+      return;
     Op op{OpKind::Draw};
     op.value = static_cast<GLint>(S.pending.batches.size());
-    Upload(drawn);
     S.pending.batches.push_back(std::move(drawn));
     Record(op);
   }

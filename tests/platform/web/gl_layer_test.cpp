@@ -458,6 +458,33 @@ TEST_F(GlLayerRecorded, ListsRecordStateAndGeometryAndRunOnlyWhenCalled) {
   EXPECT_TRUE(Calls.empty());
 }
 
+// Strips recorded one after another become one strip joined by degenerate
+// triangles (two vertices, three after an odd strip); a state call between
+// them keeps them apart.
+TEST_F(GlLayerRecorded, NeighbouringGeometryInAListIsOneDraw) {
+  const GLuint list = f_.GenLists(1);
+  auto strip = [this](int n) {
+    f_.Begin(GL_TRIANGLE_STRIP);
+    for (int i = 0; i < n; ++i) f_.Vertex3f(float(i), float(i % 2), 0);
+    f_.End();
+  };
+  f_.NewList(list, GL_COMPILE);
+  strip(4);
+  strip(5);
+  strip(4);
+  f_.BindTexture(GL_TEXTURE_2D, 2);
+  strip(4);
+  f_.EndList();
+  EXPECT_EQ(Count("GenBuffer"), 2);
+  Calls.clear();
+  f_.CallList(list);
+  std::vector<std::string> draws;
+  for (const std::string& c : Calls)
+    if (c.rfind("DrawArrays", 0) == 0 || c.rfind("BindTexture", 0) == 0) draws.push_back(c);
+  EXPECT_EQ(draws, (std::vector<std::string>{"DrawArrays " + N(GL_TRIANGLE_STRIP) + " " + N(4 + 2 + 5 + 3 + 4),
+                                             "BindTexture 2", "DrawArrays " + N(GL_TRIANGLE_STRIP) + " 4"}));
+}
+
 TEST_F(GlLayerRecorded, CompileAndExecuteNestingAndRefusals) {
   EXPECT_EQ(f_.GenLists(0), 0u);
   const GLuint a = f_.GenLists(2), b = a + 1;
