@@ -23,10 +23,13 @@ renderers (WebGL on SwiftShader against Mesa, 1-pixel edges, filtering).
 Colours are left out on purpose: the morph body's colour and the cube's
 picture are drawn at random per run, and the native capture has a fixed seed.
 
-Checks, for each browser picture: its distance to the native frames of its
-own time is at most TOLERANCE, and its distance to the native frames of
-every OTHER picture's time (a wrong scene) is above it. Prints the table;
-exit status 1 on a failure.
+Checks, for each browser picture: it shows something (a block brighter than
+LIT; a black canvas would otherwise match the black frames before a fade),
+its distance to the native frames of its own time is at most TOLERANCE, and
+its distance to the native frames of every OTHER picture's time (a wrong
+scene) is above it. Pictures listed under "nearest" in the summary (the
+silent demo's) must show something and lie nearest to the scene named.
+Prints the table; exit status 1 on a failure.
 """
 import json
 import math
@@ -40,6 +43,7 @@ BLOCK = 8
 FPS = 60
 STEP = 2          # frames between native stills inside a picture's span
 MARGIN = 4        # frames before and after the span
+LIT = 40          # grey level a block must pass somewhere: the picture shows something
 
 
 def blocks(path):
@@ -86,10 +90,21 @@ def main(argv):
         row = [min(distance(web, n) for n in group) for group in native]
         same = row[i]
         wrong = [d for j, d in enumerate(row) if j != i]
-        ok = same <= tolerance and all(d > tolerance for d in wrong)
-        print(f"{'PASS' if ok else 'FAIL'} picture at {shot['time']} s: {same:.1f} from the native frames of its "
+        lit = web.max() > LIT
+        ok = lit and same <= tolerance and all(d > tolerance for d in wrong)
+        print(f"{'PASS' if ok else 'FAIL'} picture at {shot['time']} s{'' if lit else ' (shows nothing)'}: "
+              f"{same:.1f} from the native frames of its "
               f"time (<= {tolerance}), {min(wrong):.1f} from the nearest other scene (> {tolerance}); "
               f"row {' '.join(f'{d:5.1f}' for d in row)}")
+        failed += not ok
+    for extra in json.load(open(argv[3])).get("nearest", []):
+        web = blocks(extra["file"])
+        row = [min(distance(web, n) for n in group) for group in native]
+        nearest = min(range(len(row)), key=row.__getitem__)
+        ok = web.max() > LIT and nearest == extra["scene"]
+        print(f"{'PASS' if ok else 'FAIL'} {os.path.basename(extra['file'])} shows the scene of the picture at "
+              f"{shots[nearest]['time']} s (expected {shots[extra['scene']]['time']} s); row "
+              f"{' '.join(f'{d:5.1f}' for d in row)}")
         failed += not ok
     return 1 if failed else 0
 

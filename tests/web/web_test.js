@@ -227,6 +227,9 @@ async function scenarioNoLibrary() {
     await page.locator('#canvas').screenshot({path: path.join(workDir, 'nolib-6.png')});
     await page.waitForTimeout(Math.max(0, 12000 - (Date.now() - answered)));
     await page.locator('#canvas').screenshot({path: path.join(workDir, 'nolib-12.png')});
+    // compare_frames.py: both nearest to the first caption (the scene of
+    // the first picture of the No run).
+    summary.nearest = ['nolib-6.png', 'nolib-12.png'].map((f) => ({file: path.join(workDir, f), scene: 0}));
     const state = await page.evaluate(() => ({
       music: Module.zephyraMusicSeconds ? Module.zephyraMusicSeconds() : null,
       syncs: (window.zephyraSyncLog || []).length, exit: window.zephyraExit,
