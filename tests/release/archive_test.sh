@@ -57,6 +57,7 @@ PY
 import sys, time, zipfile
 z = zipfile.ZipFile(sys.argv[1])
 stamp = max(time.gmtime(int(sys.argv[3]))[:6], (1980, 1, 1, 0, 0, 0))
+stamp = stamp[:5] + (stamp[5] - stamp[5] % 2,)  # zip times count seconds in twos
 names = [i.filename for i in z.infolist()]
 bad = [i.filename for i in z.infolist() if i.date_time != stamp]
 problems = []
