@@ -297,6 +297,9 @@ async function scenarioYes() {
   try {
     await answer(page, '#zephyra-yes', 'yes');
     await page.waitForFunction(() => !!document.fullscreenElement, null, {timeout: 5000}).catch(() => {});
+    // The window (the canvas) is shown after the set-up that follows the
+    // answer; the main loop runs once the music plays.
+    await waitForMusic(page, 0.5, 20000);
     const state = await page.evaluate(() => {
       const f = document.fullscreenElement;
       const c = document.getElementById('canvas');
