@@ -18,6 +18,25 @@
 \name\()Size:
     .long .L\name\()_end - \name
 .endm
+#elif defined(__wasm__)
+/* WebAssembly objects: data sections take no flags or section type. */
+.macro BLOB name, file
+    .section .rodata.\name,"",@
+    .p2align 4
+    .globl \name
+    .type \name,@object
+\name:
+    .incbin "\file"
+.L\name\()_end:
+    .size \name, .L\name\()_end - \name
+    .section .rodata.\name\()Size,"",@
+    .p2align 2
+    .globl \name\()Size
+    .type \name\()Size,@object
+\name\()Size:
+    .int32 .L\name\()_end - \name
+    .size \name\()Size, 4
+.endm
 #else
 .macro BLOB name, file
     .section .rodata.\name, "a", @progbits
@@ -50,7 +69,7 @@ BLOB FloorImage,    "floor.jpg"
 BLOB CaptionImageA, "caption_a.raw"
 BLOB CaptionImageB, "caption_b.raw"
 
-#if !defined(_WIN32)
+#if !defined(_WIN32) && !defined(__wasm__)
 /* No executable stack. */
 .section .note.GNU-stack, "", @progbits
 #endif

@@ -18,3 +18,8 @@
 #endif
 #include <GL/gl.h>
 #include <GL/glu.h>
+// Builds whose GL has no display lists (WebGL) route the calls that need
+// them through platform/web's display-list layer.
+#if defined(ZEPHYRA_GL_LAYER)
+#include "platform/web/gl_redirect.h"
+#endif

@@ -2,11 +2,13 @@
 // window-system operations the shell needs, under the Windows names the shell
 // was designed on, so that its logic, constants and failure paths read alike.
 //
-// Three backends implement this header and a program links exactly one:
+// Four backends implement this header and a program links exactly one:
 //  - platform/sdl:   SDL2 window, OpenGL context, X11 box (Linux).
 //  - platform/win32: the Windows calls of the same names, passed through.
+//  - platform/web:   the page's canvas, WebGL through EGL, the page's own box
+//                    (the browser build).
 //  - platform/null:  a scripted stand-in for unit tests (platform/null/null_platform.h).
-// The SDL and null backends share one emulation of the window manager
+// The SDL, web and null backends share one emulation of the window manager
 // (classes, windows, posted messages, default handling, enumeration):
 // platform/emulated/window_manager.h.
 //

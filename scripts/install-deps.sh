@@ -6,6 +6,10 @@
 #   windows  the mingw-w64 cross build, Wine and X tools to run its tests, and
 #            what fetching and building Debian's library sources needs
 #   release  what scripts/release.sh needs besides run and windows
+#   web      Emscripten for the browser build, what fetching and building
+#            Debian's library sources needs, and Chromium, Node and npm for
+#            the browser tests, whose npm packages (pinned in
+#            tests/web/package-lock.json) it installs into tests/web/node_modules
 # Several sets may be named. Idempotent: does nothing when all are present.
 # Runs as root or via sudo.
 set -euo pipefail
@@ -35,6 +39,11 @@ WINDOWS_PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick python3
 )
 
+WEB_PACKAGES=(
+  emscripten binaryen cmake make dpkg-dev python3 zip gzip
+  chromium nodejs
+)
+
 sets=("$@")
 [ ${#sets[@]} -eq 0 ] && sets=(test)
 wanted=()
@@ -45,15 +54,35 @@ for s in "${sets[@]}"; do
     test) wanted+=("${TEST_PACKAGES[@]}") ;;
     windows) wanted+=("${WINDOWS_PACKAGES[@]}") ;;
     release) wanted+=("${RELEASE_PACKAGES[@]}") ;;
-    *) echo "install-deps: unknown set '$s' (run, capture, test, windows, release)"; exit 2 ;;
+    web) wanted+=("${WEB_PACKAGES[@]}")
+         # Debian's nodejs comes without npm; a Node that brings its own keeps it.
+         command -v npm >/dev/null 2>&1 || wanted+=(npm)
+         want_npm=1 ;;
+    *) echo "install-deps: unknown set '$s' (run, capture, test, windows, release, web)"; exit 2 ;;
   esac
 done
+
+# The browser tests' npm packages, exactly as locked; again only when the
+# lock changed since the last install.
+install_npm_packages() {
+  [ "${want_npm:-0}" -eq 1 ] || return 0
+  local dir
+  dir="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
+  [ -f "$dir/package-lock.json" ] || return 0
+  if [ -f "$dir/node_modules/.package-lock.json" ] &&
+     [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
+    return 0
+  fi
+  echo "install-deps: npm ci in tests/web"
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+}
 
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
+  install_npm_packages
   exit 0
 fi
 
@@ -62,3 +91,4 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "install-deps: installing ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_npm_packages

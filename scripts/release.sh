@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
-# Builds Release configurations and writes the two release archives to dist/:
+# Builds Release configurations and writes the three release archives to dist/:
 #   zephyra-party-<version>-linux-x86_64.tar.gz  zephyra, bassmod.so, zephyra-capture,
 #                                                zephyra.nfo, file_id.diz, README.txt
 #   zephyra-party-<version>-win64.zip            zephyra.exe, bassmod.dll, zephyra.nfo, file_id.diz
+#   zephyra-party-<version>-web.zip              the page's folder (index.html, zephyra.js,
+#                                                zephyra.wasm, bassmod.wasm and the page's
+#                                                own script and style), zephyra.nfo, file_id.diz
 # and in each, the notices: LICENSE, THIRD-PARTY.md and licences/, the Debian
 # copyright file of every library its programs link (the GPL's text too
 # where a program links x264).
 # Each unpacks to one folder of its own name. The archives are reproducible:
 # entries sorted, owner 0, every timestamp the commit's time, no gzip name or
 # time stamp, so one commit gives byte-identical archives.
-# ZEPHYRA_RELEASE_TARGETS="linux windows" picks a subset.
+# ZEPHYRA_RELEASE_TARGETS="linux windows web" picks a subset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-TARGETS=${ZEPHYRA_RELEASE_TARGETS:-"linux windows"}
+TARGETS=${ZEPHYRA_RELEASE_TARGETS:-"linux windows web"}
 JOBS=$(nproc)
 
 scripts/install-deps.sh capture release
@@ -46,6 +49,7 @@ assemble() {
 # named (its copyright file, which holds the licence texts).
 LINUX_LICENSED="libsdl2-2.0-0 libxmp4 libjpeg62-turbo libpng16-16 libglu1-mesa libdeflate0 libyuv0 libx264-164 libavformat59 libavcodec59 libavutil57"
 WINDOWS_LICENSED="libxmp4 libjpeg62-turbo mingw-w64-x86-64-dev"
+WEB_LICENSED="libxmp4 libjpeg62-turbo emscripten"
 notices() {
   local folder=$1; shift
   install -m 0644 LICENSE THIRD-PARTY.md "$folder/"
@@ -80,6 +84,22 @@ for target in $TARGETS; do
       assemble "$STAGE/win-prefix" "$STAGE/$name" zephyra.exe bassmod.dll zephyra.nfo file_id.diz
       # shellcheck disable=SC2086
       notices "$STAGE/$name" $WINDOWS_LICENSED
+      /usr/bin/python3 tools/release/make_zip.py "$STAGE" "$name" "$EPOCH" "dist/$name.zip"
+      echo "release: dist/$name.zip" ;;
+    web)
+      name=zephyra-party-$VERSION-web
+      ZEPHYRA_WEB_BUILD=build-web-release JOBS=$JOBS scripts/build-web.sh >/dev/null
+      # The documents come from the native configuration (text only).
+      cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DZEPHYRA_BUILD_TESTS=OFF >/dev/null
+      cmake --build build-release --target release_docs >/dev/null
+      folder=$STAGE/$name
+      mkdir -p "$folder"
+      # Everything in the page's folder, as a static host would serve it.
+      for f in build-web-release/web/*; do install -m 0644 "$f" "$folder/"; done
+      install -m 0644 build-release/release/zephyra.nfo build-release/release/file_id.diz "$folder/"
+      touch -h -d "@$EPOCH" "$folder" "$folder"/*
+      # shellcheck disable=SC2086
+      notices "$folder" $WEB_LICENSED
       /usr/bin/python3 tools/release/make_zip.py "$STAGE" "$name" "$EPOCH" "dist/$name.zip"
       echo "release: dist/$name.zip" ;;
     *) echo "release: unknown target $target"; exit 2 ;;

@@ -4,14 +4,15 @@
 # ThreadSanitizer over the tests labelled "threads" (the music-sync paths),
 # then the Windows cross build (scripts/build-windows.sh) with its tests run
 # under Wine on an Xvfb of its own, then the release archives as a
-# downloader meets them.
+# downloader meets them, then the browser build (scripts/build-web.sh) in
+# headless chromium (tests/web/run.sh).
 # ZEPHYRA_SUITES picks a subset, e.g. ZEPHYRA_SUITES="plain".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 scripts/install-deps.sh capture test
 
-SUITES=${ZEPHYRA_SUITES:-"plain asan tsan windows release"}
+SUITES=${ZEPHYRA_SUITES:-"plain asan tsan windows release web"}
 JOBS=$(nproc)
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
@@ -48,6 +49,8 @@ for suite in $SUITES; do
     release)
       scripts/install-deps.sh capture windows release
       tests/release/archive_test.sh ;;
+    web)
+      JOBS=$JOBS tests/web/run.sh ;;
     windows)
       JOBS=$JOBS scripts/build-windows.sh
       # Wine needs an X server for the GL tests; one of our own, and one

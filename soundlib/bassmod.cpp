@@ -19,6 +19,11 @@
 // `ApiLock` serialises Init/Load/Play/Free; SetSync never takes it, so a
 // callback may call SetSync while another thread is in Free waiting for the
 // sync thread to finish.
+//
+// Without threads (BASSMOD_THREADLESS, the browser) neither thread exists:
+// the output calls CorePump from the event loop, which renders what the
+// device wants, reads the device's heard position (or the silent clock's),
+// and delivers every event heard by then on the caller's stack.
 #include "soundlib/bassmod.h"
 
 #include <xmp.h>
@@ -37,6 +42,10 @@
 
 #include "soundlib/output.h"
 #include "soundlib/xm_check.h"
+
+#ifndef BASSMOD_THREADLESS
+#define BASSMOD_THREADLESS 0
+#endif
 
 namespace {
 
@@ -138,6 +147,12 @@ struct Library {
   std::thread SilentThread;
   std::atomic<bool> StopSilent{false};
   std::vector<int16_t> SilentBuffer;
+
+  // Threadless: the silent clock's start, the heard position the last pump
+  // delivered up to, and a guard against a pump inside a pump.
+  Clock::time_point SilentStart;
+  uint64_t PumpHeard = 0;
+  bool Pumping = false;
 
   // Registered syncs, in registration order.
   std::mutex SyncLock;
@@ -276,7 +291,7 @@ bool Matches(const Sync& s, const MusicEvent& e) {
 // Calls every sync the event triggers. Syncs registered while this row's
 // events are delivered (their handle above the limit taken at the row's first
 // event) wait for the next row, so one arrival never fires a sync twice.
-void Deliver(Library& L, const MusicEvent& e) {
+void Deliver(Library& L, const MusicEvent& e, [[maybe_unused]] uint64_t heardBefore = 0) {
   if (e.kind == EventKind::Row) L.HeardPosition = e.first | (uint32_t{e.second} << 16);
   L.HeardFrame = e.frame;
   struct Call {
@@ -308,11 +323,41 @@ void Deliver(Library& L, const MusicEvent& e) {
   }
   InCallback = true;
   CallbackFrame = e.frame;
+#if BASSMOD_THREADLESS
+  if (!L.DecodeMode) {
+    uint64_t base = L.OutputStartFrame;
+    for (size_t i = 0; i < count; ++i) OutputSyncFired(calls[i].user, e.frame - base, L.PumpHeard - base, heardBefore - base);
+    for (const Call& c : more) OutputSyncFired(c.user, e.frame - base, L.PumpHeard - base, heardBefore - base);
+  }
+#endif
   for (size_t i = 0; i < count; ++i) calls[i].proc(calls[i].handle, calls[i].data, calls[i].user);
   for (const Call& c : more) c.proc(c.handle, c.data, c.user);
   InCallback = false;
 }
 
+// The output pulls `frames` frames: renders them and queues their events for
+// the sync thread; with `anchor`, also moves the clock anchor to "the first
+// of them is heard now".
+void Pull(Library& L, int16_t* out, size_t frames, bool anchor) {
+  uint64_t first;
+  {
+    std::lock_guard<std::mutex> lock(L.RenderLock);
+    first = L.FramesRendered;
+    L.PullEvents.clear();
+    if (L.Player) Render(L, out, frames, L.PullEvents);
+    else std::memset(out, 0, frames * BytesPerFrame);
+    std::lock_guard<std::mutex> events(L.EventLock);
+    L.Events.insert(L.Events.end(), L.PullEvents.begin(), L.PullEvents.end());
+    if (anchor) {
+      L.AnchorTime = Clock::now();
+      L.AnchorFrame = first;
+      L.HaveAnchor = true;
+    }
+  }
+  L.EventWake.notify_one();
+}
+
+#if !BASSMOD_THREADLESS
 // Real time: waits for each event to be heard, then delivers it.
 void SyncThreadMain(Library* L) {
   std::unique_lock<std::mutex> lock(L->EventLock);
@@ -338,28 +383,6 @@ void SyncThreadMain(Library* L) {
   }
 }
 
-// The output pulls `frames` frames: renders them and queues their events for
-// the sync thread; with `anchor`, also moves the clock anchor to "the first
-// of them is heard now".
-void Pull(Library& L, int16_t* out, size_t frames, bool anchor) {
-  uint64_t first;
-  {
-    std::lock_guard<std::mutex> lock(L.RenderLock);
-    first = L.FramesRendered;
-    L.PullEvents.clear();
-    if (L.Player) Render(L, out, frames, L.PullEvents);
-    else std::memset(out, 0, frames * BytesPerFrame);
-    std::lock_guard<std::mutex> events(L.EventLock);
-    L.Events.insert(L.Events.end(), L.PullEvents.begin(), L.PullEvents.end());
-    if (anchor) {
-      L.AnchorTime = Clock::now();
-      L.AnchorFrame = first;
-      L.HaveAnchor = true;
-    }
-  }
-  L.EventWake.notify_one();
-}
-
 // Paces pulls by the steady clock, on an absolute schedule so it never drifts.
 void SilentThreadMain(Library* L) {
   auto start = Clock::now();
@@ -371,13 +394,66 @@ void SilentThreadMain(Library* L) {
       std::this_thread::sleep_until(std::min(next, Clock::now() + std::chrono::milliseconds(5)));
   }
 }
+#else
+// How many frames have started to sound, counted since the music was loaded:
+// the device's output clock, or the silent clock's time since Play. Frame f
+// is heard once this passes f.
+uint64_t HeardNow(Library& L) {
+  uint64_t heard;
+  if (L.Device) {
+    heard = L.OutputStartFrame + OutputHeardFrames();
+  } else {
+    auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - L.SilentStart).count();
+    heard = L.OutputStartFrame + static_cast<uint64_t>(std::max<int64_t>(since, 0)) * L.Frequency / 1000000000u;
+  }
+  return heard;
+}
+
+// One pump: keep the device fed (the silent clock: rendered one buffer past
+// what is heard, so its events are known), then deliver, in order, every
+// event whose frame has been heard.
+void PumpOnce(Library& L) {
+  if (!L.Playing || L.Pumping) return;
+  L.Pumping = true;
+  if (L.Device) {
+    for (size_t want; (want = OutputWanted()) > 0;) {
+      want = std::min<size_t>(want, DeviceBufferFrames);
+      L.SilentBuffer.resize(want * OutputChannels);
+      Pull(L, L.SilentBuffer.data(), want, false);
+      OutputQueue(L.SilentBuffer.data(), want);
+    }
+  }
+  uint64_t heard = HeardNow(L);
+  if (!L.Device) {
+    L.SilentBuffer.resize(DeviceBufferFrames * OutputChannels);
+    while (L.FramesRendered < heard + DeviceBufferFrames) Pull(L, L.SilentBuffer.data(), DeviceBufferFrames, false);
+  }
+  heard = std::min(heard, L.FramesRendered);
+  uint64_t before = L.PumpHeard;
+  L.PumpHeard = std::max(L.PumpHeard, heard);
+  while (L.Playing && !L.Events.empty() && L.Events.front().frame < L.PumpHeard) {
+    MusicEvent e = L.Events.front();
+    L.Events.pop_front();
+    Deliver(L, e, before);
+  }
+  L.Pumping = false;
+}
+#endif
 
 // ---- Start and stop (ApiLock held) -----------------------------------------------
 
+#if BASSMOD_THREADLESS
+// Callbacks run on the pump's stack: "the sync thread" is being inside one.
+bool OnSyncThread(Library&) { return InCallback; }
+#else
 bool OnSyncThread(Library& L) { return L.SyncThread.joinable() && std::this_thread::get_id() == L.SyncThreadId; }
+#endif
 
 void StopPlayback(Library& L) {
   if (!L.Playing) return;
+#if BASSMOD_THREADLESS
+  OutputPumpStop();
+#endif
   if (L.Device) OutputStop();  // returns once the device's thread is out of Pull
   if (L.SilentThread.joinable()) {
     L.StopSilent = true;
@@ -444,6 +520,10 @@ void FreeAll(Library& L) {
 void CorePull(int16_t* out, size_t frames) { Pull(Lib(), out, frames, true); }
 
 void CoreRender(int16_t* out, size_t frames) { Pull(Lib(), out, frames, false); }
+
+#if BASSMOD_THREADLESS
+void CorePump() { PumpOnce(Lib()); }
+#endif
 
 void CoreHeard(uint64_t frames) {
   Library& L = Lib();
@@ -553,6 +633,20 @@ uint32_t BASSMOD_MusicPlay() {
     L.HaveAnchor = false;
   }
   OutputKeepLoaded(true);
+#if BASSMOD_THREADLESS
+  L.Playing = true;
+  {
+    std::lock_guard<std::mutex> render(L.RenderLock);
+    L.OutputStartFrame = L.FramesRendered;
+  }
+  L.PumpHeard = L.OutputStartFrame;
+  L.SilentStart = Clock::now();
+  if (L.Device) OutputStart();
+  else L.SilentBuffer.assign(DeviceBufferFrames * OutputChannels, 0);
+  OutputPumpStart(L.Frequency);
+  PumpOnce(L);
+  return Succeed();
+#else
   L.SyncThread = std::thread(SyncThreadMain, &L);
   L.SyncThreadId = L.SyncThread.get_id();
   L.Playing = true;
@@ -567,6 +661,7 @@ uint32_t BASSMOD_MusicPlay() {
     L.SilentThread = std::thread(SilentThreadMain, &L);
   }
   return Succeed();
+#endif
 }
 
 uint32_t BASSMOD_MusicSetSync(uint32_t type, uint32_t param, SYNCPROC proc, uint32_t user) {
@@ -623,6 +718,12 @@ uint64_t BASSMOD_MusicGetSample() {
     std::lock_guard<std::mutex> render(L.RenderLock);
     return L.FramesRendered;
   }
+#if BASSMOD_THREADLESS
+  if (!L.Playing) return std::max(L.HeardFrame.load(), L.HeardAnswered);
+  uint64_t now = std::min(HeardNow(L), L.FramesRendered);
+  L.HeardAnswered = std::max({now, L.HeardFrame.load(), L.HeardAnswered});
+  return L.HeardAnswered;
+#endif
   std::lock_guard<std::mutex> lock(L.EventLock);
   if (!L.HaveAnchor) return L.HeardFrame;
   auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - L.AnchorTime).count();

@@ -2,6 +2,9 @@
 // audio device of the system's that pulls the music from the library's core
 // on a thread of its own. output_sdl.cpp (Linux) and output_waveout.cpp
 // (Windows winmm) implement it; bassmod.cpp is the core.
+// Where the system has no threads (BASSMOD_THREADLESS, the browser:
+// output_webaudio.cpp), the output instead pumps the core from the event
+// loop; see the last section.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -40,3 +43,29 @@ void CoreRender(int16_t* out, size_t frames);
 // The device has played `frames` frames since OutputStart and is playing the
 // next one now.
 void CoreHeard(uint64_t frames);
+
+#if BASSMOD_THREADLESS
+// ---- Systems without threads ---------------------------------------------------
+// Nothing runs on its own: between OutputPumpStart and OutputPumpStop the
+// output calls CorePump every few milliseconds from the event loop (and the
+// program may run it once per pass of its main loop), with or without an
+// open device. Each pump queues what the device wants, learns what has been
+// heard, and delivers every event heard by then, on the caller's stack.
+
+void OutputPumpStart(uint32_t frequency);
+void OutputPumpStop();
+// How many frames the device wants rendered now to stay far enough ahead (0
+// when it has enough).
+size_t OutputWanted();
+// Queues frames to be heard after those queued before.
+void OutputQueue(const int16_t* frames, size_t count);
+// Frames heard since OutputStart, from the device's own output clock. With
+// no open device: nothing is asked, the core keeps a silent clock.
+uint64_t OutputHeardFrames();
+// A sync's callback is about to be called: its event sounds at frame
+// `event` (counted since OutputStart); `heard` is the heard position that
+// made it due and `heardBefore` the one at the pump before. For test logs.
+void OutputSyncFired(uint32_t user, uint64_t event, uint64_t heard, uint64_t heardBefore);
+
+void CorePump();
+#endif

@@ -29,12 +29,13 @@ fail() { echo "FAIL [$CASE]: $*"; failures=$((failures + 1)); }
 VERSION=$(sed -n 's/^project(Zephyra VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 LINUX=zephyra-party-$VERSION-linux-x86_64
 WIN=zephyra-party-$VERSION-win64
+WEB=zephyra-party-$VERSION-web
 
 # ---- reproducible: two runs give the same bytes --------------------------------
 CASE=reproducible
 scripts/release.sh >"$WORK/release1.log" 2>&1 || { cat "$WORK/release1.log"; echo "FAIL: release.sh"; exit 1; }
-sha256sum "dist/$LINUX.tar.gz" "dist/$WIN.zip" >"$WORK/first.sha256"
-rm -f "dist/$LINUX.tar.gz" "dist/$WIN.zip"
+sha256sum "dist/$LINUX.tar.gz" "dist/$WIN.zip" "dist/$WEB.zip" >"$WORK/first.sha256"
+rm -f "dist/$LINUX.tar.gz" "dist/$WIN.zip" "dist/$WEB.zip"
 scripts/release.sh >"$WORK/release2.log" 2>&1 || { cat "$WORK/release2.log"; echo "FAIL: release.sh (second run)"; exit 1; }
 sha256sum -c --quiet "$WORK/first.sha256" || fail "the second run made different archives"
 # The stamps that make it so: owner 0, the commit's time on every entry.
@@ -45,11 +46,28 @@ bad=$(TZ=UTC tar -tvzf "dist/$LINUX.tar.gz" | grep -v -F " 0/0 " ; TZ=UTC tar -t
 
 # ---- contents ----------------------------------------------------------------
 CASE=contents
-mkdir -p "$WORK/linux" "$WORK/win"
+mkdir -p "$WORK/linux" "$WORK/win" "$WORK/web"
 tar -xzf "dist/$LINUX.tar.gz" -C "$WORK/linux"
 /usr/bin/python3 - "$ROOT/dist/$WIN.zip" "$WORK/win" <<'PY' || fail "cannot unpack the zip"
 import sys, zipfile
 zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
+PY
+# The web zip: the same stamps as the Windows one (every entry at the
+# commit's time, sorted), and the page's folder as built.
+/usr/bin/python3 - "$ROOT/dist/$WEB.zip" "$WORK/web" "$EPOCH" <<'PY' || fail "web zip: $(cat "$WORK/web.err")"
+import sys, time, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+stamp = max(time.gmtime(int(sys.argv[3]))[:6], (1980, 1, 1, 0, 0, 0))
+stamp = stamp[:5] + (stamp[5] - stamp[5] % 2,)  # zip times count seconds in twos
+names = [i.filename for i in z.infolist()]
+bad = [i.filename for i in z.infolist() if i.date_time != stamp]
+problems = []
+if bad: problems.append(f"entries not stamped {stamp}: {bad}")
+if names != sorted(names): problems.append(f"entries not sorted: {names}")
+z.extractall(sys.argv[2])
+if problems:
+    open(sys.argv[2] + ".err", "w").write("; ".join(problems))
+    sys.exit(1)
 PY
 for f in "$WORK"/win/*/*.exe; do chmod +x "$f"; done 2>/dev/null
 [ "$(ls "$WORK/linux")" = "$LINUX" ] || fail "the tar does not unpack to one folder $LINUX: $(ls "$WORK/linux")"
@@ -58,13 +76,23 @@ for f in "$WORK"/win/*/*.exe; do chmod +x "$f"; done 2>/dev/null
   fail "Linux files: $(ls "$WORK/linux/$LINUX" | tr '\n' ' ')"
 [ "$(LC_ALL=C ls "$WORK/win/$WIN" | tr '\n' ' ')" = "LICENSE THIRD-PARTY.md bassmod.dll file_id.diz licences zephyra.exe zephyra.nfo " ] ||
   fail "Windows files: $(ls "$WORK/win/$WIN" | tr '\n' ' ')"
+[ "$(ls "$WORK/web" | grep -v '\.err$')" = "$WEB" ] || fail "the web zip does not unpack to one folder $WEB: $(ls "$WORK/web")"
+[ "$(LC_ALL=C ls "$WORK/web/$WEB" | tr '\n' ' ')" = "LICENSE THIRD-PARTY.md bassmod.wasm file_id.diz index.html licences page.js zephyra.css zephyra.js zephyra.nfo zephyra.wasm " ] ||
+  fail "web files: $(ls "$WORK/web/$WEB" | tr '\n' ' ')"
+# The page's files are the build's, byte for byte: the zip serves as built.
+for f in index.html zephyra.js zephyra.wasm bassmod.wasm; do
+  cmp -s "$WORK/web/$WEB/$f" "build-web-release/web/$f" || fail "web: $f differs from build-web-release/web/$f"
+done
 cmp -s "$WORK/linux/$LINUX/zephyra.nfo" "$WORK/win/$WIN/zephyra.nfo" || fail "the two .nfo files differ"
+cmp -s "$WORK/linux/$LINUX/zephyra.nfo" "$WORK/web/$WEB/zephyra.nfo" || fail "the web .nfo differs"
+cmp -s "$WORK/linux/$LINUX/file_id.diz" "$WORK/web/$WEB/file_id.diz" || fail "the web file_id.diz differs"
 
 # ---- notices -------------------------------------------------------------------
 # Each archive's licence notices against its programs' direct libraries.
 CASE=notices
 tests/release/check_notices.sh "$WORK/linux/$LINUX" >"$WORK/notices-linux" || fail "Linux: $(cat "$WORK/notices-linux")"
 tests/release/check_notices.sh "$WORK/win/$WIN" >"$WORK/notices-win" || fail "Windows: $(cat "$WORK/notices-win")"
+tests/release/check_notices.sh "$WORK/web/$WEB" >"$WORK/notices-web" || fail "web: $(cat "$WORK/notices-web")"
 grep -q "MIT licence (LICENSE)" "$WORK/linux/$LINUX/zephyra.nfo" || fail "the .nfo's licence lines do not name the MIT licence of LICENSE"
 
 # ---- documents -----------------------------------------------------------------

@@ -23,6 +23,8 @@ SYSTEM_DLL="kernel32.dll user32.dll gdi32.dll opengl32.dll glu32.dll winmm.dll c
 # The static libraries of the Windows programs, by the package whose
 # copyright file must come with them.
 STATIC_WIN="libxmp4 libjpeg62-turbo mingw-w64-x86-64-dev"
+# The same for the page's WebAssembly files (Emscripten's runtime is in both).
+STATIC_WEB="libxmp4 libjpeg62-turbo emscripten"
 
 # A program's line in THIRD-PARTY.md names it and the library.
 listed() { grep -F "\`$1\`" "$folder/THIRD-PARTY.md" | grep -qF "\`$2\`"; }
@@ -38,6 +40,10 @@ for bin in "$folder"/*; do
         case " $SYSTEM_DLL " in *" $dll "*) ;; *) fail "$b imports $dll, which is no system DLL" ;; esac
       done
       for p in $STATIC_WIN; do [ -s "$folder/licences/$p.txt" ] || fail "$b: no licences/$p.txt"; done ;;
+    *.wasm)
+      head -c4 "$bin" | grep -q "asm" || fail "$b is no WebAssembly file"
+      for p in $STATIC_WEB; do [ -s "$folder/licences/$p.txt" ] || fail "$b: no licences/$p.txt"; done
+      listed "$b" "libjpeg-turbo" || listed "$b" "libxmp" || fail "THIRD-PARTY.md lists no library for $b" ;;
     *)
       head -c4 "$bin" | grep -q "ELF" || continue
       for lib in $(objdump -p "$bin" | awk '/NEEDED/ { print $2 }'); do
