@@ -29,6 +29,7 @@
 #include "tools/capture/timeline.h"
 #include "tools/capture/video_pipe.h"
 #include "tools/capture/wav_writer.h"
+#include "tests/common/require_all.h"
 
 namespace fs = std::filesystem;
 
@@ -487,7 +488,7 @@ TEST(CaptureTool, GoldenFramesMatchReferences) {
 
 // A short video through ffmpeg: H.264 yuv420p and AAC, of the range's length.
 TEST(CaptureTool, VideoThroughFfmpeg) {
-  if (FindFfmpeg("").empty() || FindFfmpeg("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (FindFfmpeg("").empty() || FindFfmpeg("ffprobe").empty()) ZEPHYRA_SKIP_WITHOUT("ffmpeg is not installed");
   const std::string dir = Scratch("video");
   const std::string video = dir + "/clip.mp4";
   ToolResult r = RunTool(dir, {"--size", "126x95", "--fps", "25", "--from", "33", "--to", "35", "--quiet",
@@ -528,7 +529,7 @@ TEST(CaptureTool, VideoThroughFfmpeg) {
 // with blue, and tagged with the matrix and range they were converted with,
 // so that a player turns them back into the same colours.
 TEST(CaptureTool, VideoColoursMatchThePngFrames) {
-  if (FindFfmpeg("").empty() || FindFfmpeg("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (FindFfmpeg("").empty() || FindFfmpeg("ffprobe").empty()) ZEPHYRA_SKIP_WITHOUT("ffmpeg is not installed");
   const std::string dir = Scratch("video-colours");
   const std::string video = dir + "/clip.mp4";
   // 50 s to 50.5 s: the textured cube over the floor, in colour, and not

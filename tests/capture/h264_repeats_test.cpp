@@ -16,6 +16,7 @@
 #include <x264.h>  // after <cstdint>, which it needs
 
 #include "tools/capture/video_pipe.h"
+#include "tests/common/require_all.h"
 
 namespace {
 
@@ -159,7 +160,7 @@ std::vector<std::string> NalPayloads(const std::string& stream) {
 // 31 reference pictures from one IDR to the next, more than the 16 frame
 // numbers x264 gives that distance, so frame_num wraps between keyframes.
 TEST(H264Repeats, SplicedRepeatsDecodeAsThePictureBeforeAndChangeNoOtherPicture) {
-  if (FindFfmpeg("").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (FindFfmpeg("").empty()) ZEPHYRA_SKIP_WITHOUT("ffmpeg is not installed");
   const int count = 30;
   const std::vector<std::string> coded = Encode(count, 10);
   ASSERT_EQ(coded.size(), static_cast<size_t>(count));
