@@ -56,32 +56,43 @@ wineserver -p30 >/dev/null 2>&1 || true
 export WINEDEBUG=-all,err+module
 # Test programs have, rarely and not reproducibly, exited within 0.07 s,
 # nonzero and without a word (a start takes 0.1-0.3 s), before printing
-# their first line. A program that fails without saying anything gets one
-# more start, and the first failure goes to ROOT/silent-exits.log, which
-# scripts/test.sh prints. A program that fails that way twice fails.
+# their first line. Such a failure is not hidden behind a second start: it
+# fails, and the runner says that it was silent, with what Wine itself said
+# (its module errors) and the exit status, and notes it in
+# ROOT/silent-exits.log, which scripts/test.sh prints after the suite.
 # Output is held in files until the program ends.
 out=$(mktemp) err=$(mktemp)
 pid=""
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -f "$out" "$err"' EXIT
 trap 'exit 143' TERM INT
-for attempt in 1 2; do
-  start=$(date +%s%N)
-  wine "$@" >"$out" 2>"$err" &
-  pid=$!
-  rc=0
-  wait "$pid" || rc=$?
-  pid=""
-  ms=$(( ($(date +%s%N) - start) / 1000000 ))
-  # Silent: nothing on standard output, nothing on standard error but
-  # Wine's own "NNNN:err:" lines.
-  if [ "$attempt" = 1 ] && [ "$rc" != 0 ] && [ ! -s "$out" ] &&
-     ! grep -qv '^[0-9a-f]*:err:' "$err"; then
-    { echo "$(date -u +%FT%TZ) exit $rc after $ms ms, no output: $*"
-      sed 's/^/  /' "$err"; } >>"$root/silent-exits.log"
-    continue
-  fi
-  break
-done
+start=$(date +%s%N)
+wine "$@" >"$out" 2>"$err" &
+pid=$!
+rc=0
+wait "$pid" || rc=$?
+pid=""
+ms=$(( ($(date +%s%N) - start) / 1000000 ))
 cat "$out"
 cat "$err" >&2
+# Silent: nothing on standard output, nothing on standard error but Wine's
+# own "NNNN:err:" lines.
+if [ "$rc" != 0 ] && [ ! -s "$out" ] && ! grep -qv '^[0-9a-f]*:err:' "$err"; then
+  {
+    echo "wine-run: $1 exited with status $rc after $ms ms without any output of its own."
+    if [ -s "$err" ]; then
+      echo "wine-run: Wine said:"
+      sed 's/^/  /' "$err"
+    else
+      echo "wine-run: Wine said nothing (its module errors are on: no DLL failed to load)."
+    fi
+    case $rc in
+      53) echo "wine-run: status 53: Wine could not load the program or one of its DLLs." ;;
+      126 | 127) echo "wine-run: status $rc: the wine command itself could not run." ;;
+      *) [ "$rc" -gt 128 ] && echo "wine-run: status $rc: the wine process ended on signal $((rc - 128))." ;;
+    esac
+    echo "wine-run: counted as a failure; it is not started again."
+  } >&2
+  { echo "$(date -u +%FT%TZ) exit $rc after $ms ms, no output: $*"
+    sed 's/^/  /' "$err"; } >>"$root/silent-exits.log"
+fi
 exit "$rc"

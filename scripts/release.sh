@@ -22,8 +22,10 @@ JOBS=$(nproc)
 scripts/install-deps.sh capture release
 VERSION=$(sed -n 's/^project(Zephyra VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [ -n "$VERSION" ] || { echo "release: no project version in CMakeLists.txt"; exit 2; }
-# The commit's time stamps every entry (the epoch when not in a git checkout).
-EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+# The commit's time stamps every entry (scripts/release-stamp.sh says when
+# it is the epoch instead, and fails when it cannot be read).
+EPOCH=$(scripts/release-stamp.sh) || { echo "release: no time stamp for the archives"; exit 2; }
+echo "release: time stamp $EPOCH"
 # The linker and strip stamp Windows executables with the time they ran
 # unless told a fixed time this way.
 export SOURCE_DATE_EPOCH=$EPOCH

@@ -14,6 +14,8 @@
 #   ZEPHYRA_X_DISPLAYS: display numbers to use, e.g. "110 111" (default: any
 #   free one, chosen by Xvfb).
 set -u
+# shellcheck source=../common/question_box.sh
+source "$(dirname "$0")/../common/question_box.sh"
 BIN=$(cd "$1" && pwd)
 WORK=$(mktemp -d)
 SHOTS=${2:-$WORK/shots}
@@ -136,7 +138,7 @@ answer_question() {
     return 1
   fi
   T_BOX=$(now_ms)
-  xdotool windowfocus --sync "$(window_id "$box")" key "$1" 2>/dev/null
+  answer_box "$(window_id "$box")" "$1" 30 || { fail "Fullscreen? box: $BOX_ERROR"; return 1; }
   T_ANSWER=$(now_ms)
 }
 

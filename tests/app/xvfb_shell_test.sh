@@ -6,6 +6,8 @@
 # usage: xvfb_shell_test.sh path/to/zephyra path/to/x_probe
 # Runs the demo in the current folder (where the sound library sits).
 set -u
+# shellcheck source=../common/question_box.sh
+source "$(dirname "$0")/../common/question_box.sh"
 DEMO=$1
 PROBE=$2
 export SDL_AUDIODRIVER=dummy
@@ -133,11 +135,13 @@ BOX='"Zephyra (Party)": ()'
 ERRORBOX='"Error": ()'
 DEMOWIN='"Zephyra (Party)": ("'
 
+# The question box is answered once it takes input, and must close
+# (tests/common/question_box.sh).
 answer_question() {
   local box
   box=$(find_window "$BOX")
   [ -n "$box" ] || { fail "no Fullscreen? box"; return 1; }
-  xdotool windowfocus --sync "$(window_id "$box")" key "$1"
+  answer_box "$(window_id "$box")" "$1" || { fail "Fullscreen? box: $BOX_ERROR"; return 1; }
 }
 
 expect_window_640x480_at_origin() {
@@ -203,8 +207,9 @@ if answer_question Return; then
     fail "no error box"
   else
     [ -z "$(xwininfo -root -tree | grep -F "$DEMOWIN")" ] || fail "window before the error box"
-    xdotool windowfocus --sync "$(window_id "$ERR")" key Return
-    if expect_window_640x480_at_origin; then
+    if ! answer_box "$(window_id "$ERR")" Return; then
+      fail "error box: $BOX_ERROR"
+    elif expect_window_640x480_at_origin; then
       cursor_hidden || fail "cursor visible"
       escape_ends_with_0
     fi

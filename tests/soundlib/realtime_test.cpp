@@ -74,13 +74,21 @@ class RealTime : public ::testing::Test {
 
   // Plays for `seconds`, recording every row start of order 0; checks that
   // the syncs came in order, each at its row's frame, on one thread other
-  // than ours, within 25 ms of when its sound is due at the output.
-  // On our silent clock that is play start + frame / 44100 exactly.
-  // SDL's dummy device paces itself with whole-millisecond sleeps, so its
-  // 44,100 Hz runs a little slow (0.2% idle, 1-2% on a loaded machine under
-  // AddressSanitizer): there the sound is due on a line through the output's
-  // start (within one buffer, 23 ms, of play) whose slope is the device's
-  // true rate, fitted to the arrivals and checked to be within 3% of nominal.
+  // than ours, and when its sound was due at the output.
+  // On our silent clock the sound is due at play start + frame / 44100
+  // exactly. SDL's dummy device paces itself with whole-millisecond sleeps,
+  // so its 44,100 Hz runs a little slow (0.2% idle, 1-2% on a loaded machine
+  // under AddressSanitizer): there the sound is due on a line through the
+  // output's start (within one buffer, 23 ms, of play) whose slope is the
+  // device's true rate, fitted to the arrivals (the median of the slopes
+  // between pairs, which a few late arrivals do not move) and checked to be
+  // within 3% of nominal.
+  // Lateness is judged as a whole, not sync by sync: a busy machine wakes
+  // any one thread late now and then, and that says nothing about when the
+  // library fires. None may come early (before its sound is due), the
+  // median must sit on the line, and nine in ten within 25 ms of it: firing
+  // as the audio is rendered (a buffer ahead) or a buffer late moves them
+  // all.
   void PlayAndCheckTiming(double seconds, bool devicePaced) {
     std::vector<uint8_t> song = LoopSong();
     ASSERT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), 1u);
@@ -91,8 +99,11 @@ class RealTime : public ::testing::Test {
     ASSERT_EQ(BASSMOD_Free(), 1u);
     std::vector<Arrival> got = Arrivals();
 
+    // Rows the music held in the time played: the syncs of all of them
+    // except those whose sound was still on its way (a busy machine makes
+    // the output fall behind the wall clock, never ahead).
     size_t rows = static_cast<size_t>(seconds * Freq / RowFrames);
-    ASSERT_GE(got.size(), rows * 9 / 10);
+    ASSERT_GE(got.size(), rows * 3 / 4);
     ASSERT_LE(got.size(), rows + 1);
     std::vector<double> nominal, late;  // ms of music; ms after that since play
     for (size_t i = 0; i < got.size(); ++i) {
@@ -108,21 +119,29 @@ class RealTime : public ::testing::Test {
     }
     double offset = 0, slope = 0;  // late = offset + slope * nominal
     if (devicePaced) {
-      double n = static_cast<double>(late.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
-      for (size_t i = 0; i < late.size(); ++i) {
-        sx += nominal[i];
-        sy += late[i];
-        sxx += nominal[i] * nominal[i];
-        sxy += nominal[i] * late[i];
-      }
-      slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-      offset = (sy - slope * sx) / n;
+      std::vector<double> slopes;
+      for (size_t i = 0; i < late.size(); ++i)
+        for (size_t j = i + 1; j < late.size(); ++j) slopes.push_back((late[j] - late[i]) / (nominal[j] - nominal[i]));
+      ASSERT_FALSE(slopes.empty());
+      std::nth_element(slopes.begin(), slopes.begin() + static_cast<std::ptrdiff_t>(slopes.size() / 2), slopes.end());
+      slope = slopes[slopes.size() / 2];
       EXPECT_NEAR(slope, 0.0, 0.03) << "device rate off by " << 100 * slope << "%";
+      // The output's start: where the earliest arrivals put the line (a
+      // late one cannot pull it earlier).
+      offset = late[0] - slope * nominal[0];
+      for (size_t i = 0; i < late.size(); ++i) offset = std::min(offset, late[i] - slope * nominal[i]);
       EXPECT_GE(offset, -2.0);
       EXPECT_LE(offset, 1000.0 * 1024 / Freq + 10.0 + SanitizerSlackMs);
     }
-    for (size_t i = 0; i < late.size(); ++i)
-      EXPECT_NEAR(late[i], offset + slope * nominal[i], 25.0 + SanitizerSlackMs) << "row sync " << i;
+    std::vector<double> residual;
+    for (size_t i = 0; i < late.size(); ++i) {
+      residual.push_back(late[i] - (offset + slope * nominal[i]));
+      EXPECT_GE(residual.back(), -2.0) << "row sync " << i << " came before its sound was due";
+    }
+    std::vector<double> sorted = residual;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_LE(sorted[sorted.size() / 2], 5.0 + SanitizerSlackMs) << "median lateness";
+    EXPECT_LE(sorted[sorted.size() * 9 / 10], 25.0 + SanitizerSlackMs) << "lateness of nine syncs in ten";
   }
 };
 
@@ -159,7 +178,14 @@ TEST_F(RealTime, CallbackRegistersSyncsAndFreeStopsThem) {
   ASSERT_NE(BASSMOD_MusicSetSync(BASS_SYNC_POS | BASS_SYNC_ONETIME, 0x00040000u, RegisterFromCallback, 1), 0u);
   ASSERT_EQ(BASSMOD_MusicPlay(), 1u);
   EXPECT_EQ(BASSMOD_MusicPlay(), 1u);  // already playing: no effect
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  // Until the music has sounded row 8's note (0.48 s of music in; the wait
+  // follows the music, which a busy machine slows, not the wall clock).
+  const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(10);
+  auto noteHeard = [] {
+    std::vector<Arrival> a = Arrivals();
+    return std::any_of(a.begin(), a.end(), [](const Arrival& x) { return x.user == 3; });
+  };
+  while (!noteHeard() && Clock::now() < giveUp) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   uint32_t position = BASSMOD_MusicGetPosition();
   EXPECT_LT(position >> 16, 16u);
   EXPECT_EQ(position & 0xFFFF, 0u);
@@ -173,7 +199,7 @@ TEST_F(RealTime, CallbackRegistersSyncsAndFreeStopsThem) {
   EXPECT_EQ(got[1].user, 2u);
   EXPECT_EQ(got[1].frame, 5 * RowFrames);
   EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const Arrival& a) { return a.user == 1; }), 1);
-  // Instrument 1 sounds on rows 8 and 12 within 700 ms (rows 0..11).
+  // Instrument 1 sounds first on row 8.
   auto note = std::find_if(got.begin(), got.end(), [](const Arrival& a) { return a.user == 3; });
   ASSERT_NE(note, got.end());
   EXPECT_EQ(note->frame, 8 * RowFrames);
