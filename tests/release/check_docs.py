@@ -57,7 +57,8 @@ def main():
             fail(f"file_id.diz:{i}: {len(line)} columns")
         if any(ord(c) < 0x20 for c in line):
             fail(f"file_id.diz:{i}: control character")
-    if "ZEPHYRA (PARTY)" not in diz_text.upper() or "Linux" not in diz_text or "Windows" not in diz_text:
+    if ("ZEPHYRA (PARTY)" not in diz_text.upper() or "Linux" not in diz_text or "Windows" not in diz_text
+            or "web" not in diz_text):
         fail("file_id.diz: title or platform missing")
 
     for f in failures:
