@@ -2,6 +2,8 @@
 // system takes it, buffered otherwise.
 #include "capture/direct_write.h"
 
+#include "capture/fail.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -121,10 +123,7 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, b
     direct = false;
   }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
   if (!WriteAll(fd, path, data, size, error)) return false;
   if (::close(fd) != 0) return FailWrite(-1, path, errno, error);
   return true;

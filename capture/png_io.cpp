@@ -3,6 +3,8 @@
 // libdeflate's CRC-32.
 #include "capture/png_io.h"
 
+#include "capture/fail.h"
+
 #include "capture/direct_write.h"
 #include "capture/run_deflate.h"
 
@@ -121,13 +123,11 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   if (width <= 0 || height <= 0 || (channels != 3 && channels != 4) || level < 0 || level > 9 ||
       stride < static_cast<size_t>(width) * static_cast<size_t>(channels) ||
       (filter != PngFilterNone && filter != PngFilterSub && filter != PngFilterUp)) {
-    *error = "bad picture size or format";
-    return false;
+    return Fail(error, "bad picture size or format");
   }
   const size_t rowBytes = 1 + static_cast<size_t>(width) * 3;
   if (rowBytes > MaxFilteredBytes / static_cast<size_t>(height)) {
-    *error = "picture too large for one PNG data chunk";
-    return false;
+    return Fail(error, "picture too large for one PNG data chunk");
   }
   const size_t filteredBytes = rowBytes * static_cast<size_t>(height);
   // Level 1, the frames' level, goes to the run-and-literal coder: on
@@ -139,10 +139,7 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
     libdeflate_free_compressor(e->compressor);
     e->compressor = libdeflate_alloc_compressor(level);
     e->level = e->compressor ? level : -1;
-    if (!e->compressor) {
-      *error = "out of memory";
-      return false;
-    }
+    if (!e->compressor) return Fail(error, "out of memory");
   }
   e->filtered.resize(filteredBytes);
   PngFilterRows(pixels, width, height, channels, stride, bottomUp, filter, e->filtered.data());
@@ -163,10 +160,7 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   std::memcpy(idat + 4, "IDAT", 4);
   const size_t compressed = runs ? RunDeflateZlib(e->filtered.data(), filteredBytes, idat + 8, bound)
                                  : libdeflate_zlib_compress(e->compressor, e->filtered.data(), filteredBytes, idat + 8, bound);
-  if (compressed == 0 || compressed > 0x7FFFFFFF) {
-    *error = "deflate failed";
-    return false;
-  }
+  if (compressed == 0 || compressed > 0x7FFFFFFF) return Fail(error, "deflate failed");
   uint8_t* iend = idat + CloseChunk(idat, static_cast<uint32_t>(compressed));
   std::memcpy(iend + 4, "IEND", 4);
   const size_t size = static_cast<size_t>(iend - out) + CloseChunk(iend, 0);
