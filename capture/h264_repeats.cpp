@@ -11,14 +11,9 @@
 
 namespace {
 
-constexpr int NalSlice = 1;
-constexpr int NalIdrSlice = 5;
-constexpr int NalSps = 7;
-constexpr int NalPps = 8;
-constexpr int NalSei = 6;
-constexpr int NalEndOfSequence = 10;
-constexpr int NalEndOfStream = 11;
-constexpr int NalSpsExtension = 13;  // and every type above it (extensions, reserved)
+// NAL unit types; NalSpsExtension and every type above it are extensions or reserved.
+enum NalType { NalSlice = 1, NalIdrSlice = 5, NalSei = 6, NalSps = 7, NalPps = 8, NalEndOfSequence = 10,
+               NalEndOfStream = 11, NalSpsExtension = 13 };
 constexpr uint32_t SliceTypeP = 5;  // P, and every slice of the picture is P
 
 // Reads bits most significant first from an RBSP; reading past the end
@@ -155,8 +150,7 @@ bool ReadVui(BitReader* in, std::string* error) {
     for (int i = 0; i < 4; ++i) in->Ue();
   }
   const bool vui = in->Bits(1) != 0;
-  if (!vui && in->overrun) *error = "the H.264 stream's sequence parameter set is malformed";
-  if (!vui) return !in->overrun;
+  if (!vui) return !in->overrun || Fail(error, "the H.264 stream's sequence parameter set is malformed");
   if (in->Bits(1) && in->Bits(8) == 255) in->Bits(32);  // aspect ratio, extended SAR
   if (in->Bits(1)) in->Bits(1);                          // overscan
   if (in->Bits(1)) {                                     // video signal type
@@ -273,8 +267,7 @@ bool CheckSliceHeader(BitReader* in, int type, int refIdc, uint32_t sliceType, b
       return Fail(error, "the H.264 stream has memory-management operations (adaptive_ref_pic_marking)");
     }
   }
-  if (in->overrun) *error = "an H.264 slice header is cut short";
-  return !in->overrun;
+  return !in->overrun || Fail(error, "an H.264 slice header is cut short");
 }
 
 // SEI messages: user data (types 4 and 5) passes; any other kind, buffering
@@ -312,8 +305,8 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
     if (type == NalSei) {
       ok = CheckSei(rbsp, error);
     } else if (type == NalEndOfSequence || type == NalEndOfStream || type >= NalSpsExtension) {
-      *error = "the H.264 stream has NAL units of type " + std::to_string(type) + ", which the repeats cannot follow";
-      ok = false;
+      ok = Fail(error, "the H.264 stream has NAL units of type " + std::to_string(type) +
+                           ", which the repeats cannot follow");
     } else if (type != NalSlice && type != NalIdrSlice && type != NalSps && type != NalPps) {
       // Delimiters and fillers, as they are.
     } else if (type == NalSps) {
@@ -323,8 +316,7 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
       ok = ReadPps(&next, rbsp, error);
       next.ready = ok;  // it names the sequence parameter set read before it
     } else if (!next.ready) {
-      *error = "the H.264 stream has a slice before its parameter sets";
-      ok = false;
+      ok = Fail(error, "the H.264 stream has a slice before its parameter sets");
     } else {
       BitReader in{rbsp};
       in.bit = 8;

@@ -427,19 +427,12 @@ bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba) {
       ++e->held.back();  // goes out after the picture x264 still holds
       return true;
     }
-    if (WriteRepeats(out, e->frames - 1, 1)) return true;
-    out->failed = true;
-    return false;
+    out->failed = !WriteRepeats(out, e->frames - 1, 1);
+    return !out->failed;
   }
   x264_picture_t picture;
   x264_picture_init(&picture);
-  picture.img.i_csp = X264_CSP_I420;
-  picture.img.i_plane = 3;
-  picture.img.plane[0] = y;
-  picture.img.plane[1] = u;
-  picture.img.plane[2] = v;
-  picture.img.i_stride[0] = pw;
-  picture.img.i_stride[1] = picture.img.i_stride[2] = pw / 2;
+  picture.img = x264_image_t{X264_CSP_I420, 3, {pw, pw / 2, pw / 2, 0}, {y, u, v, nullptr}};
   picture.i_pts = e->frames - 1;
   if (keyframe) {
     picture.i_type = X264_TYPE_IDR;
@@ -447,9 +440,8 @@ bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba) {
   }
   e->current = next;
   // x264 copies the picture in, so the buffer may be overwritten two frames on.
-  if (EncodeAndWrite(out, &picture)) return true;
-  out->failed = true;
-  return false;
+  out->failed = !EncodeAndWrite(out, &picture);
+  return !out->failed;
 }
 
 bool VideoOutputWriteAudio(VideoOutput* out, const void* frames, uint32_t count) {
@@ -466,14 +458,8 @@ bool VideoOutputWriteAudio(VideoOutput* out, const void* frames, uint32_t count)
 bool VideoOutputClose(VideoOutput* out, std::string* error) {
   if (!out->muxer) return false;
   // The frames x264 still holds, then the audio still queued.
-  if (out->encoder && !out->failed) {
-    while (x264_encoder_delayed_frames(out->encoder->x264) > 0) {
-      if (!EncodeAndWrite(out, nullptr)) {
-        out->failed = true;
-        break;
-      }
-    }
-  }
+  while (out->encoder && !out->failed && x264_encoder_delayed_frames(out->encoder->x264) > 0)
+    out->failed = !EncodeAndWrite(out, nullptr);
   if (out->audio && !out->audio->Finish() && out->error.empty()) out->error = out->audio->error;
   const bool audioFailed = out->audio && out->audio->failed;
   int rc = 0;
