@@ -55,8 +55,7 @@ bool Digits(const std::string& text, size_t most) {
   return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-}  // namespace
-
+// "WxH" into width and height (each 16 to 8192).
 bool ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   const size_t x = text.find_first_of("xX");
   if (x == std::string::npos || !Digits(text.substr(0, x), 5) || !Digits(text.substr(x + 1), 5)) return false;
@@ -66,8 +65,6 @@ bool ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   *height = static_cast<int32_t>(hv);
   return true;
 }
-
-namespace {
 
 bool ParseSeed(const std::string& text, uint32_t* seed) {
   if (!Digits(text, 10)) return false;

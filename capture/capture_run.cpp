@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/runtime.h"
@@ -84,6 +85,11 @@ struct TimeSpent {
 };
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+// The seconds since *mark, which moves on to now.
+double Lap(Clock::time_point* mark) {
+  const Clock::time_point now = Clock::now();
+  return Seconds(std::exchange(*mark, now), now);
+}
 
 void Report(const std::string& message) { std::fprintf(stderr, "zephyra-capture: %s\n", message.c_str()); }
 
@@ -334,17 +340,16 @@ bool StartWriter(CaptureRun* r) {
 
 // The frame just rendered, read back into a writer's buffer and handed
 // over, with its log line and, at a scene change or cue, its thumbnail.
-bool KeepFrame(CaptureRun* r, int64_t frame, int64_t eventSample, Clock::time_point renderStart) {
+// `mark`: when the frame's rendering began.
+bool KeepFrame(CaptureRun* r, int64_t frame, int64_t eventSample, Clock::time_point* mark) {
   glFinish();
-  const Clock::time_point r1 = Clock::now();
-  r->spent.render += Seconds(renderStart, r1);
+  r->spent.render += Lap(mark);
   FrameBuffer* buffer = FrameWriterAcquire(&r->writer);
-  const Clock::time_point r2 = Clock::now();
-  r->spent.wait += Seconds(r1, r2);
+  r->spent.wait += Lap(mark);
   if (!buffer) return false;
   buffer->frame = frame;
   glReadPixels(0, 0, r->o.width, r->o.height, GL_RGBA, GL_UNSIGNED_BYTE, buffer->data.data());
-  r->spent.readback += Seconds(r2, Clock::now());
+  r->spent.readback += Lap(mark);
 
   const TimelineState state = CurrentState(r->clock, eventSample);
   if (r->frameLog) std::fprintf(r->frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
@@ -380,7 +385,7 @@ bool RunFrames(CaptureRun* r, const FrameSelection& frames) {
     const bool isTick = tickSample <= frameSample;
     const int64_t eventSample = isTick ? tickSample : frameSample;
 
-    const Clock::time_point m0 = Clock::now();
+    Clock::time_point mark = Clock::now();
     if (!DecodeUntil(&r->clock, eventSample + 1, &r->error) || !ReleaseAudio(&r->clock, eventSample, &r->error))
       return false;
     // The demo's loop ends after the pass in which DemoDone was set: no
@@ -392,18 +397,14 @@ bool RunFrames(CaptureRun* r, const FrameSelection& frames) {
       ++tick;
       if (r->timeline)
         std::fprintf(r->timeline, "%s\n", FormatTimelineLine("tick", CurrentState(r->clock, eventSample)).c_str());
-      r->spent.music += Seconds(m0, Clock::now());
-      continue;
     }
-    r->spent.music += Seconds(m0, Clock::now());
-
-    const Clock::time_point r0 = Clock::now();
+    r->spent.music += Lap(&mark);
+    if (isTick) continue;
     RenderFrame();
-    if (frames.Selected(frame)) {
-      if (!KeepFrame(r, frame, eventSample, r0)) return false;
-    } else {
-      r->spent.render += Seconds(r0, Clock::now());
-    }
+    if (!frames.Selected(frame))
+      r->spent.render += Lap(&mark);
+    else if (!KeepFrame(r, frame, eventSample, &mark))
+      return false;
     ++frame;
     ProgressUpdate(&r->progress, r->written, eventSample - std::min(eventSample, r->clock.audioStart),
                    progressEnd - r->clock.audioStart, frames.end == INT64_MAX, false);

@@ -1,5 +1,4 @@
-// Machine-specific tuning: whole files written with O_DIRECT where the file
-// system takes it, buffered otherwise.
+// Machine-specific tuning: whole files written with O_DIRECT.
 #include "capture/direct_write.h"
 
 #include "capture/fail.h"
@@ -56,8 +55,6 @@ struct AlignedFree {
 
 // 1 written, 0 O_DIRECT refused (nothing left behind to clean up but the
 // emptied file, which the buffered write then fills), -1 failed (error set).
-// `again`: the bytes are the same as the last call's on this thread (a
-// repeated frame), so the aligned copy made then is written again as it is.
 int WriteDirect(const std::string& path, const uint8_t* data, size_t size, bool again, std::string* error) {
   thread_local std::unique_ptr<uint8_t, AlignedFree> buffer;
   thread_local size_t capacity = 0;

@@ -1,6 +1,5 @@
 // Skipped-picture access units and frame_num renumbering for an Annex B
-// H.264 stream: NAL splitting, emulation prevention, the few parameter-set
-// and slice-header fields that matter, and the skipped slice itself.
+// H.264 stream.
 #include "capture/h264_repeats.h"
 
 #include "capture/fail.h"

@@ -1,6 +1,4 @@
-// PNG files of captured frames, written directly: row filter, then the
-// run-and-literal coder at level 1 or libdeflate at the other levels, and
-// libdeflate's CRC-32.
+// PNG files of captured frames, written directly.
 #include "capture/png_io.h"
 
 #include "capture/fail.h"

@@ -1,5 +1,4 @@
-// Video output in-process: x264 for the pictures, libavcodec's AAC encoder
-// for the music, libavformat for the container.
+// Video output in-process.
 #include "capture/video_writer.h"
 
 #include "capture/fail.h"
