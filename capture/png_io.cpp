@@ -73,10 +73,6 @@ struct ThreadEncoder {
   bool holdsLast = false;  // lastPixels, last and encoder.file are of one good encoding
   Settings last;
   ~ThreadEncoder() { PngEncoderRelease(&encoder); }
-
-  bool Repeats(const uint8_t* pixels, size_t bytes, const Settings& now) const {
-    return holdsLast && now == last && std::memcmp(pixels, lastPixels.data(), bytes) == 0;
-  }
 };
 
 }  // namespace
@@ -166,13 +162,9 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
   return true;
 }
 
-namespace {
-
-// WritePng, and WritePngFrame when `owner` holds the pixels (all of them,
-// exactly) and may be traded.
-bool WritePngKeeping(const std::string& path, const uint8_t* pixels, std::vector<uint8_t>* owner, int32_t width,
-                     int32_t height, int32_t channels, size_t stride, bool bottomUp, int level, std::string* error,
-                     bool* repeated) {
+bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
+              size_t stride, bool bottomUp, int level, std::string* error, bool* repeated,
+              std::vector<uint8_t>* owner) {
   thread_local ThreadEncoder local;
   if (repeated) *repeated = false;
   // The bytes the picture spans (the last row without its padding); EncodePng
@@ -181,7 +173,8 @@ bool WritePngKeeping(const std::string& path, const uint8_t* pixels, std::vector
                            ? stride * static_cast<size_t>(height - 1) + static_cast<size_t>(width) * channels
                            : 0;
   const ThreadEncoder::Settings now{width, height, channels, level, stride, bottomUp};
-  const bool again = local.Repeats(pixels, bytes, now);
+  const bool again =
+      local.holdsLast && now == local.last && std::memcmp(pixels, local.lastPixels.data(), bytes) == 0;
   if (again) {
     if (repeated) *repeated = true;
   } else {
@@ -201,17 +194,10 @@ bool WritePngKeeping(const std::string& path, const uint8_t* pixels, std::vector
   return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), again, error);
 }
 
-}  // namespace
-
-bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
-              size_t stride, bool bottomUp, int level, std::string* error, bool* repeated) {
-  return WritePngKeeping(path, pixels, nullptr, width, height, channels, stride, bottomUp, level, error, repeated);
-}
-
 bool WritePngFrame(const std::string& path, std::vector<uint8_t>* frame, int32_t width, int32_t height, int level,
                    std::string* error, bool* repeated) {
-  return WritePngKeeping(path, frame->data(), frame, width, height, 4, static_cast<size_t>(width) * 4, true, level,
-                         error, repeated);
+  return WritePng(path, frame->data(), width, height, 4, static_cast<size_t>(width) * 4, true, level, error,
+                  repeated, frame);
 }
 
 std::string FrameFileName(const std::string& folder, int64_t frame) {
