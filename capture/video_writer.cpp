@@ -28,7 +28,6 @@ struct VideoMuxer {
   AVStream* audio = nullptr;
   AVRational frameTime{1, 1};  // one frame, the video packets' time unit
   std::mutex lock;
-  bool headerWritten = false;
   ~VideoMuxer() {
     if (!format) return;
     if (format->pb && !(format->oformat->flags & AVFMT_NOFILE)) avio_closep(&format->pb);
@@ -392,7 +391,6 @@ bool VideoOutputOpen(VideoOutput* out, const std::string& outPath, int32_t width
     if (rc >= 0) rc = avformat_write_header(m->format, &options);
     av_dict_free(&options);
     if (rc >= 0) {
-      m->headerWritten = true;
       if (out->audio) out->audio->worker = std::thread(AudioLoop, out->audio.get());
       return true;
     }
