@@ -38,15 +38,15 @@ bool WriteAll(int fd, const std::string& path, const uint8_t* data, size_t size,
 
 // Frames are written with O_DIRECT where the file system takes it: the disk
 // reads the bytes from this process's buffer, with no copy into the page
-// cache. Buffered, the kernel's copy into freshly allocated page-cache pages
-// took 1.6-1.8 s of system time for a whole demo's 4,514 files of 215 KB
-// (970 MB) on the build machine, and its flusher threads then wrote them
-// back on the same cores; direct, 0.3-0.35 s. O_DIRECT wants the buffer,
-// length and file offset aligned to the device's block, so the bytes are
-// copied into an aligned buffer, written padded to a multiple of 4 KiB (no
-// device block is larger on the machines this runs on) and the file is then
-// cut to its size. A file system that refuses O_DIRECT or that alignment
-// (EINVAL) gets buffered writes from then on, on this thread.
+// cache. Buffered, the copy into fresh page-cache pages costs 1.6-1.8 s of
+// system time for a whole demo's 970 MB of frames (direct: 0.3 s), and the
+// flusher threads then write them back on the same cores; docs/capture.md
+// has the measurements. O_DIRECT wants the buffer, length and file offset
+// aligned to the device's block, so the bytes are copied into an aligned
+// buffer, written padded to a multiple of 4 KiB (no device block is larger on
+// the machines this runs on) and the file is then cut to its size. A file
+// system that refuses O_DIRECT or that alignment (EINVAL) gets buffered
+// writes from then on, on this thread.
 constexpr size_t DirectAlign = 4096;
 
 struct AlignedFree {

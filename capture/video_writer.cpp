@@ -98,8 +98,8 @@ namespace {
 // CAVLC slices too). docs/capture.md has the measurements.
 constexpr const char* VideoPreset = "ultrafast";
 // Repeated frames never reach x264 (see h264_repeats.h), so its rate
-// control sees only frames that change; CRF 18 keeps the quality the coded
-// repeats used to add.
+// control spends fewer bits on the frames that change; CRF 18 keeps their
+// quality (whole demo, 640 x 480: 27.9 MB, mean luma PSNR 49.2 dB).
 constexpr float VideoCrf = 18.0f;
 // A keyframe at least this often, repeats or not (x264's own default
 // distance, 4.2 s at 60 fps), so that a player can seek. x264 cannot count
