@@ -1,7 +1,12 @@
 // Command-line options of zephyra-capture.
 #include "capture/capture_options.h"
 
+#include "capture/fail.h"
+
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <utility>
 
 std::string CaptureUsage() {
   return
@@ -43,23 +48,26 @@ std::string CaptureUsage() {
       "  -h, --help               this text\n";
 }
 
+namespace {
+
+// Decimal digits only, 1 to `most` of them.
+bool Digits(const std::string& text, size_t most) {
+  return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "WxH" into width and height (each 16 to 8192).
 bool ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   const size_t x = text.find_first_of("xX");
-  if (x == std::string::npos || x == 0 || x + 1 >= text.size()) return false;
-  const std::string w = text.substr(0, x), h = text.substr(x + 1);
-  for (const std::string* part : {&w, &h})
-    if (part->size() > 5 || part->find_first_not_of("0123456789") != std::string::npos) return false;
-  const long wv = std::strtol(w.c_str(), nullptr, 10), hv = std::strtol(h.c_str(), nullptr, 10);
+  if (x == std::string::npos || !Digits(text.substr(0, x), 5) || !Digits(text.substr(x + 1), 5)) return false;
+  const long wv = std::strtol(text.c_str(), nullptr, 10), hv = std::strtol(text.c_str() + x + 1, nullptr, 10);
   if (wv < 16 || hv < 16 || wv > 8192 || hv > 8192) return false;
   *width = static_cast<int32_t>(wv);
   *height = static_cast<int32_t>(hv);
   return true;
 }
 
-namespace {
-
 bool ParseSeed(const std::string& text, uint32_t* seed) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  if (!Digits(text, 10)) return false;
   const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
   if (v > 0xFFFFFFFFull) return false;
   *seed = static_cast<uint32_t>(v);
@@ -74,151 +82,100 @@ std::string StripExtension(const std::string& path) {
   return path.substr(0, dot);
 }
 
-}  // namespace
+// The one-letter names and the long names they stand for.
+constexpr std::pair<const char*, const char*> ShortNames[] = {
+    {"-h", "--help"}, {"-o", "--out"}, {"-s", "--size"}, {"-r", "--fps"}};
 
-namespace {
-
-// One option as given: its name, and its value when one came with it
-// (--name=value) or follows it on the command line.
-struct OptionArgs {
-  int argc;
-  const char* const* argv;
-  int* at;  // the option's index; moves past a value taken from the next argument
-  std::string name, value;
-  bool inlineValue = false;
-  std::string* error;
-  bool Take(std::string* out) {
-    if (inlineValue) {
-      *out = value;
-      return true;
-    }
-    if (*at + 1 >= argc) {
-      *error = "option " + name + " needs a value";
-      return false;
-    }
-    *out = argv[++*at];
-    return true;
-  }
-  bool None() {
-    if (inlineValue) *error = "option " + name + " takes no value";
-    return !inlineValue;
-  }
+// The options that take no value: each sets one switch.
+struct Switch {
+  const char* name;
+  bool CaptureOptions::*field;
+  bool value;
+};
+constexpr Switch Switches[] = {
+    {"--help", &CaptureOptions::help, true},
+    {"--discard", &CaptureOptions::discard, true},
+    {"--fullscreen-look", &CaptureOptions::fullscreenLook, true},
+    {"--windowed", &CaptureOptions::fullscreenLook, false},
+    {"--quiet", &CaptureOptions::progress, false},
+    {"--timing", &CaptureOptions::timing, true},
 };
 
-// Applies one option to *o. False with a reason in *error; an unknown name
-// answers false with an empty *error.
-bool ApplyOption(OptionArgs& a, CaptureOptions* o, std::string* error) {
-  const std::string& name = a.name;
-  auto takeValue = [&a](std::string* out) { return a.Take(out); };
-  auto noValue = [&a]() { return a.None(); };
-  std::string v;
-  if (name == "-h" || name == "--help") {
-    if (!noValue()) return false;
-    o->help = true;
-  } else if (name == "-o" || name == "--out") {
-    if (!takeValue(&o->outDir)) return false;
-    if (o->outDir.empty()) return *error = "--out needs a folder name", false;
-  } else if (name == "--video") {
-    if (!takeValue(&o->videoPath)) return false;
-    if (o->videoPath.empty()) return *error = "--video needs a file name", false;
-  } else if (name == "--discard") {
-    if (!noValue()) return false;
-    o->discard = true;
-  } else if (name == "--timeline") {
-    if (!takeValue(&o->timelinePath)) return false;
-  } else if (name == "--contact-sheet") {
-    if (!takeValue(&o->contactSheetPath)) return false;
-  } else if (name == "--frame-log") {
-    if (!takeValue(&o->frameLogPath)) return false;
-  } else if (name == "--library") {
-    if (!takeValue(&o->libraryPath)) return false;
-  } else if (name == "--png-level") {
-    if (!takeValue(&v)) return false;
-    if (v.size() != 1 || v[0] < '0' || v[0] > '9') return *error = "--png-level takes 0 to 9", false;
+// The options whose value is a path, kept as given; `empty` (when set) is
+// the reason an empty one is refused.
+struct PathOption {
+  const char* name;
+  std::string CaptureOptions::*field;
+  const char* empty;
+};
+constexpr PathOption Paths[] = {
+    {"--out", &CaptureOptions::outDir, "--out needs a folder name"},
+    {"--video", &CaptureOptions::videoPath, "--video needs a file name"},
+    {"--timeline", &CaptureOptions::timelinePath, nullptr},
+    {"--contact-sheet", &CaptureOptions::contactSheetPath, nullptr},
+    {"--frame-log", &CaptureOptions::frameLogPath, nullptr},
+    {"--library", &CaptureOptions::libraryPath, nullptr},
+};
+
+// The options whose value is read by ApplyValue.
+constexpr const char* ValueOptions[] = {"--png-level", "--size", "--fps", "--seed", "--from", "--to", "--at"};
+
+template <class T, size_t N>
+const T* Find(const T (&table)[N], const std::string& name) {
+  for (const T& entry : table)
+    if (name == entry.name) return &entry;
+  return nullptr;
+}
+
+// Applies one of ValueOptions. False with a reason in *error.
+bool ApplyValue(const std::string& name, const std::string& v, CaptureOptions* o, std::string* error) {
+  Rational t;
+  if (name == "--png-level") {
+    if (v.size() != 1 || v[0] < '0' || v[0] > '9') return Fail(error, "--png-level takes 0 to 9");
     o->pngLevel = v[0] - '0';
-  } else if (name == "-s" || name == "--size") {
-    if (!takeValue(&v)) return false;
+  } else if (name == "--size") {
     if (!ParseSize(v, &o->width, &o->height))
-      return *error = "bad size '" + v + "': give WIDTHxHEIGHT, each 16 to 8192", false;
-  } else if (name == "-r" || name == "--fps") {
-    if (!takeValue(&v)) return false;
+      return Fail(error, "bad size '" + v + "': give WIDTHxHEIGHT, each 16 to 8192");
+  } else if (name == "--fps") {
     if (!ParseFrameRate(v, &o->fps))
-      return *error = "bad frame rate '" + v + "': give e.g. 60, 25, 60000/1001 or 29.97 (at most 1000)", false;
+      return Fail(error, "bad frame rate '" + v + "': give e.g. 60, 25, 60000/1001 or 29.97 (at most 1000)");
   } else if (name == "--seed") {
-    if (!takeValue(&v)) return false;
-    if (!ParseSeed(v, &o->seed)) return *error = "bad seed '" + v + "': give 0 to 4294967295", false;
-  } else if (name == "--fullscreen-look") {
-    if (!noValue()) return false;
-    o->fullscreenLook = true;
-  } else if (name == "--windowed") {
-    if (!noValue()) return false;
-    o->fullscreenLook = false;
-  } else if (name == "--from" || name == "--to") {
-    if (!takeValue(&v)) return false;
-    Rational t;
-    if (!ParseMusicTime(v, &t)) return *error = "bad time '" + v + "' for " + name + ": give seconds or m:ss.s", false;
-    if (name == "--from") {
-      o->from = t;
-      o->haveFrom = true;
-    } else {
-      o->to = t;
-      o->haveTo = true;
-    }
+    if (!ParseSeed(v, &o->seed)) return Fail(error, "bad seed '" + v + "': give 0 to 4294967295");
   } else if (name == "--at") {
-    if (!takeValue(&v)) return false;
-    size_t start = 0;
-    while (start <= v.size()) {
-      size_t comma = v.find(',', start);
-      if (comma == std::string::npos) comma = v.size();
-      Rational t;
+    for (size_t start = 0; start <= v.size();) {
+      const size_t comma = std::min(v.find(',', start), v.size());
       const std::string part = v.substr(start, comma - start);
-      if (!ParseMusicTime(part, &t)) return *error = "bad time '" + part + "' in --at", false;
+      if (!ParseMusicTime(part, &t)) return Fail(error, "bad time '" + part + "' in --at");
       o->at.push_back(t);
       start = comma + 1;
     }
-  } else if (name == "--quiet") {
-    if (!noValue()) return false;
-    o->progress = false;
-  } else if (name == "--timing") {
-    if (!noValue()) return false;
-    o->timing = true;
-  } else {
-    return false;
+  } else {  // --from, --to
+    if (!ParseMusicTime(v, &t)) return Fail(error, "bad time '" + v + "' for " + name + ": give seconds or m:ss.s");
+    const bool from = name == "--from";
+    (from ? o->from : o->to) = t;
+    (from ? o->haveFrom : o->haveTo) = true;
   }
   return true;
 }
 
 // The combinations that make no sense, then the logs' default places.
 bool CheckAndComplete(CaptureOptions* o, std::string* error) {
-  if (o->haveFrom && o->haveTo && !RationalLess(o->from, o->to)) {
-    *error = "--from must come before --to";
-    return false;
-  }
-  if (!o->at.empty() && (o->haveFrom || o->haveTo)) {
-    *error = "--at cannot be combined with --from or --to";
-    return false;
-  }
-  if (!o->videoPath.empty() && !o->outDir.empty()) {
-    *error = "give either --out (PNG frames) or --video, not both";
-    return false;
-  }
-  if (o->discard && (!o->videoPath.empty() || !o->outDir.empty())) {
-    *error = "--discard writes no frames: give it without --out or --video";
-    return false;
-  }
-  if (o->discard) {
-    // Only the logs asked for by name are written.
-  } else if (o->videoPath.empty()) {
-    if (o->outDir.empty()) o->outDir = "capture";
-    if (o->timelinePath.empty()) o->timelinePath = o->outDir + "/timeline.txt";
-    if (o->contactSheetPath.empty()) o->contactSheetPath = o->outDir + "/contact-sheet.png";
-    if (o->frameLogPath.empty()) o->frameLogPath = o->outDir + "/frames.txt";
-  } else {
-    const std::string base = StripExtension(o->videoPath);
-    if (o->timelinePath.empty()) o->timelinePath = base + ".timeline.txt";
-    if (o->contactSheetPath.empty()) o->contactSheetPath = base + ".contact.png";
-    if (o->frameLogPath.empty()) o->frameLogPath = base + ".frames.txt";
-  }
+  const bool video = !o->videoPath.empty();
+  const std::pair<bool, const char*> refusals[] = {
+      {o->haveFrom && o->haveTo && !RationalLess(o->from, o->to), "--from must come before --to"},
+      {!o->at.empty() && (o->haveFrom || o->haveTo), "--at cannot be combined with --from or --to"},
+      {video && !o->outDir.empty(), "give either --out (PNG frames) or --video, not both"},
+      {o->discard && (video || !o->outDir.empty()), "--discard writes no frames: give it without --out or --video"},
+  };
+  for (const auto& [refused, why] : refusals)
+    if (refused) return Fail(error, why);
+  if (o->discard) return true;  // only the logs asked for by name are written
+  if (!video && o->outDir.empty()) o->outDir = "capture";
+  // Beside the video as NAME.timeline.txt, ...; in the output folder otherwise.
+  const std::string base = video ? StripExtension(o->videoPath) + "." : o->outDir + "/";
+  if (o->timelinePath.empty()) o->timelinePath = base + "timeline.txt";
+  if (o->contactSheetPath.empty()) o->contactSheetPath = base + (video ? "contact.png" : "contact-sheet.png");
+  if (o->frameLogPath.empty()) o->frameLogPath = base + "frames.txt";
   return true;
 }
 
@@ -227,17 +184,24 @@ bool CheckAndComplete(CaptureOptions* o, std::string* error) {
 bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    OptionArgs a{argc, argv, &i, arg, "", false, error};
-    const size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      a.name = arg.substr(0, eq);
-      a.value = arg.substr(eq + 1);
-      a.inlineValue = true;
+    // A value comes with a long name (--name=value) or as the next argument.
+    const size_t eq = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    std::string name = arg.substr(0, eq);
+    for (const auto& [letter, longName] : ShortNames)
+      if (name == letter) name = longName;
+    if (const Switch* s = Find(Switches, name)) {
+      if (eq != std::string::npos) return Fail(error, "option " + name + " takes no value");
+      o->*s->field = s->value;
+      continue;
     }
-    error->clear();
-    if (ApplyOption(a, o, error)) continue;
-    if (error->empty()) *error = "unknown option '" + arg + "' (see --help)";
-    return false;
+    const PathOption* path = Find(Paths, name);
+    if (!path && std::find(std::begin(ValueOptions), std::end(ValueOptions), name) == std::end(ValueOptions))
+      return Fail(error, "unknown option '" + arg + "' (see --help)");
+    if (eq == std::string::npos && i + 1 >= argc) return Fail(error, "option " + name + " needs a value");
+    const std::string value = eq != std::string::npos ? arg.substr(eq + 1) : argv[++i];
+    if (path && path->empty && value.empty()) return Fail(error, path->empty);
+    if (path) o->*path->field = value;
+    if (!path && !ApplyValue(name, value, o, error)) return false;
   }
   return CheckAndComplete(o, error);
 }

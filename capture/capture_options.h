@@ -36,5 +36,3 @@ struct CaptureOptions {
 bool ParseCaptureOptions(int argc, const char* const* argv, CaptureOptions* options, std::string* error);
 // The --help text.
 std::string CaptureUsage();
-// "WxH" into width and height (each 16 to 8192).
-bool ParseSize(const std::string& text, int32_t* width, int32_t* height);

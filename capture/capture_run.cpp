@@ -18,18 +18,19 @@
 // range are only not read back.
 #include "capture/capture_run.h"
 
+#include "capture/fail.h"
+
 #include <GL/gl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/runtime.h"
@@ -84,39 +85,25 @@ struct TimeSpent {
 };
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-// User + system CPU seconds of this process (all its threads).
-double CpuSeconds(int who) {
-  rusage u;
-  if (getrusage(who, &u) != 0) return 0;
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+// The seconds since *mark, which moves on to now.
+double Lap(Clock::time_point* mark) {
+  const Clock::time_point now = Clock::now();
+  return Seconds(std::exchange(*mark, now), now);
 }
 
-void Fail(const std::string& message) { std::fprintf(stderr, "zephyra-capture: %s\n", message.c_str()); }
+void Report(const std::string& message) { std::fprintf(stderr, "zephyra-capture: %s\n", message.c_str()); }
 
 bool MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  }
-  return false;
+  std::error_code ignored;
+  std::filesystem::create_directory(path, ignored);  // or it is there already
+  return std::filesystem::is_directory(path, ignored);
 }
 
 // The scene as the contact sheet names it.
 std::string SceneName(int32_t mode, int32_t captionB) {
-  switch (mode) {
-    case SceneModeCaptionIn:
-    case SceneModeCaptionOut:
-      return captionB ? "CAPTION B" : "CAPTION A";
-    case SceneModeMorphRising:
-    case SceneModeMorphFalling:
-      return "MORPH";
-    case SceneModeCube:
-      return "CUBE";
-    default:
-      return "MODE " + std::to_string(mode);
-  }
+  if (mode == SceneModeCaptionIn || mode == SceneModeCaptionOut) return captionB ? "CAPTION B" : "CAPTION A";
+  if (mode == SceneModeMorphRising || mode == SceneModeMorphFalling) return "MORPH";
+  return mode == SceneModeCube ? "CUBE" : "MODE " + std::to_string(mode);
 }
 
 // The demo's start-up up to its GL state, in the demo's order (the shell's
@@ -124,10 +111,7 @@ std::string SceneName(int32_t mode, int32_t captionB) {
 // message box, so no common controls, and no window to swap.
 // The question "Fullscreen?" is answered by the options.
 bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
-  if (!CreateRuntimeTables() || !AllocateRuntimeBuffers()) {
-    *error = "out of memory";
-    return false;
-  }
+  if (!CreateRuntimeTables() || !AllocateRuntimeBuffers()) return Fail(error, "out of memory");
   // The demo seeds from the clock at its first draw; the capture seeds first,
   // so that the same seed gives the same run.
   RandomSeed(o.seed);
@@ -140,8 +124,7 @@ bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
   const char* why = nullptr;
   *gl = CreateOffscreenGL(o.width, o.height, &why);
   if (!*gl) {
-    *error = std::string("cannot create the offscreen OpenGL context: ") + (why ? why : "unknown reason");
-    return false;
+    return Fail(error, std::string("cannot create the offscreen OpenGL context: ") + (why ? why : "unknown reason"));
   }
   ResizeViewport(o.width, o.height);
   SetFixedGLState();
@@ -156,9 +139,8 @@ struct MusicDecoder {
 bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
   const std::string path = o.libraryPath.empty() ? MusicLibraryPath : o.libraryPath;
   if (!MusicInit(MusicLibrarySlot, path.c_str(), DecodeDevice, static_cast<uint32_t>(CaptureSampleRate), 0)) {
-    *error = "cannot initialise the sound library " + path + " for decoding (" + MusicErrorText(MusicLibrarySlot) +
-             ")";
-    return false;
+    return Fail(error, "cannot initialise the sound library " + path + " for decoding (" +
+                           MusicErrorText(MusicLibrarySlot) + ")");
   }
   // The decode calls are not among the binding's music operations: they are
   // found by name in the slot's library, the one the syncs are registered
@@ -166,21 +148,18 @@ bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
   m->decode = reinterpret_cast<DecodeProc>(DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicDecode"));
   m->position = reinterpret_cast<PositionProc>(DynLibFindFunction(MusicLibrarySlot, "BASSMOD_MusicGetPosition"));
   if (!m->decode || !m->position) {
-    *error = "the sound library " + path + " has no decode mode (BASSMOD_MusicDecode, BASSMOD_MusicGetPosition)";
-    return false;
+    return Fail(error, "the sound library " + path +
+                           " has no decode mode (BASSMOD_MusicDecode, BASSMOD_MusicGetPosition)");
   }
   if (!MusicLoad(MusicLibrarySlot, 1, MusicModule, 0, MusicModuleSize, MusicLoadFlags)) {
-    *error = std::string("the sound library cannot load the music: ") + MusicErrorText(MusicLibrarySlot);
-    return false;
+    return Fail(error, std::string("the sound library cannot load the music: ") + MusicErrorText(MusicLibrarySlot));
   }
   return true;
 }
 
-void StopDemo(OffscreenGL* gl, MusicDecoder* m) {
+void StopDemo(OffscreenGL* gl) {
   DestroyOffscreenGL(gl);
   ReleaseRuntime();  // unloads the sound library too
-  m->decode = nullptr;
-  m->position = nullptr;
 }
 
 // The music clock: samples decoded so far, and the audio that is kept back
@@ -193,6 +172,7 @@ struct MusicClock {
   int64_t audioStart = 0;         // first sample that goes into the WAV
   WavWriter* wav = nullptr;
   VideoOutput* video = nullptr;   // the audio goes into the video instead of a WAV
+  std::string writeError;         // what to say when the audio cannot be written
 };
 
 // Decodes until every sample before `target` is decoded, straight onto the
@@ -204,17 +184,15 @@ bool DecodeUntil(MusicClock* c, int64_t target, std::string* error) {
     c->held.resize(at + static_cast<size_t>(frames) * 2);
     const uint32_t got = c->decoder->decode(c->held.data() + at, frames);
     c->held.resize(at + static_cast<size_t>(got) * 2);
-    if (got == 0) {
-      *error = "the sound library stopped decoding at sample " + std::to_string(c->decoded);
-      return false;
-    }
+    if (got == 0) return Fail(error, "the sound library stopped decoding at sample " + std::to_string(c->decoded));
     c->decoded += got;
   }
   return true;
 }
 
-// Writes the held audio before sample `until` to the WAV (from audioStart on).
-bool ReleaseAudio(MusicClock* c, int64_t until) {
+// Writes the held audio before sample `until` to the WAV or the video (from
+// audioStart on). False with c->writeError in *error when that failed.
+bool ReleaseAudio(MusicClock* c, int64_t until, std::string* error) {
   until = std::min(until, c->decoded);
   if (until <= c->heldStart) return true;
   const int64_t from = std::max(c->heldStart, c->audioStart);
@@ -227,7 +205,7 @@ bool ReleaseAudio(MusicClock* c, int64_t until) {
   }
   c->held.erase(c->held.begin(), c->held.begin() + (until - c->heldStart) * 2);
   c->heldStart = until;
-  return ok;
+  return ok || Fail(error, c->writeError);
 }
 
 TimelineState CurrentState(const MusicClock& c, int64_t sample) {
@@ -270,7 +248,6 @@ struct CaptureRun {
   MusicDecoder decoder;
   WavWriter wav;
   std::string wavPath;     // empty: no WAV
-  std::string audioError;  // what to say when the audio cannot be written
   FILE* timeline = nullptr;
   FILE* frameLog = nullptr;
   VideoOutput pipe;
@@ -290,11 +267,11 @@ struct CaptureRun {
 
 // A failure before the first frame: closes what is open, stops the demo.
 int Abandon(CaptureRun* r) {
-  Fail(r->error);
+  Report(r->error);
   if (r->wav.file) WavClose(&r->wav);
   if (r->timeline) std::fclose(r->timeline);
   if (r->frameLog) std::fclose(r->frameLog);
-  StopDemo(r->gl, &r->decoder);
+  StopDemo(r->gl);
   return CaptureExitFailed;
 }
 
@@ -316,14 +293,13 @@ void StartScenes() {
 bool OpenLogsAndWav(CaptureRun* r) {
   const CaptureOptions& o = r->o;
   r->wavPath = r->discard || r->video ? std::string() : o.outDir + "/audio.wav";
-  r->audioError = r->video ? "the video's audio could not be coded" : "cannot write " + r->wavPath;
+  r->clock.writeError = r->video ? "the video's audio could not be coded" : "cannot write " + r->wavPath;
   if (!o.timelinePath.empty()) r->timeline = std::fopen(o.timelinePath.c_str(), "w");
   if (!o.frameLogPath.empty()) r->frameLog = std::fopen(o.frameLogPath.c_str(), "w");
   if ((!r->wavPath.empty() && !WavOpen(&r->wav, r->wavPath, static_cast<uint32_t>(CaptureSampleRate))) ||
-      (!o.timelinePath.empty() && !r->timeline) || (!o.frameLogPath.empty() && !r->frameLog)) {
-    r->error = "cannot create the output files (" + r->wavPath + ", " + o.timelinePath + ", " + o.frameLogPath + ")";
-    return false;
-  }
+      (!o.timelinePath.empty() && !r->timeline) || (!o.frameLogPath.empty() && !r->frameLog))
+    return Fail(&r->error, "cannot create the output files (" + r->wavPath + ", " + o.timelinePath + ", " +
+                               o.frameLogPath + ")");
   if (r->timeline) std::fprintf(r->timeline, "%s\n", TimelineHeader);
   if (r->frameLog) std::fprintf(r->frameLog, "%s\n", FrameLogHeader);
   return true;
@@ -342,46 +318,38 @@ bool StartWriter(CaptureRun* r) {
     if (!VideoOutputOpen(&r->pipe, o.videoPath, o.width, o.height, o.fps, static_cast<uint32_t>(CaptureSampleRate),
                          &r->error))
       return false;
-    VideoOutput* pipe = &r->pipe;
-    FrameWriterStart(&r->writer, buffers, frameBytes, [pipe](const FrameBuffer& b, std::string* why) {
-      if (VideoOutputWriteFrame(pipe, b.data.data())) return true;
-      *why = pipe->error.empty() ? "the video could not be written" : pipe->error;
-      return false;
+    FrameWriterStart(&r->writer, buffers, frameBytes, [pipe = &r->pipe](const FrameBuffer& b, std::string* why) {
+      return VideoOutputWriteFrame(pipe, b.data.data()) ||
+             Fail(why, pipe->error.empty() ? "the video could not be written" : pipe->error);
     }, 1, WriterNiceness);
   } else {
     // One PNG writer at every size: it sees the frames in order, so every
     // frame that repeats the one before is written without encoding (six in
     // ten at 60 fps), and what remains keeps one thread well below the
     // renderer's pace even at 1920 x 1080.
-    const std::string folder = o.outDir;
-    const int32_t w = o.width, h = o.height;
-    const int level = o.pngLevel;
-    std::atomic<int64_t>* repeatedFrames = &r->repeatedFrames;
-    FrameWriterStart(&r->writer, buffers, frameBytes,
-                     [folder, w, h, level, repeatedFrames](FrameBuffer& b, std::string* why) {
-                       bool repeated = false;
-                       const bool ok = WritePngFrame(FrameFileName(folder, b.frame), &b.data, w, h, level, why,
-                                                     &repeated);
-                       if (repeated) ++*repeatedFrames;
-                       return ok;
-                     }, 1, WriterNiceness);
+    FrameWriterStart(&r->writer, buffers, frameBytes, [r, &o](FrameBuffer& b, std::string* why) {
+      bool repeated = false;
+      const bool ok =
+          WritePngFrame(FrameFileName(o.outDir, b.frame), &b.data, o.width, o.height, o.pngLevel, why, &repeated);
+      r->repeatedFrames += repeated ? 1 : 0;
+      return ok;
+    }, 1, WriterNiceness);
   }
   return true;
 }
 
 // The frame just rendered, read back into a writer's buffer and handed
 // over, with its log line and, at a scene change or cue, its thumbnail.
-bool KeepFrame(CaptureRun* r, int64_t frame, int64_t eventSample, Clock::time_point renderStart) {
+// `mark`: when the frame's rendering began.
+bool KeepFrame(CaptureRun* r, int64_t frame, int64_t eventSample, Clock::time_point* mark) {
   glFinish();
-  const Clock::time_point r1 = Clock::now();
-  r->spent.render += Seconds(renderStart, r1);
+  r->spent.render += Lap(mark);
   FrameBuffer* buffer = FrameWriterAcquire(&r->writer);
-  const Clock::time_point r2 = Clock::now();
-  r->spent.wait += Seconds(r1, r2);
+  r->spent.wait += Lap(mark);
   if (!buffer) return false;
   buffer->frame = frame;
   glReadPixels(0, 0, r->o.width, r->o.height, GL_RGBA, GL_UNSIGNED_BYTE, buffer->data.data());
-  r->spent.readback += Seconds(r2, Clock::now());
+  r->spent.readback += Lap(mark);
 
   const TimelineState state = CurrentState(r->clock, eventSample);
   if (r->frameLog) std::fprintf(r->frameLog, "%s\n", FormatFrameLine(frame, state).c_str());
@@ -417,11 +385,9 @@ bool RunFrames(CaptureRun* r, const FrameSelection& frames) {
     const bool isTick = tickSample <= frameSample;
     const int64_t eventSample = isTick ? tickSample : frameSample;
 
-    const Clock::time_point m0 = Clock::now();
-    if (!DecodeUntil(&r->clock, eventSample + 1, &r->error) || !ReleaseAudio(&r->clock, eventSample)) {
-      if (r->error.empty()) r->error = r->audioError;
+    Clock::time_point mark = Clock::now();
+    if (!DecodeUntil(&r->clock, eventSample + 1, &r->error) || !ReleaseAudio(&r->clock, eventSample, &r->error))
       return false;
-    }
     // The demo's loop ends after the pass in which DemoDone was set: no
     // further tick or frame. The audio runs to the next frame's time, so
     // its length is that of the frames written.
@@ -431,18 +397,14 @@ bool RunFrames(CaptureRun* r, const FrameSelection& frames) {
       ++tick;
       if (r->timeline)
         std::fprintf(r->timeline, "%s\n", FormatTimelineLine("tick", CurrentState(r->clock, eventSample)).c_str());
-      r->spent.music += Seconds(m0, Clock::now());
-      continue;
     }
-    r->spent.music += Seconds(m0, Clock::now());
-
-    const Clock::time_point r0 = Clock::now();
+    r->spent.music += Lap(&mark);
+    if (isTick) continue;
     RenderFrame();
-    if (frames.Selected(frame)) {
-      if (!KeepFrame(r, frame, eventSample, r0)) return false;
-    } else {
-      r->spent.render += Seconds(r0, Clock::now());
-    }
+    if (!frames.Selected(frame))
+      r->spent.render += Lap(&mark);
+    else if (!KeepFrame(r, frame, eventSample, &mark))
+      return false;
     ++frame;
     ProgressUpdate(&r->progress, r->written, eventSample - std::min(eventSample, r->clock.audioStart),
                    progressEnd - r->clock.audioStart, frames.end == INT64_MAX, false);
@@ -454,10 +416,7 @@ bool RunFrames(CaptureRun* r, const FrameSelection& frames) {
 bool FinishRun(CaptureRun* r, bool ok) {
   const CaptureOptions& o = r->o;
   if (ok) {
-    if (!DecodeUntil(&r->clock, r->endSample, &r->error) || !ReleaseAudio(&r->clock, r->endSample)) {
-      if (r->error.empty()) r->error = r->audioError;
-      ok = false;
-    }
+    ok = DecodeUntil(&r->clock, r->endSample, &r->error) && ReleaseAudio(&r->clock, r->endSample, &r->error);
     if (r->timeline)
       std::fprintf(r->timeline, "%s\n", FormatTimelineLine("end", CurrentState(r->clock, r->endSample)).c_str());
   }
@@ -465,15 +424,12 @@ bool FinishRun(CaptureRun* r, bool ok) {
   ProgressUpdate(&r->progress, r->written, done, r->endSample - r->clock.audioStart, false, true);
   ProgressFinish(&r->progress);
 
-  std::string writeError;
-  if (!FrameWriterFinish(&r->writer, &writeError)) {
-    ok = false;
-    if (r->error.empty()) r->error = writeError;
-  }
-  auto failWith = [&](const std::string& why) {
-    if (ok) r->error = why;
+  auto failWith = [&](const std::string& why) {  // the first failure is the one told
+    if (r->error.empty()) r->error = why;
     ok = false;
   };
+  std::string writeError;
+  if (!FrameWriterFinish(&r->writer, &writeError)) failWith(writeError);
   if (r->wav.file && !WavClose(&r->wav)) failWith("cannot write " + r->wavPath);
   const bool timelineClosed = !r->timeline || std::fclose(r->timeline) == 0;
   const bool frameLogClosed = !r->frameLog || std::fclose(r->frameLog) == 0;
@@ -505,14 +461,13 @@ void PrintSummary(const CaptureRun& r, double total) {
                r.spent.render, r.spent.readback, r.spent.music, r.spent.wait, r.writer.busySeconds, r.writer.cpuSeconds,
                r.discard ? "discard" : r.video ? "video encode+mux" : "PNG encode+write",
                r.video ? "video finishing" : "close", r.finishSeconds);
-  if (!r.discard && !r.video)
-    std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were not encoded again\n",
-                 static_cast<long long>(r.repeatedFrames.load()), written);
-  if (r.video)
-    std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were coded as repeats\n",
-                 static_cast<long long>(r.pipe.repeatedFrames), written);
-  // CPU over wall time: how many of the cores the run kept busy.
-  const double cpu = CpuSeconds(RUSAGE_SELF);
+  if (!r.discard)
+    std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were %s\n",
+                 static_cast<long long>(r.video ? r.pipe.repeatedFrames : r.repeatedFrames.load()), written,
+                 r.video ? "coded as repeats" : "not encoded again");
+  // CPU (user + system, all threads) over wall time: how many of the cores
+  // the run kept busy.
+  const double cpu = static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
   std::fprintf(stderr, "zephyra-capture: cpu: tool %.2f s, %.2f cores busy on average\n", cpu,
                total > 0 ? cpu / total : 0.0);
 }
@@ -523,12 +478,12 @@ int RunCapture(const CaptureOptions& o) {
   const Clock::time_point started = Clock::now();
   CaptureRun r(o);
   if (!r.video && !r.discard && !MakeFolder(o.outDir)) {
-    Fail("cannot create the output folder " + o.outDir);
+    Report("cannot create the output folder " + o.outDir);
     return CaptureExitFailed;
   }
   const FrameSelection frames = SelectFrames(o);
   if (frames.end <= frames.first) {
-    Fail("the time range holds no frame at this frame rate");
+    Report("the time range holds no frame at this frame rate");
     return CaptureExitUsage;
   }
   if (!StartDemo(o, &r.gl, &r.error) || !StartMusic(o, &r.decoder, &r.error)) return Abandon(&r);
@@ -541,10 +496,10 @@ int RunCapture(const CaptureOptions& o) {
   r.clock.video = r.video ? &r.pipe : nullptr;
   ProgressStart(&r.progress, stderr, o.progress);
   const bool ok = FinishRun(&r, RunFrames(&r, frames));
-  StopDemo(r.gl, &r.decoder);
+  StopDemo(r.gl);
   if (!ok) {
     if (r.video) std::remove(o.videoPath.c_str());  // no half-written video left behind
-    Fail(r.error);
+    Report(r.error);
     return CaptureExitFailed;
   }
   PrintSummary(r, Seconds(started, Clock::now()));

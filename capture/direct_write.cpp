@@ -1,6 +1,7 @@
-// Machine-specific tuning: whole files written with O_DIRECT where the file
-// system takes it, buffered otherwise.
+// Machine-specific tuning: whole files written with O_DIRECT.
 #include "capture/direct_write.h"
+
+#include "capture/fail.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,15 +38,15 @@ bool WriteAll(int fd, const std::string& path, const uint8_t* data, size_t size,
 
 // Frames are written with O_DIRECT where the file system takes it: the disk
 // reads the bytes from this process's buffer, with no copy into the page
-// cache. Buffered, the kernel's copy into freshly allocated page-cache pages
-// took 1.6-1.8 s of system time for a whole demo's 4,514 files of 215 KB
-// (970 MB) on the build machine, and its flusher threads then wrote them
-// back on the same cores; direct, 0.3-0.35 s. O_DIRECT wants the buffer,
-// length and file offset aligned to the device's block, so the bytes are
-// copied into an aligned buffer, written padded to a multiple of 4 KiB (no
-// device block is larger on the machines this runs on) and the file is then
-// cut to its size. A file system that refuses O_DIRECT or that alignment
-// (EINVAL) gets buffered writes from then on, on this thread.
+// cache. Buffered, the copy into fresh page-cache pages costs 1.6-1.8 s of
+// system time for a whole demo's 970 MB of frames (direct: 0.3 s), and the
+// flusher threads then write them back on the same cores; docs/capture.md
+// has the measurements. O_DIRECT wants the buffer, length and file offset
+// aligned to the device's block, so the bytes are copied into an aligned
+// buffer, written padded to a multiple of 4 KiB (no device block is larger on
+// the machines this runs on) and the file is then cut to its size. A file
+// system that refuses O_DIRECT or that alignment (EINVAL) gets buffered
+// writes from then on, on this thread.
 constexpr size_t DirectAlign = 4096;
 
 struct AlignedFree {
@@ -54,8 +55,6 @@ struct AlignedFree {
 
 // 1 written, 0 O_DIRECT refused (nothing left behind to clean up but the
 // emptied file, which the buffered write then fills), -1 failed (error set).
-// `again`: the bytes are the same as the last call's on this thread (a
-// repeated frame), so the aligned copy made then is written again as it is.
 int WriteDirect(const std::string& path, const uint8_t* data, size_t size, bool again, std::string* error) {
   thread_local std::unique_ptr<uint8_t, AlignedFree> buffer;
   thread_local size_t capacity = 0;
@@ -121,10 +120,7 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, b
     direct = false;
   }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
   if (!WriteAll(fd, path, data, size, error)) return false;
   if (::close(fd) != 0) return FailWrite(-1, path, errno, error);
   return true;

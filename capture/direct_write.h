@@ -1,7 +1,5 @@
-// Machine-specific tuning: the PNG frames' files written with O_DIRECT,
-// which on the build machine saved 1.3-1.5 s of system time over a whole
-// demo (the page cache's copy and its flusher's write-back); see
-// direct_write.cpp for how, and docs/capture.md for the measurements.
+// Machine-specific tuning: the PNG frames' files written with O_DIRECT (why
+// and how in direct_write.cpp; docs/capture.md has the measurements).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,13 +1,11 @@
 // A writer thread for captured frames.
 #include "capture/frame_writer.h"
 
-#include "capture/scheduler_tuning.h"
-
-
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <cstring>
+
+#include "capture/scheduler_tuning.h"
 
 namespace {
 

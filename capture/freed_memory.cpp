@@ -1,5 +1,4 @@
-// Machine-specific tuning: glibc's allocator told to keep the memory a
-// capture frees (mallopt).
+// Machine-specific tuning: glibc's allocator told to keep freed memory.
 #include "capture/freed_memory.h"
 
 #include <cstdlib>

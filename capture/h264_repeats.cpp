@@ -1,21 +1,18 @@
 // Skipped-picture access units and frame_num renumbering for an Annex B
-// H.264 stream: NAL splitting, emulation prevention, the few parameter-set
-// and slice-header fields that matter, and the skipped slice itself.
+// H.264 stream.
 #include "capture/h264_repeats.h"
 
+#include "capture/fail.h"
+
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace {
 
-constexpr int NalSlice = 1;
-constexpr int NalIdrSlice = 5;
-constexpr int NalSps = 7;
-constexpr int NalPps = 8;
-constexpr int NalSei = 6;
-constexpr int NalEndOfSequence = 10;
-constexpr int NalEndOfStream = 11;
-constexpr int NalSpsExtension = 13;  // and every type above it (extensions, reserved)
+// NAL unit types; NalSpsExtension and every type above it are extensions or reserved.
+enum NalType { NalSlice = 1, NalIdrSlice = 5, NalSei = 6, NalSps = 7, NalPps = 8, NalEndOfSequence = 10,
+               NalEndOfStream = 11, NalSpsExtension = 13 };
 constexpr uint32_t SliceTypeP = 5;  // P, and every slice of the picture is P
 
 // Reads bits most significant first from an RBSP; reading past the end
@@ -26,16 +23,10 @@ struct BitReader {
   bool overrun = false;
   uint32_t Bits(int n) {
     uint32_t v = 0;
-    for (int i = 0; i < n; ++i) {
-      const size_t byte = bit >> 3;
-      uint32_t b = 0;
-      if (byte < bytes.size()) {
-        b = (bytes[byte] >> (7 - (bit & 7))) & 1u;
-      } else {
-        overrun = true;
-      }
-      v = (v << 1) | b;
-      ++bit;
+    for (int i = 0; i < n; ++i, ++bit) {
+      const bool past = (bit >> 3) >= bytes.size();
+      overrun |= past;
+      v = (v << 1) | (past ? 0u : (bytes[bit >> 3] >> (7 - (bit & 7))) & 1u);
     }
     return v;
   }
@@ -142,14 +133,11 @@ std::vector<std::pair<size_t, size_t>> SplitNals(const uint8_t* data, size_t siz
   return nals;
 }
 
+// The profiles whose sequence parameter sets carry the chroma format, bit
+// depths and scaling matrices.
 bool HighProfile(uint32_t profile) {
-  switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138: case 139:
-    case 134: case 135:
-      return true;
-    default:
-      return false;
-  }
+  static constexpr uint32_t High[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
+  return std::find(std::begin(High), std::end(High), profile) != std::end(High);
 }
 
 // The sequence's video usability information, up to what counts pictures:
@@ -161,8 +149,7 @@ bool ReadVui(BitReader* in, std::string* error) {
     for (int i = 0; i < 4; ++i) in->Ue();
   }
   const bool vui = in->Bits(1) != 0;
-  if (!vui && in->overrun) *error = "the H.264 stream's sequence parameter set is malformed";
-  if (!vui) return !in->overrun;
+  if (!vui) return !in->overrun || Fail(error, "the H.264 stream's sequence parameter set is malformed");
   if (in->Bits(1) && in->Bits(8) == 255) in->Bits(32);  // aspect ratio, extended SAR
   if (in->Bits(1)) in->Bits(1);                          // overscan
   if (in->Bits(1)) {                                     // video signal type
@@ -183,18 +170,9 @@ bool ReadVui(BitReader* in, std::string* error) {
   // first flag set needs no parsing of them.
   const bool vclHrd = !nalHrd && in->Bits(1) != 0;
   const bool picStruct = !nalHrd && !vclHrd && in->Bits(1) != 0;
-  if (in->overrun) {
-    *error = "the H.264 stream's sequence parameter set is malformed";
-    return false;
-  }
-  if (nalHrd || vclHrd) {
-    *error = "the H.264 stream carries HRD parameters, which time every picture";
-    return false;
-  }
-  if (picStruct) {
-    *error = "the H.264 stream carries picture timing (pic_struct_present_flag)";
-    return false;
-  }
+  if (in->overrun) return Fail(error, "the H.264 stream's sequence parameter set is malformed");
+  if (nalHrd || vclHrd) return Fail(error, "the H.264 stream carries HRD parameters, which time every picture");
+  if (picStruct) return Fail(error, "the H.264 stream carries picture timing (pic_struct_present_flag)");
   return true;
 }
 
@@ -209,37 +187,24 @@ bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
     in.Ue();                       // bit depths
     in.Ue();
     in.Bits(1);  // qpprime_y_zero_transform_bypass_flag
-    if (in.Bits(1)) {
-      *error = "the H.264 stream has scaling matrices in its sequence parameter set";
-      return false;
-    }
+    if (in.Bits(1)) return Fail(error, "the H.264 stream has scaling matrices in its sequence parameter set");
   }
   const uint32_t log2MaxFrameNum = in.Ue() + 4;
   const uint32_t pocType = in.Ue();
-  if (pocType != 2) {
-    *error = "the H.264 stream orders its pictures by counts of their own (B-frames)";
-    return false;
-  }
+  if (pocType != 2) return Fail(error, "the H.264 stream orders its pictures by counts of their own (B-frames)");
   const uint32_t refFrames = in.Ue();  // max_num_ref_frames
   in.Bits(1);                          // gaps_in_frame_num_value_allowed_flag
   const uint32_t widthMbs = in.Ue() + 1;
   const uint32_t heightMbs = in.Ue() + 1;
   const bool framesOnly = in.Bits(1) != 0;
   if (in.overrun || log2MaxFrameNum > 16 || widthMbs > 1024 || heightMbs > 1024) {
-    *error = "the H.264 stream's sequence parameter set is malformed";
-    return false;
+    return Fail(error, "the H.264 stream's sequence parameter set is malformed");
   }
-  if (!framesOnly) {
-    *error = "the H.264 stream codes fields";
-    return false;
-  }
+  if (!framesOnly) return Fail(error, "the H.264 stream codes fields");
   // A repeat refers to the picture just before it; with more than one
   // reference frame x264's own pictures could name one that the repeats
   // have pushed out of the decoder's window.
-  if (refFrames > 1) {
-    *error = "the H.264 stream keeps more than one reference frame";
-    return false;
-  }
+  if (refFrames > 1) return Fail(error, "the H.264 stream keeps more than one reference frame");
   if (!ReadVui(&in, error)) return false;
   r->spsId = static_cast<int>(id);
   r->log2MaxFrameNum = static_cast<int>(log2MaxFrameNum);
@@ -256,8 +221,7 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   in.Bits(1);  // bottom_field_pic_order_in_frame_present_flag
   const uint32_t sliceGroups = in.Ue() + 1;
   if (sliceGroups != 1 || cabac) {
-    *error = cabac ? "the H.264 stream is CABAC-coded" : "the H.264 stream has slice groups";
-    return false;
+    return Fail(error, cabac ? "the H.264 stream is CABAC-coded" : "the H.264 stream has slice groups");
   }
   in.Ue();  // num_ref_idx_l0/l1_default_active_minus1
   in.Ue();
@@ -269,17 +233,10 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   const bool deblockingControl = in.Bits(1) != 0;
   in.Bits(1);  // constrained_intra_pred_flag
   const bool redundant = in.Bits(1) != 0;
-  if (in.overrun) {
-    *error = "the H.264 stream's picture parameter set is malformed";
-    return false;
-  }
-  if (weightedP) {
-    *error = "the H.264 stream uses weighted prediction";
-    return false;
-  }
+  if (in.overrun) return Fail(error, "the H.264 stream's picture parameter set is malformed");
+  if (weightedP) return Fail(error, "the H.264 stream uses weighted prediction");
   if (static_cast<int>(spsId) != r->spsId) {
-    *error = "the H.264 stream's picture parameter set names another sequence parameter set";
-    return false;
+    return Fail(error, "the H.264 stream's picture parameter set names another sequence parameter set");
   }
   r->ppsId = static_cast<int>(id);
   r->deblockingControl = deblockingControl;
@@ -296,31 +253,20 @@ bool CheckSliceHeader(BitReader* in, int type, int refIdc, uint32_t sliceType, b
   if (type == NalIdrSlice) in->Ue();  // idr_pic_id
   if (redundantPicCount) in->Ue();
   const uint32_t kind = sliceType % 5;
-  if (kind != 0 && kind != 2) {
-    *error = "the H.264 stream has B, SP or SI slices";
-    return false;
-  }
+  if (kind != 0 && kind != 2) return Fail(error, "the H.264 stream has B, SP or SI slices");
   if (kind == 0) {
     if (in->Bits(1)) in->Ue();  // num_ref_idx_active_override_flag
-    if (in->Bits(1)) {
-      *error = "the H.264 stream reorders its reference picture lists";
-      return false;
-    }
+    if (in->Bits(1)) return Fail(error, "the H.264 stream reorders its reference picture lists");
   }
   if (refIdc != 0) {
     if (type == NalIdrSlice) {
       in->Bits(1);  // no_output_of_prior_pics_flag
-      if (in->Bits(1)) {
-        *error = "the H.264 stream has long-term reference pictures";
-        return false;
-      }
+      if (in->Bits(1)) return Fail(error, "the H.264 stream has long-term reference pictures");
     } else if (in->Bits(1)) {
-      *error = "the H.264 stream has memory-management operations (adaptive_ref_pic_marking)";
-      return false;
+      return Fail(error, "the H.264 stream has memory-management operations (adaptive_ref_pic_marking)");
     }
   }
-  if (in->overrun) *error = "an H.264 slice header is cut short";
-  return !in->overrun;
+  return !in->overrun || Fail(error, "an H.264 slice header is cut short");
 }
 
 // SEI messages: user data (types 4 and 5) passes; any other kind, buffering
@@ -334,9 +280,8 @@ bool CheckSei(const std::vector<uint8_t>& rbsp, std::string* error) {
     while (at < rbsp.size() && rbsp[at] == 0xFF) payloadSize += rbsp[at++];
     if (at < rbsp.size()) payloadSize += rbsp[at++];
     if (payloadType != 4 && payloadType != 5) {
-      *error = "the H.264 stream has SEI messages of type " + std::to_string(payloadType) +
-               " (buffering period, picture timing or others that may count pictures)";
-      return false;
+      return Fail(error, "the H.264 stream has SEI messages of type " + std::to_string(payloadType) +
+               " (buffering period, picture timing or others that may count pictures)");
     }
     at += payloadSize;
   }
@@ -349,10 +294,7 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
   const size_t keep = out->size();
   H264Repeats next = *r;
   const std::vector<std::pair<size_t, size_t>> nals = SplitNals(data, size);
-  if (nals.empty()) {
-    *error = "the encoder's output is not an H.264 byte stream";
-    return false;
-  }
+  if (nals.empty()) return Fail(error, "the encoder's output is not an H.264 byte stream");
   for (const auto& [begin, end] : nals) {
     if (begin >= end) continue;
     const int type = data[begin] & 31;
@@ -362,8 +304,8 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
     if (type == NalSei) {
       ok = CheckSei(rbsp, error);
     } else if (type == NalEndOfSequence || type == NalEndOfStream || type >= NalSpsExtension) {
-      *error = "the H.264 stream has NAL units of type " + std::to_string(type) + ", which the repeats cannot follow";
-      ok = false;
+      ok = Fail(error, "the H.264 stream has NAL units of type " + std::to_string(type) +
+                           ", which the repeats cannot follow");
     } else if (type != NalSlice && type != NalIdrSlice && type != NalSps && type != NalPps) {
       // Delimiters and fillers, as they are.
     } else if (type == NalSps) {
@@ -373,8 +315,7 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
       ok = ReadPps(&next, rbsp, error);
       next.ready = ok;  // it names the sequence parameter set read before it
     } else if (!next.ready) {
-      *error = "the H.264 stream has a slice before its parameter sets";
-      ok = false;
+      ok = Fail(error, "the H.264 stream has a slice before its parameter sets");
     } else {
       BitReader in{rbsp};
       in.bit = 8;
@@ -395,12 +336,9 @@ bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector
         }
         for (int i = 0; i < next.log2MaxFrameNum; ++i) {
           const size_t bit = frameNumBit + static_cast<size_t>(i);
-          const uint8_t mask = static_cast<uint8_t>(0x80u >> (bit & 7));
-          if ((next.pictureFrameNum >> (next.log2MaxFrameNum - 1 - i)) & 1u) {
-            rbsp[bit >> 3] |= mask;
-          } else {
-            rbsp[bit >> 3] &= static_cast<uint8_t>(~mask);
-          }
+          const unsigned mask = 0x80u >> (bit & 7);
+          const bool one = (next.pictureFrameNum >> (next.log2MaxFrameNum - 1 - i)) & 1u;
+          rbsp[bit >> 3] = static_cast<uint8_t>(one ? rbsp[bit >> 3] | mask : rbsp[bit >> 3] & ~mask);
         }
       }
     }

@@ -76,9 +76,11 @@ bool EncodePng(PngEncoder* encoder, const uint8_t* pixels, int32_t width, int32_
 // last one the calling thread encoded is not encoded again: it gets that
 // file's bytes, and *repeated (when given) says so. False with a reason in
 // *error on any failure (a file that could not be written whole is removed).
+// `owner`, when given, holds exactly the picture's bytes and may be traded
+// as WritePngFrame says.
 bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
               int32_t channels, size_t stride, bool bottomUp, int level, std::string* error,
-              bool* repeated = nullptr);
+              bool* repeated = nullptr, std::vector<uint8_t>* owner = nullptr);
 // WritePng of a captured frame (RGBA, bottom row first, rows packed) that
 // the caller gives up: when the picture is encoded, the thread keeps the
 // vector itself for the next frame's comparison and gives back, in its

@@ -19,12 +19,10 @@ std::string FormatProgress(int64_t frames, int64_t doneSamples, int64_t endSampl
   const double music = static_cast<double>(doneSamples) / CaptureSampleRate;
   const double speed = elapsed > 0 ? music / elapsed : 0.0;
   const int64_t left = std::max<int64_t>(0, endSample - doneSamples);
-  char eta[32];
+  char eta[32] = "?";
   if (speed > 0) {
     const int64_t seconds = static_cast<int64_t>(static_cast<double>(left) / CaptureSampleRate / speed + 0.5);
     std::snprintf(eta, sizeof eta, "%" PRId64 ":%02" PRId64, seconds / 60, seconds % 60);
-  } else {
-    std::snprintf(eta, sizeof eta, "?");
   }
   char line[200];
   std::snprintf(line, sizeof line, "%" PRId64 " frames, music %s of %s%s, %.2fx real time, %s%s left", frames,

@@ -1,6 +1,4 @@
-// Run-and-literal deflate for filtered PNG rows: the run finder, sampled
-// byte counts, length-limited Huffman codes, the dynamic block header and
-// the bit writer.
+// Run-and-literal deflate for filtered PNG rows.
 #include "capture/run_deflate.h"
 
 #include <libdeflate.h>

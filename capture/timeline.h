@@ -18,13 +18,10 @@ struct TimelineState {
 
 // "kind time_s sample order row SceneMode CueCount DemoDone", no newline.
 std::string FormatTimelineLine(const char* kind, const TimelineState& s);
-// Parses a line made by FormatTimelineLine; false for comments and others.
-bool ParseTimelineLine(const std::string& line, std::string* kind, TimelineState* s);
 
 // The header comment written first in the timeline file.
 extern const char* const TimelineHeader;
 
 // "frame index sample order row SceneMode CueCount", no newline.
 std::string FormatFrameLine(int64_t frame, const TimelineState& s);
-bool ParseFrameLine(const std::string& line, int64_t* frame, TimelineState* s);
 extern const char* const FrameLogHeader;

@@ -1,6 +1,8 @@
 // A 5 x 7 pixel bitmap font for labels.
 #include "capture/tiny_font.h"
 
+#include <algorithm>
+
 namespace {
 
 struct Glyph {
@@ -53,21 +55,14 @@ void TinyFontDraw(uint8_t* rgb, int32_t width, int32_t height, int32_t x, int32_
     const uint8_t* rows = TinyFontGlyph(text[i]);
     if (!rows) continue;
     const int32_t left = x + static_cast<int32_t>(i) * TinyFontAdvance * scale;
-    for (int32_t gy = 0; gy < TinyFontHeight; ++gy) {
-      for (int32_t gx = 0; gx < TinyFontWidth; ++gx) {
-        if (!(rows[gy] & (0x10 >> gx))) continue;
-        for (int32_t sy = 0; sy < scale; ++sy) {
-          const int32_t py = y + gy * scale + sy;
-          if (py < 0 || py >= height) continue;
-          for (int32_t sx = 0; sx < scale; ++sx) {
-            const int32_t px = left + gx * scale + sx;
-            if (px < 0 || px >= width) continue;
-            uint8_t* p = rgb + (static_cast<size_t>(py) * width + px) * 3;
-            p[0] = r;
-            p[1] = g;
-            p[2] = b;
-          }
-        }
+    // Every pixel of the scaled glyph's box that lies on the picture.
+    for (int32_t py = std::max(y, 0); py < std::min(y + TinyFontHeight * scale, height); ++py) {
+      for (int32_t px = std::max(left, 0); px < std::min(left + TinyFontWidth * scale, width); ++px) {
+        if (!(rows[(py - y) / scale] & (0x10 >> ((px - left) / scale)))) continue;
+        uint8_t* p = rgb + (static_cast<size_t>(py) * width + px) * 3;
+        p[0] = r;
+        p[1] = g;
+        p[2] = b;
       }
     }
   }

@@ -48,11 +48,7 @@ bool WavOpen(WavWriter* w, const std::string& path, uint32_t sampleRate) {
 bool WavWrite(WavWriter* w, const void* frames, uint32_t count) {
   if (!w->file || w->failed) return false;
   const size_t bytes = static_cast<size_t>(count) * 4;
-  if (w->dataBytes + bytes > kMaxDataBytes) {
-    w->failed = true;
-    return false;
-  }
-  if (std::fwrite(frames, 1, bytes, w->file) != bytes) {
+  if (w->dataBytes + bytes > kMaxDataBytes || std::fwrite(frames, 1, bytes, w->file) != bytes) {
     w->failed = true;
     return false;
   }

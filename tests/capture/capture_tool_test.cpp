@@ -31,6 +31,7 @@
 #include "tests/capture/support/programs.h"
 #include "capture/wav_writer.h"
 #include "tests/capture/support/png_read.h"
+#include "tests/capture/support/log_read.h"
 #include "tests/capture/support/wav_read.h"
 #include "tests/common/require_all.h"
 
