@@ -212,6 +212,14 @@ EOF
 # a run-time folder the root does not have).
 rm -f "$ROOT/etc/resolv.conf"
 cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
+# Likewise the network's trust: where this machine tells Node of extra
+# certificate authorities (those of a proxy between it and the npm
+# registry), the root's Node is told of the same ones.
+ROOT_TRUST=()
+if [ -n "${NODE_EXTRA_CA_CERTS:-}" ] && [ -f "$NODE_EXTRA_CA_CERTS" ]; then
+  cp -L "$NODE_EXTRA_CA_CERTS" "$ROOT/etc/zephyra-extra-ca.crt"
+  ROOT_TRUST=(NODE_EXTRA_CA_CERTS=/etc/zephyra-extra-ca.crt)
+fi
 stage_end
 
 stage_begin "clone"
@@ -233,7 +241,7 @@ mount_in_root /tmp -t tmpfs -o mode=1777,nosuid,nodev tmp
 # A command inside the root as root, with a login-like environment; more
 # VAR=value words may follow before the command. A plain command, so that
 # `&` gives the process's own id.
-IN_ROOT=(chroot "$ROOT" /usr/bin/env -i HOME=/root PATH="$ROOT_PATH" TERM=dumb LANG=C.UTF-8)
+IN_ROOT=(chroot "$ROOT" /usr/bin/env -i HOME=/root PATH="$ROOT_PATH" TERM=dumb LANG=C.UTF-8 "${ROOT_TRUST[@]}")
 X() { "${IN_ROOT[@]}" DISPLAY=":$DISPLAY_NUM" "$@"; }
 
 # The check's own tools for driving the demo with no screen: an X server, a
