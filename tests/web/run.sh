@@ -20,7 +20,8 @@ start=$(date +%s)
 scripts/install-deps.sh web test
 JOBS=$JOBS scripts/build-web.sh >/dev/null
 if [ ! -x build/bin/zephyra-capture ] || [ ! -e build/bin/bassmod.so ]; then
-  cmake -S . -B build >/dev/null
+  # On: scripts/demo.sh leaves the capture tool out of build/'s cache.
+  cmake -S . -B build -DZEPHYRA_BUILD_CAPTURE=ON >/dev/null
   cmake --build build -j"$JOBS" --target zephyra-capture bassmod >/dev/null
 fi
 built=$(date +%s)
