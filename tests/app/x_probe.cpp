@@ -3,10 +3,18 @@
 //                          pixels of the cursor shown there are not transparent
 //   x_probe close WINDOW   asks WINDOW (an id such as 0x200009) to close, as a
 //                          window manager's close button does (WM_DELETE_WINDOW)
+//   x_probe managed SECS   maps a window of its own and waits until a window
+//                          manager has framed it (reparented) and shown it;
+//                          exits 0 then, 1 after SECS seconds without it. A
+//                          manager that has announced itself may still be
+//                          starting, and holds map requests until it is done.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 
+#include <poll.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +56,35 @@ int Close(Display* display, Window window) {
   return 0;
 }
 
+int Managed(Display* display, int seconds) {
+  Window root = DefaultRootWindow(display);
+  Window window = XCreateSimpleWindow(display, root, 0, 0, 64, 64, 0, 0, 0);
+  XSelectInput(display, window, StructureNotifyMask);
+  XMapWindow(display, window);
+  XFlush(display);
+  bool framed = false, shown = false;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!(framed && shown)) {
+    while (XPending(display) && !(framed && shown)) {
+      XEvent event;
+      XNextEvent(display, &event);
+      if (event.type == ReparentNotify) framed = event.xreparent.parent != root;
+      if (event.type == MapNotify) shown = true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (framed && shown) break;
+    if (left.count() <= 0) break;
+    pollfd fd{ConnectionNumber(display), POLLIN, 0};
+    poll(&fd, 1, static_cast<int>(left.count()));
+  }
+  XDestroyWindow(display, window);
+  XSync(display, False);
+  if (!(framed && shown))
+    std::fprintf(stderr, "x_probe: no window manager framed and showed a window within %d s (framed %d, shown %d)\n",
+                 seconds, framed, shown);
+  return framed && shown ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +96,8 @@ int main(int argc, char** argv) {
   int rc = 2;
   if (argc == 4 && !std::strcmp(argv[1], "cursor")) rc = VisibleCursorPixels(display, std::atoi(argv[2]), std::atoi(argv[3]));
   else if (argc == 3 && !std::strcmp(argv[1], "close")) rc = Close(display, std::strtoul(argv[2], nullptr, 0));
-  else std::fprintf(stderr, "usage: x_probe cursor X Y | x_probe close WINDOW\n");
+  else if (argc == 3 && !std::strcmp(argv[1], "managed")) rc = Managed(display, std::atoi(argv[2]));
+  else std::fprintf(stderr, "usage: x_probe cursor X Y | x_probe close WINDOW | x_probe managed SECONDS\n");
   XCloseDisplay(display);
   return rc;
 }

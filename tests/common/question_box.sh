@@ -4,10 +4,11 @@
 #   answer_box WINDOW KEY [SECONDS]
 #
 # WINDOW is the box's X window id, KEY an xdotool key name. The box is
-# answered only once it can take the key: it must be mapped and viewable,
-# and the input focus must be on it (or inside it) after focusing it. Then
-# the key is sent, and the box must close (be unmapped or destroyed) within
-# SECONDS (default 10). A key is sent again only when the box is still
+# answered only once it can take the key: it must be shown (mapped and
+# viewable) within BOX_SHOW_SECONDS (default 30: a window manager on a busy
+# or new machine may take that long to show it), and the input focus must
+# be on it (or inside it) after focusing it. Then the key is sent, and the
+# box must close (be unmapped or destroyed) within SECONDS (default 10). A key is sent again only when the box is still
 # there, viewable, after that time: it did not take the key (at most three
 # keys). Returns 0 once the box has closed; otherwise 1, with the reason in
 # BOX_ERROR. The caller then waits for the demo's window as before.
@@ -36,15 +37,15 @@ box_holds() {
 }
 
 answer_box() {
-  local box=$1 key=$2 limit=${3:-10} state="" focus tries=0
+  local box=$1 key=$2 limit=${3:-10} show=${BOX_SHOW_SECONDS:-30} state="" focus tries=0
   BOX_ERROR=""
-  for _ in $(seq 1 $((limit * 20))); do
+  for _ in $(seq 1 $((show * 20))); do
     state=$(box_map_state "$box")
     [ "$state" = IsViewable ] && break
     [ -z "$state" ] && { BOX_ERROR="the box $box went away before it was answered"; return 1; }
     sleep 0.05
   done
-  [ "$state" = IsViewable ] || { BOX_ERROR="the box $box was not shown within $limit s (map state $state)"; return 1; }
+  [ "$state" = IsViewable ] || { BOX_ERROR="the box $box was not shown within $show s (map state $state)"; return 1; }
   while [ $tries -lt 3 ]; do
     tries=$((tries + 1))
     # Focus, and check that it arrived: a key sent before the box takes
