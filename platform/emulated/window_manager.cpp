@@ -13,7 +13,15 @@ struct ClassRec {
   WNDCLASSA data;
 };
 
+struct TimerRec {
+  PlatformWindowRec* window;
+  uintptr_t id;
+  uint32_t period;  // ms
+  double due;       // backend clock, ms, of the next WM_TIMER
+};
+
 std::vector<ClassRec> classes;
+std::vector<TimerRec> timers;  // main thread only
 std::vector<std::unique_ptr<PlatformWindowRec>> windows;  // creation order, destroyed ones kept
 std::deque<MSG> posted;  // posted messages, oldest first
 // Guards posted, and the window table against a poster on another thread
@@ -42,6 +50,7 @@ void EmuReset() {
   classes.clear();
   windows.clear();
   posted.clear();
+  timers.clear();
 }
 
 // ---- classes -------------------------------------------------------------------
@@ -92,8 +101,9 @@ PlatformWindowRec* EmuAddWindow(std::unique_ptr<PlatformWindowRec> window) {
 void EmuRemoveWindow(PlatformWindowRec* window) {
   std::lock_guard guard(queueLock);
   window->alive = false;
-  // Messages posted to it go with it, as on Windows.
+  // Messages posted to it and its timers go with it, as on Windows.
   std::erase_if(posted, [window](const MSG& m) { return m.hwnd == window; });
+  std::erase_if(timers, [window](const TimerRec& t) { return t.window == window; });
 }
 
 PlatformWindowRec* EmuLive(WindowHandle window) { return LiveUnlocked(window); }
@@ -145,6 +155,36 @@ bool EmuTakePosted(MSG* message, uint32_t removeFlags) {
 std::vector<MSG> EmuPostedMessages() {
   std::lock_guard guard(queueLock);
   return {posted.begin(), posted.end()};
+}
+
+// ---- timers ----------------------------------------------------------------------
+
+uintptr_t EmuSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs, double nowMs) {
+  PlatformWindowRec* w = LiveUnlocked(window);
+  if (!w || periodMs == 0) return 0;
+  const double due = nowMs + periodMs;
+  for (auto& t : timers) {
+    if (t.window == w && t.id == id) {
+      t.period = periodMs;
+      t.due = due;
+      return id;
+    }
+  }
+  timers.push_back({w, id, periodMs, due});
+  return id;
+}
+
+bool EmuTakeDueTimer(MSG* message, uint32_t removeFlags, double nowMs) {
+  for (auto& t : timers) {
+    if (nowMs < t.due) continue;
+    *message = MSG{t.window, WM_TIMER, t.id, 0};
+    if (removeFlags & PM_REMOVE) {
+      t.due += t.period;
+      if (t.due <= nowMs) t.due = nowMs + t.period;
+    }
+    return true;
+  }
+  return false;
 }
 
 // ---- the shared part of platform/window.h ------------------------------------------------

@@ -82,6 +82,19 @@ bool EmuTakePosted(MSG* message, uint32_t removeFlags);
 // Posted messages still waiting, oldest first.
 std::vector<MSG> EmuPostedMessages();
 
+// ---- timers ----------------------------------------------------------------------
+// Main thread only. Times are the backend's clock in ms (any origin).
+// Sets timer id of a live window, or resets its period and due time if it
+// is set already: a WM_TIMER becomes due every periodMs from nowMs. Answers
+// id; 0 for no live window or a period of 0.
+uintptr_t EmuSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs, double nowMs);
+// The WM_TIMER of the first timer due at nowMs. At most one WM_TIMER per
+// timer is ever pending: a late loop gets one message, not a burst, and
+// taking it (PM_REMOVE) moves the timer on by its period from the last due
+// time, or a period from now when that is already past. False when none
+// is due. A destroyed window's timers are gone (EmuRemoveWindow).
+bool EmuTakeDueTimer(MSG* message, uint32_t removeFlags, double nowMs);
+
 // ---- hooks each backend defines ---------------------------------------------------
 // The default handling's SC_MINIMIZE for a live window.
 void EmuBackendMinimise(PlatformWindowRec* window);

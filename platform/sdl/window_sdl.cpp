@@ -1,9 +1,9 @@
 // The real window-system backend on SDL2: window, display mode, cursor, GL
-// context, message queue, timers and the message box.
+// context, message queue and the message box.
 //
 // SDL events become window messages in the queue that PlatformPeekMessage
-// reads one at a time; timers are kept here and become WM_TIMER when due and
-// nothing else waits. Main thread only, except PlatformPostMessage.
+// reads one at a time; the shared window manager's timers become WM_TIMER
+// when due and nothing else waits, on SDL's millisecond clock. Main thread only, except PlatformPostMessage.
 #include <SDL2/SDL.h>
 #include <dlfcn.h>
 #include <link.h>
@@ -47,13 +47,6 @@ struct PlatformGLRec {
 
 namespace {
 
-struct TimerRec {
-  PlatformWindowRec* window;
-  uintptr_t id;
-  uint32_t period;  // ms
-  uint64_t due;     // SDL_GetTicks64 time of the next WM_TIMER
-};
-
 // Formats by number (index + 1): double-buffered first, deepest depth first.
 // A request is answered with the nearest of these the driver offers.
 constexpr FormatChoice Formats[] = {
@@ -65,7 +58,6 @@ constexpr int MessageBoxAttempts = 3;
 constexpr uint32_t MessageBoxRetryMs = 100;
 
 std::vector<std::unique_ptr<PlatformGLRec>> contexts;
-std::vector<TimerRec> timers;
 int32_t cursorCounter = 0;
 bool fullscreenModeSet = false;  // a successful full-screen switch is in force
 SDL_DisplayMode fullscreenMode{};
@@ -449,7 +441,6 @@ WindowHandle PlatformCreateWindowEx(uint32_t /*exStyle*/, const char* className,
 bool PlatformDestroyWindow(WindowHandle window) {
   PlatformWindowRec* w = Live(window);
   if (!w) return false;
-  std::erase_if(timers, [w](const TimerRec& t) { return t.window == w; });
   for (auto& c : contexts)
     if (c->window == w) c->window = nullptr;  // the context outlives its window, unusable
   SDL_DestroyWindow(w->own->sdl);
@@ -598,38 +589,15 @@ bool PlatformSwapBuffers(DeviceContextHandle dc) {
 // ---- messages ------------------------------------------------------------------------------------
 
 uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
-  PlatformWindowRec* w = Live(window);
-  if (!w || periodMs == 0) return 0;
-  uint64_t due = SDL_GetTicks64() + periodMs;
-  for (auto& t : timers) {
-    if (t.window == w && t.id == id) {
-      t.period = periodMs;
-      t.due = due;
-      return id;
-    }
-  }
-  timers.push_back({w, id, periodMs, due});
-  return id;
+  return EmuSetTimer(window, id, periodMs, static_cast<double>(SDL_GetTicks64()));
 }
 
 bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
   if (TakeQueued(message, removeFlags)) return true;
   PumpEvents();
   if (TakeQueued(message, removeFlags)) return true;
-  // Nothing else waits: a due timer. At most one WM_TIMER per timer is ever
-  // pending; a late loop gets one message, not a burst, and the timer keeps
-  // its rhythm from the last due time.
-  uint64_t now = SDL_GetTicks64();
-  for (auto& t : timers) {
-    if (now < t.due) continue;
-    *message = MSG{t.window, WM_TIMER, t.id, 0};
-    if (removeFlags & PM_REMOVE) {
-      t.due += t.period;
-      if (t.due <= now) t.due = now + t.period;
-    }
-    return true;
-  }
-  return false;
+  // Nothing else waits: a due timer.
+  return EmuTakeDueTimer(message, removeFlags, static_cast<double>(SDL_GetTicks64()));
 }
 
 // PlatformTranslateMessage, PlatformDispatchMessage, PlatformPostMessage,

@@ -35,20 +35,12 @@ struct PlatformGLRec {
 
 namespace {
 
-struct TimerRec {
-  PlatformWindowRec* window;
-  uintptr_t id;
-  uint32_t period;
-  double due;  // page clock, ms
-};
-
 // One format: double-buffered RGBA with a depth buffer (WebGL's depth
 // buffer is at least 16 bits; browsers give 24).
 constexpr int32_t OnlyFormat = 1;
 
 EGLDisplay display = EGL_NO_DISPLAY;
 std::vector<std::unique_ptr<PlatformGLRec>> contexts;
-std::vector<TimerRec> timers;
 int32_t cursorCounter = 0;
 bool fullscreenHeld = false;  // full screen entered by the program and in force
 bool listening = false;
@@ -366,7 +358,6 @@ WindowHandle PlatformCreateWindowEx(uint32_t, const char* className, const char*
 bool PlatformDestroyWindow(WindowHandle window) {
   PlatformWindowRec* w = Live(window);
   if (!w) return false;
-  std::erase_if(timers, [w](const TimerRec& t) { return t.window == w; });
   for (auto& c : contexts)
     if (c->window == w) c->window = nullptr;
   JsSetCanvas(0, 0, 0);
@@ -489,18 +480,7 @@ bool PlatformSwapBuffers(DeviceContextHandle dc) {
 // ---- messages --------------------------------------------------------------------------------
 
 uintptr_t PlatformSetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
-  PlatformWindowRec* w = Live(window);
-  if (!w || periodMs == 0) return 0;
-  const double due = WebClockNow() + periodMs;
-  for (auto& t : timers) {
-    if (t.window == w && t.id == id) {
-      t.period = periodMs;
-      t.due = due;
-      return id;
-    }
-  }
-  timers.push_back({w, id, periodMs, due});
-  return id;
+  return EmuSetTimer(window, id, periodMs, WebClockNow());
 }
 
 bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
@@ -510,17 +490,7 @@ bool PlatformPeekMessage(MSG* message, uint32_t removeFlags) {
   // The sound library delivers the syncs now heard, inside the loop's pass.
   EM_ASM({ if (Module.zephyraAudioPump) Module.zephyraAudioPump(); });
   if (EmuTakePosted(message, removeFlags)) return true;
-  const double now = WebClockNow();
-  for (auto& t : timers) {
-    if (now < t.due) continue;
-    *message = MSG{t.window, WM_TIMER, t.id, 0};
-    if (removeFlags & PM_REMOVE) {
-      t.due += t.period;
-      if (t.due <= now) t.due = now + t.period;
-    }
-    return true;
-  }
-  return false;
+  return EmuTakeDueTimer(message, removeFlags, WebClockNow());
 }
 
 // ---- requester services ------------------------------------------------------------------------
