@@ -1,4 +1,8 @@
-// Shared-library loading with POSIX dlopen/dlsym (Linux and other Unix systems).
+// Shared-library loading with POSIX dlopen/dlsym: Linux and other Unix
+// systems, and the browser, where dlopen loads a WebAssembly side module
+// from the program's virtual file system (the page stores bassmod.wasm
+// there as /bassmod.so before the program starts; the current directory is
+// "/", and there is no /proc/self/exe, so no fallback beside it).
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
