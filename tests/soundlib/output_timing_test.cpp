@@ -13,6 +13,7 @@
 #include "soundlib/bassmod.h"
 #include "tests/soundlib/output_clock.h"
 #include "tests/soundlib/song_fixture.h"
+#include "tests/soundlib/wake_probe.h"
 
 namespace {
 
@@ -27,10 +28,12 @@ TEST(OutputTiming, SyncsFireWhenTheirSoundReachesTheOutput) {
   ASSERT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), 1u);
   ASSERT_NE(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0xFFFF0000u, RecordSyncTime, 0), 0u);
   WatchOutputWrites(true);
+  WakeProbe wake;
   ASSERT_EQ(BASSMOD_MusicPlay(), 1u);
   std::this_thread::sleep_for(std::chrono::seconds(2));
   ASSERT_EQ(BASSMOD_Free(), 1u);
   WatchOutputWrites(false);
+  const double wakeMedian = wake.Stop(0.5), wakeNinety = wake.Quantile(0.9);
   std::remove(path.c_str());
 
   const std::vector<OutputWrite> writes = OutputWrites();
@@ -54,9 +57,13 @@ TEST(OutputTiming, SyncsFireWhenTheirSoundReachesTheOutput) {
   // ahead of the output) would put the median near -12 ms, firing a buffer
   // late near +23 ms; a busy machine only adds late outliers (a thread woken
   // late now and then), so nine in ten must be within 25 ms, not every one.
+  // The late bounds grow by the machine's own wake-up delay meanwhile
+  // (wake_probe.h).
   std::sort(offsets.begin(), offsets.end());
-  EXPECT_NEAR(offsets[offsets.size() / 2], 0.0, 5.0);
-  EXPECT_LE(offsets[offsets.size() * 9 / 10], 25.0) << "lateness of nine syncs in ten";
+  EXPECT_GE(offsets[offsets.size() / 2], -5.0) << "median";
+  EXPECT_LE(offsets[offsets.size() / 2], 5.0 + wakeMedian) << "median; threads woke " << wakeMedian << " ms late (median)";
+  EXPECT_LE(offsets[offsets.size() * 9 / 10], 25.0 + wakeNinety)
+      << "lateness of nine syncs in ten; threads woke " << wakeNinety << " ms late (nine in ten)";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "soundlib/bassmod.h"
 #include "tests/common/xm_builder.h"
+#include "tests/soundlib/wake_probe.h"
 
 namespace {
 
@@ -74,29 +75,32 @@ class RealTime : public ::testing::Test {
 
   // Plays for `seconds`, recording every row start of order 0; checks that
   // the syncs came in order, each at its row's frame, on one thread other
-  // than ours, and when its sound was due at the output.
-  // On our silent clock the sound is due at play start + frame / 44100
-  // exactly. SDL's dummy device paces itself with whole-millisecond sleeps,
-  // so its 44,100 Hz runs a little slow (0.2% idle, 1-2% on a loaded machine
-  // under AddressSanitizer): there the sound is due on a line through the
-  // output's start (within one buffer, 23 ms, of play) whose slope is the
-  // device's true rate, fitted to the arrivals (the median of the slopes
-  // between pairs, which a few late arrivals do not move) and checked to be
-  // within 3% of nominal.
+  // than ours, and, on our silent clock, when its sound was due.
+  // On the silent clock the sound is due at play start + frame / 44100
+  // exactly: that clock is the library's own. On a device the sound is due
+  // when the device takes it, at the device's pace; SDL's dummy device
+  // paces itself with whole-millisecond sleeps and runs slow by an amount
+  // that depends on the machine's load (0.2% idle, 3.6% seen with both
+  // cores busy several times over), so a line fitted to its arrivals says
+  // more about the machine than the library. Timing on a device is measured
+  // at the output itself, on SDL's disk driver (output_timing_test.cpp).
   // Lateness is judged as a whole, not sync by sync: a busy machine wakes
   // any one thread late now and then, and that says nothing about when the
   // library fires. None may come early (before its sound is due), the
-  // median must sit on the line, and nine in ten within 25 ms of it: firing
-  // as the audio is rendered (a buffer ahead) or a buffer late moves them
-  // all.
-  void PlayAndCheckTiming(double seconds, bool devicePaced) {
+  // median must sit on the line, and nine in ten within 25 ms of it, each
+  // bound widened by the machine's own wake-up delay meanwhile
+  // (wake_probe.h): firing as the audio is rendered (a buffer ahead) or a
+  // buffer late moves them all.
+  void PlayAndCheck(double seconds, bool silentClock) {
     std::vector<uint8_t> song = LoopSong();
     ASSERT_EQ(BASSMOD_MusicLoad(1, song.data(), 0, static_cast<uint32_t>(song.size()), 0), 1u);
     ASSERT_NE(BASSMOD_MusicSetSync(BASS_SYNC_POS, 0xFFFF0000u, Record, 1), 0u);
+    WakeProbe wake;
     Clock::time_point start = Clock::now();
     ASSERT_EQ(BASSMOD_MusicPlay(), 1u);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     ASSERT_EQ(BASSMOD_Free(), 1u);
+    const double wakeMedian = wake.Stop(0.5), wakeNinety = wake.Quantile(0.9);
     std::vector<Arrival> got = Arrivals();
 
     // Rows the music held in the time played: the syncs of all of them
@@ -105,7 +109,7 @@ class RealTime : public ::testing::Test {
     size_t rows = static_cast<size_t>(seconds * Freq / RowFrames);
     ASSERT_GE(got.size(), rows * 3 / 4);
     ASSERT_LE(got.size(), rows + 1);
-    std::vector<double> nominal, late;  // ms of music; ms after that since play
+    std::vector<double> late;  // ms after the row's sound was due on the silent clock
     for (size_t i = 0; i < got.size(); ++i) {
       EXPECT_EQ(got[i].frame, i * RowFrames);
       EXPECT_EQ(got[i].data, static_cast<uint32_t>((i % 16) << 16));
@@ -114,40 +118,23 @@ class RealTime : public ::testing::Test {
       if (i) {
         EXPECT_GE(got[i].time, got[i - 1].time);
       }
-      nominal.push_back(1000.0 * static_cast<double>(got[i].frame) / Freq);
-      late.push_back(std::chrono::duration<double, std::milli>(got[i].time - start).count() - nominal.back());
+      const double due = 1000.0 * static_cast<double>(got[i].frame) / Freq;
+      late.push_back(std::chrono::duration<double, std::milli>(got[i].time - start).count() - due);
     }
-    double offset = 0, slope = 0;  // late = offset + slope * nominal
-    if (devicePaced) {
-      std::vector<double> slopes;
-      for (size_t i = 0; i < late.size(); ++i)
-        for (size_t j = i + 1; j < late.size(); ++j) slopes.push_back((late[j] - late[i]) / (nominal[j] - nominal[i]));
-      ASSERT_FALSE(slopes.empty());
-      std::nth_element(slopes.begin(), slopes.begin() + static_cast<std::ptrdiff_t>(slopes.size() / 2), slopes.end());
-      slope = slopes[slopes.size() / 2];
-      EXPECT_NEAR(slope, 0.0, 0.03) << "device rate off by " << 100 * slope << "%";
-      // The output's start: where the earliest arrivals put the line (a
-      // late one cannot pull it earlier).
-      offset = late[0] - slope * nominal[0];
-      for (size_t i = 0; i < late.size(); ++i) offset = std::min(offset, late[i] - slope * nominal[i]);
-      EXPECT_GE(offset, -2.0);
-      EXPECT_LE(offset, 1000.0 * 1024 / Freq + 10.0 + SanitizerSlackMs);
-    }
-    std::vector<double> residual;
-    for (size_t i = 0; i < late.size(); ++i) {
-      residual.push_back(late[i] - (offset + slope * nominal[i]));
-      EXPECT_GE(residual.back(), -2.0) << "row sync " << i << " came before its sound was due";
-    }
-    std::vector<double> sorted = residual;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_LE(sorted[sorted.size() / 2], 5.0 + SanitizerSlackMs) << "median lateness";
-    EXPECT_LE(sorted[sorted.size() * 9 / 10], 25.0 + SanitizerSlackMs) << "lateness of nine syncs in ten";
+    if (!silentClock) return;
+    for (size_t i = 0; i < late.size(); ++i)
+      EXPECT_GE(late[i], -2.0) << "row sync " << i << " came before its sound was due";
+    std::sort(late.begin(), late.end());
+    EXPECT_LE(late[late.size() / 2], 5.0 + SanitizerSlackMs + wakeMedian)
+        << "median lateness; threads woke " << wakeMedian << " ms late (median)";
+    EXPECT_LE(late[late.size() * 9 / 10], 25.0 + SanitizerSlackMs + wakeNinety)
+        << "lateness of nine syncs in ten; threads woke " << wakeNinety << " ms late (nine in ten)";
   }
 };
 
-TEST_F(RealTime, SyncsArriveInOrderWhenTheirSoundIsDue) {
+TEST_F(RealTime, SyncsArriveInOrderOnTheLibrarysThread) {
   ASSERT_EQ(BASSMOD_Init(-1, Freq, 0), 1u);
-  PlayAndCheckTiming(2.5, true);
+  PlayAndCheck(2.5, false);
 }
 
 // No device at all: Init reports "no free sound driver" but keeps time on a
@@ -158,7 +145,7 @@ TEST_F(RealTime, WithoutADeviceASilentClockKeepsTheTimeline) {
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_DRIVER);
   EXPECT_EQ(BASSMOD_Init(-1, Freq, 0), 0u);
   EXPECT_EQ(BASSMOD_ErrorGetCode(), BASS_ERROR_ALREADY);
-  PlayAndCheckTiming(2.0, false);
+  PlayAndCheck(2.0, true);
 }
 
 // The director's pattern on the library's thread: a once sync registers more
