@@ -6,6 +6,8 @@
 // again without running the demo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -153,7 +155,21 @@ TEST(WholeDemo, RunsFromFirstCaptionToEleventhCue) {
   ExpectCaption(ReadPpm(out + "/shot_28.5.ppm"), "caption B at 28.5 s");
 
   // About 50 s: the cube over the red-tinted floor. The floor fills the
-  // frame's border; the cube's black edges lie near the centre.
+  // frame's border; the cube's black edges lie near the centre. Every 1.8 s
+  // or so the cube turns a face to the viewer and for a frame or three its
+  // edges lie just outside the centre (20 of 778 frames of the scene, seen
+  // in the capture tool's frames at 20 a second); the shot 0.9 s later is
+  // then at the other end of that turn, so the edges must show in one of
+  // the two.
+  auto blackNearCentre = [](const Image& image) {
+    int black = 0;
+    for (int y = 140; y < 340; ++y)
+      for (int x = 220; x < 420; ++x) {
+        const uint8_t* p = image.At(x, y);
+        black += p[0] < 20 && p[1] < 20 && p[2] < 20;
+      }
+    return black;
+  };
   {
     const Image image = ReadPpm(out + "/shot_50.ppm");
     ASSERT_EQ(image.width, 640);
@@ -171,13 +187,11 @@ TEST(WholeDemo, RunsFromFirstCaptionToEleventhCue) {
     EXPECT_GT(red, green * 11 / 10) << "floor not tinted red";
     EXPECT_GT(red, blue * 11 / 10) << "floor not tinted red";
     EXPECT_GT(red / border, 10) << "no floor";
-    int black = 0;
-    for (int y = 140; y < 340; ++y)
-      for (int x = 220; x < 420; ++x) {
-        const uint8_t* p = image.At(x, y);
-        black += p[0] < 20 && p[1] < 20 && p[2] < 20;
-      }
-    EXPECT_GT(black, 200) << "no black cube edges near the centre";
+    const Image later = ReadPpm(out + "/shot_50.9.ppm");
+    ASSERT_EQ(later.width, 640);
+    const int black = blackNearCentre(image), blackLater = blackNearCentre(later);
+    EXPECT_GT(std::max(black, blackLater), 200)
+        << "no black cube edges near the centre (" << black << " and " << blackLater << " black pixels)";
   }
 }
 

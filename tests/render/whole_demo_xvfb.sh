@@ -19,7 +19,7 @@ set -uo pipefail
 source "$(dirname "$0")/../common/question_box.sh"
 OUT=${1:?output folder}
 DEMO=${DEMO:-./zephyra}
-SHOT_TIMES=${SHOT_TIMES:-"0.8 10 28.5 50"}
+SHOT_TIMES=${SHOT_TIMES:-"0.8 10 28.5 50 50.9"}
 LIMIT=${LIMIT:-110}   # seconds after which the demo is killed
 mkdir -p "$OUT"
 rm -f "$OUT"/result.txt "$OUT"/shot_* "$OUT"/demo.log
