@@ -41,10 +41,6 @@ struct BitReader {
     }
     return (zeros == 0 ? 0 : Bits(zeros)) + ((1u << zeros) - 1);
   }
-  int32_t Se() {
-    const uint32_t k = Ue();
-    return (k & 1) ? static_cast<int32_t>((k + 1) / 2) : -static_cast<int32_t>(k / 2);
-  }
 };
 
 struct BitWriter {
@@ -227,9 +223,9 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   in.Ue();
   const bool weightedP = in.Bits(1) != 0;
   in.Bits(2);  // weighted_bipred_idc
-  in.Se();     // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset
-  in.Se();
-  in.Se();
+  in.Ue();     // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset:
+  in.Ue();     // se(v), skipped as the ue(v) code they are mapped to
+  in.Ue();
   const bool deblockingControl = in.Bits(1) != 0;
   in.Bits(1);  // constrained_intra_pred_flag
   const bool redundant = in.Bits(1) != 0;
