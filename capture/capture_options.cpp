@@ -66,14 +66,6 @@ bool ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   return true;
 }
 
-bool ParseSeed(const std::string& text, uint32_t* seed) {
-  if (!Digits(text, 10)) return false;
-  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-  if (v > 0xFFFFFFFFull) return false;
-  *seed = static_cast<uint32_t>(v);
-  return true;
-}
-
 // "base" of a video path without its extension, for the logs beside it.
 std::string StripExtension(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -140,7 +132,9 @@ bool ApplyValue(const std::string& name, const std::string& v, CaptureOptions* o
     if (!ParseFrameRate(v, &o->fps))
       return Fail(error, "bad frame rate '" + v + "': give e.g. 60, 25, 60000/1001 or 29.97 (at most 1000)");
   } else if (name == "--seed") {
-    if (!ParseSeed(v, &o->seed)) return Fail(error, "bad seed '" + v + "': give 0 to 4294967295");
+    const unsigned long long seed = Digits(v, 10) ? std::strtoull(v.c_str(), nullptr, 10) : ~0ull;
+    if (seed > 0xFFFFFFFFull) return Fail(error, "bad seed '" + v + "': give 0 to 4294967295");
+    o->seed = static_cast<uint32_t>(seed);
   } else if (name == "--at") {
     for (size_t start = 0; start <= v.size();) {
       const size_t comma = std::min(v.find(',', start), v.size());

@@ -59,10 +59,9 @@ constexpr int32_t DecodeDevice = 0;
 constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 // Expected length of a full run, for the progress line's estimate only.
 constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
-// Frames in flight between the renderer and the writer threads: about 64 MiB
-// of them, 6 to 32 frames, so that the writers can fall behind during a
-// costly scene and catch up in a cheap one. The video takes frames in order
-// from one writer.
+// Frames in flight between the renderer and the writer thread: about 64 MiB
+// of them, 6 to 32 frames, so that the writer can fall behind during a
+// costly scene and catch up in a cheap one.
 constexpr size_t WriterBufferBytes = size_t{64} << 20;
 constexpr size_t MinWriterBuffers = 6, MaxWriterBuffers = 32;
 // How far below the renderer the writers run. The renderer's GL

@@ -5,6 +5,7 @@
 #include "capture/fail.h"
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <string>
 
@@ -46,7 +47,7 @@ struct BitReader {
 struct BitWriter {
   std::vector<uint8_t> bytes;
   int used = 8;  // bits used in the last byte
-  void Bits(uint32_t v, int n) {
+  void Bits(uint64_t v, int n) {
     for (int i = n - 1; i >= 0; --i) {
       if (used == 8) {
         bytes.push_back(0);
@@ -56,13 +57,12 @@ struct BitWriter {
       ++used;
     }
   }
+  // Exp-Golomb, as ue(v): v + 1 in binary, after a zero for each bit past its first.
   void Ue(uint32_t v) {
     const uint64_t code = static_cast<uint64_t>(v) + 1;
-    int length = 0;
-    while ((code >> length) > 1) ++length;
+    const int length = std::bit_width(code) - 1;
     Bits(0, length);
-    Bits(static_cast<uint32_t>(code >> length), 1);
-    if (length > 0) Bits(static_cast<uint32_t>(code & ((1ull << length) - 1)), length);
+    Bits(code, length + 1);
   }
   // rbsp_trailing_bits: a one, then zeros to the byte's end.
   void Trailing() {
@@ -156,11 +156,9 @@ bool ReadVui(BitReader* in, std::string* error) {
     in->Ue();
     in->Ue();
   }
-  if (in->Bits(1)) {  // timing info: a fixed rate is fine, it counts no picture
-    in->Bits(32);
-    in->Bits(32);
-    in->Bits(1);
-  }
+  // Timing info (tick, time scale, fixed rate flag): a fixed rate is fine,
+  // it counts no picture. Reading on past the end marks the overrun.
+  if (in->Bits(1)) in->bit += 32 + 32 + 1;
   const bool nalHrd = in->Bits(1) != 0;
   // The NAL HRD's parameters come before the VCL flag; refusing at the
   // first flag set needs no parsing of them.

@@ -103,10 +103,9 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
 
 bool EncodeFilteredPng(PngEncoder* e, int32_t width, int32_t height, int level, std::string* error) {
   const size_t filteredBytes = e->filtered.size();
-  // Level 1, the frames' level, goes to the run-and-literal coder: 0.71 ms
-  // of deflate a frame against 1.40 ms for igzip's level 1, files 6 %
-  // smaller (libdeflate is slower still; docs/capture.md has the figures).
-  // The other levels trade time for size through libdeflate (0 stores).
+  // Level 1, the frames' level, goes to the run-and-literal coder, about
+  // twice as fast as a match finder's level 1 (docs/capture.md has the
+  // figures); the other levels trade time for size through libdeflate.
   const bool runs = level == 1;
   if (!runs && e->level != level) {
     libdeflate_free_compressor(e->compressor);

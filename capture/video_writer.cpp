@@ -122,15 +122,6 @@ bool MuxPicture(VideoMuxer* m, const std::vector<uint8_t>& unit, int64_t pts, bo
   return ok;
 }
 
-// x264's threads for frames of this size: one up to 1280 x 720, where one
-// thread keeps up with the renderer in the time it leaves and a second only
-// gets in its way; two above, where encoding a frame costs about as much CPU
-// as rendering it (15 ms a frame at 1920 x 1080 against the renderer's
-// 13.7 ms).
-int EncoderThreads(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
-}
-
 }  // namespace
 
 bool VideoEncoderSettings(x264_param_t* settings, int32_t width, int32_t height, Rational fps, std::string* error) {
@@ -139,7 +130,11 @@ bool VideoEncoderSettings(x264_param_t* settings, int32_t width, int32_t height,
     return Fail(error, "x264 does not know the preset " + std::string(VideoPreset));
   }
   p.i_log_level = X264_LOG_ERROR;
-  p.i_threads = EncoderThreads(width, height);
+  // One thread up to 1280 x 720, where one keeps up with the renderer in the
+  // time it leaves and a second only gets in its way; two above, where
+  // encoding a frame costs about as much CPU as rendering it (15 ms a frame
+  // at 1920 x 1080 against the renderer's 13.7 ms).
+  p.i_threads = static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
   p.i_width = width;
   p.i_height = height;
   p.i_csp = X264_CSP_I420;
@@ -431,17 +426,19 @@ bool VideoOutputClose(VideoOutput* out, std::string* error) {
   // The frames x264 still holds, then the audio still queued.
   while (out->encoder && !out->failed && x264_encoder_delayed_frames(out->encoder->x264) > 0)
     out->failed = !EncodeAndWrite(out, nullptr);
-  if (out->audio && !CodeQueuedAudio(out->audio.get(), true) && out->error.empty()) out->error = out->audio->error;
-  const bool audioFailed = out->audio && out->audio->failed;
+  if (!out->failed && out->audio && !CodeQueuedAudio(out->audio.get(), true)) {
+    out->failed = true;
+    out->error = out->audio->error;
+  }
   int rc = 0;
-  if (!out->failed && !audioFailed) {
+  if (!out->failed) {
     rc = av_write_trailer(out->muxer->format);
     if (rc < 0) out->error = "cannot finish the video file: " + AvError(rc);
   }
   out->audio.reset();
   out->encoder.reset();
   out->muxer.reset();  // closes the file
-  if (out->failed || audioFailed || rc < 0) {
+  if (out->failed || rc < 0) {
     return Fail(error, out->error.empty() ? "the video could not be written" : out->error);
   }
   return true;
