@@ -54,7 +54,8 @@ bool WavWrite(WavWriter* w, const void* frames, uint32_t count) {
   std::memcpy(p->data, frames, bytes);
   p->pts = p->dts = static_cast<int64_t>(w->dataBytes / 4);
   p->duration = count;
-  w->failed = av_write_frame(w->file, p) < 0;  // takes the packet's data
+  w->failed = av_write_frame(w->file, p) < 0;
+  av_packet_unref(p);  // av_write_frame leaves the packet's data to the caller
   w->dataBytes += bytes;
   return !w->failed;
 }
