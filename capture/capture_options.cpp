@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <utility>
 
@@ -64,14 +65,6 @@ bool ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   *width = static_cast<int32_t>(wv);
   *height = static_cast<int32_t>(hv);
   return true;
-}
-
-// "base" of a video path without its extension, for the logs beside it.
-std::string StripExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == 0) return path;
-  return path.substr(0, dot);
 }
 
 // The one-letter names and the long names they stand for.
@@ -166,7 +159,8 @@ bool CheckAndComplete(CaptureOptions* o, std::string* error) {
   if (o->discard) return true;  // only the logs asked for by name are written
   if (!video && o->outDir.empty()) o->outDir = "capture";
   // Beside the video as NAME.timeline.txt, ...; in the output folder otherwise.
-  const std::string base = video ? StripExtension(o->videoPath) + "." : o->outDir + "/";
+  const std::string base =
+      video ? std::filesystem::path(o->videoPath).replace_extension().string() + "." : o->outDir + "/";
   if (o->timelinePath.empty()) o->timelinePath = base + "timeline.txt";
   if (o->contactSheetPath.empty()) o->contactSheetPath = base + (video ? "contact.png" : "contact-sheet.png");
   if (o->frameLogPath.empty()) o->frameLogPath = base + "frames.txt";

@@ -47,53 +47,33 @@ bool WriteAll(int fd, const std::string& path, const uint8_t* data, size_t size,
 // (EINVAL) gets buffered writes from then on, on this thread.
 constexpr size_t DirectAlign = 4096;
 
-// 1 written, 0 O_DIRECT refused (nothing left behind to clean up but the
-// emptied file, which the buffered write then fills), -1 failed (error set).
-int WriteDirect(const std::string& path, uint8_t* data, size_t size, size_t padded, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_DIRECT, 0666);
-  if (fd < 0) {
-    if (errno == EINVAL) return 0;
-    *error = "cannot create " + path + ": " + std::strerror(errno);
-    return -1;
-  }
-  std::memset(data + size, 0, padded - size);
-  // The first write tells whether the file system takes O_DIRECT at all.
-  const ssize_t first = padded > 0 ? ::write(fd, data, padded) : 0;
-  if (first < 0 && errno == EINVAL) {
-    ::close(fd);
-    return 0;
-  }
-  // What a short write (the disk filling up, a signal) left goes on buffered.
-  const size_t done = first > 0 ? static_cast<size_t>(first) : 0;
-  const int flags = done < padded ? ::fcntl(fd, F_GETFL) : 0;
-  if (done < padded && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0)) {
-    FailWrite(fd, path, errno, error);
-    return -1;
-  }
-  if (!WriteAll(fd, path, data + done, padded - done, error)) return -1;  // closed and removed
-  const bool cut = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
-  const int cutError = errno;
-  if (::close(fd) != 0 || !cut) {
-    FailWrite(-1, path, cut ? errno : cutError, error);
-    return -1;
-  }
-  return 1;
-}
-
 }  // namespace
 
 bool WriteWholeFile(const std::string& path, uint8_t* data, size_t size, size_t room, std::string* error) {
-  thread_local bool direct = true;
+  thread_local bool direct = true;  // until the file system refuses it
   const size_t padded = (size + DirectAlign - 1) / DirectAlign * DirectAlign;
-  if (direct && reinterpret_cast<uintptr_t>(data) % DirectAlign == 0 && room >= padded) {
-    const int written = WriteDirect(path, data, size, padded, error);
-    if (written != 0) return written > 0;
-    direct = false;
+  bool unbuffered = direct && reinterpret_cast<uintptr_t>(data) % DirectAlign == 0 && room >= padded;
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  int fd = ::open(path.c_str(), flags | (unbuffered ? O_DIRECT : 0), 0666);
+  if (fd < 0 && unbuffered && errno == EINVAL) {
+    direct = unbuffered = false;
+    fd = ::open(path.c_str(), flags, 0666);
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
-  if (!WriteAll(fd, path, data, size, error)) return false;
-  if (::close(fd) != 0) return FailWrite(-1, path, errno, error);
+  const size_t length = unbuffered ? padded : size;
+  if (length > size) std::memset(data + size, 0, length - size);
+  // The first write tells whether the file system takes O_DIRECT writes;
+  // what it refused or a short write (the disk filling up, a signal) left
+  // goes on buffered.
+  const ssize_t first = unbuffered && length > 0 ? ::write(fd, data, length) : 0;
+  if (first < 0 && errno == EINVAL) direct = false;
+  const size_t done = first > 0 ? static_cast<size_t>(first) : 0;
+  const int mode = unbuffered && done < length ? ::fcntl(fd, F_GETFL) : 0;
+  if (unbuffered && done < length && (mode < 0 || ::fcntl(fd, F_SETFL, mode & ~O_DIRECT) != 0))
+    return FailWrite(fd, path, errno, error);
+  if (!WriteAll(fd, path, data + done, length - done, error)) return false;  // closed and removed
+  const bool cut = length == size || ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+  const int cutError = errno;
+  if (::close(fd) != 0 || !cut) return FailWrite(-1, path, cut ? errno : cutError, error);
   return true;
 }
-

@@ -106,36 +106,6 @@ void AppendEscaped(const std::vector<uint8_t>& rbsp, std::vector<uint8_t>* out) 
   if (zeros >= 2) out->push_back(3);
 }
 
-// The NAL units of an Annex B byte stream, as [begin, end) of their
-// payloads (start codes and the zeros before them excluded).
-std::vector<std::pair<size_t, size_t>> SplitNals(const uint8_t* data, size_t size) {
-  std::vector<std::pair<size_t, size_t>> nals;
-  size_t begin = std::string::npos;
-  size_t i = 0;
-  while (i + 3 <= size) {
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-      if (begin != std::string::npos) {
-        size_t end = i;
-        while (end > begin && data[end - 1] == 0) --end;  // a 4-byte start code's zero
-        nals.emplace_back(begin, end);
-      }
-      begin = i + 3;
-      i += 3;
-    } else {
-      ++i;
-    }
-  }
-  if (begin != std::string::npos) nals.emplace_back(begin, size);
-  return nals;
-}
-
-// The profiles whose sequence parameter sets carry the chroma format, bit
-// depths and scaling matrices.
-bool HighProfile(uint32_t profile) {
-  static constexpr uint32_t High[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
-  return std::find(std::begin(High), std::end(High), profile) != std::end(High);
-}
-
 // The sequence's video usability information, up to what counts pictures:
 // HRD parameters (buffer times per picture) and picture structure timing
 // refer to pictures the repeats add, so a stream with them is refused.
@@ -176,7 +146,10 @@ bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   const uint32_t profile = in.Bits(8);
   in.Bits(16);  // constraint flags, level
   const uint32_t id = in.Ue();
-  if (HighProfile(profile)) {
+  // The profiles whose sequence parameter sets carry the chroma format, bit
+  // depths and scaling matrices.
+  static constexpr uint32_t HighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
+  if (std::find(std::begin(HighProfiles), std::end(HighProfiles), profile) != std::end(HighProfiles)) {
     if (in.Ue() == 3) in.Bits(1);  // chroma_format_idc, separate_colour_plane_flag
     in.Ue();                       // bit depths
     in.Ue();
@@ -284,16 +257,15 @@ bool CheckSei(const std::vector<uint8_t>& rbsp, std::string* error) {
 
 }  // namespace
 
-bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector<uint8_t>* out, std::string* error) {
+bool H264CopyCoded(H264Repeats* r, const std::vector<H264Nal>& nals, std::vector<uint8_t>* out, std::string* error) {
   const size_t keep = out->size();
   H264Repeats next = *r;
-  const std::vector<std::pair<size_t, size_t>> nals = SplitNals(data, size);
-  if (nals.empty()) return Fail(error, "the encoder's output is not an H.264 byte stream");
-  for (const auto& [begin, end] : nals) {
-    if (begin >= end) continue;
-    const int type = data[begin] & 31;
-    const int refIdc = (data[begin] >> 5) & 3;
-    std::vector<uint8_t> rbsp = Unescape(data + begin, end - begin);
+  if (nals.empty()) return Fail(error, "the encoder gave out no NAL units");
+  for (const H264Nal& nal : nals) {
+    if (nal.size == 0) continue;
+    const int type = nal.data[0] & 31;
+    const int refIdc = (nal.data[0] >> 5) & 3;
+    std::vector<uint8_t> rbsp = Unescape(nal.data, nal.size);
     bool ok = true;
     if (type == NalSei) {
       ok = CheckSei(rbsp, error);

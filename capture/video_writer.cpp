@@ -25,7 +25,9 @@ struct VideoMuxer {
   AVStream* video = nullptr;
   AVStream* audio = nullptr;
   AVRational frameTime{1, 1};  // one frame, the video packets' time unit
+  AVPacket* picture = av_packet_alloc();  // each picture's, reused
   ~VideoMuxer() {
+    av_packet_free(&picture);
     if (!format) return;
     if (format->pb && !(format->oformat->flags & AVFMT_NOFILE)) avio_closep(&format->pb);
     avformat_free_context(format);
@@ -108,18 +110,13 @@ bool MuxPacket(VideoMuxer* m, AVStream* stream, AVRational from, AVPacket* packe
 
 // One H.264 access unit (Annex B) as the video's picture `pts`.
 bool MuxPicture(VideoMuxer* m, const std::vector<uint8_t>& unit, int64_t pts, bool keyframe, std::string* error) {
-  AVPacket* packet = av_packet_alloc();
-  if (!packet || av_new_packet(packet, static_cast<int>(unit.size())) < 0) {
-    av_packet_free(&packet);
-    return Fail(error, "out of memory");
-  }
+  AVPacket* packet = m->picture;  // blank: the muxer took the last one's data
+  if (!packet || av_new_packet(packet, static_cast<int>(unit.size())) < 0) return Fail(error, "out of memory");
   std::memcpy(packet->data, unit.data(), unit.size());
   packet->pts = packet->dts = pts;
   packet->duration = 1;
   if (keyframe) packet->flags |= AV_PKT_FLAG_KEY;
-  const bool ok = MuxPacket(m, m->video, m->frameTime, packet, error);
-  av_packet_free(&packet);
-  return ok;
+  return MuxPacket(m, m->video, m->frameTime, packet, error);
 }
 
 }  // namespace
@@ -214,8 +211,12 @@ bool EncodeAndWrite(VideoOutput* out, x264_picture_t* picture) {
   // Without B-frames x264 gives pictures out in the order they went in.
   if (e->held.empty()) return Fail(&out->error, "x264 gave out more pictures than it was given");
   e->stream.clear();
-  // x264 keeps the NAL units of one call next to each other in memory.
-  if (!H264CopyCoded(&e->repeats, nals[0].p_payload, static_cast<size_t>(bytes), &e->stream, &out->error) ||
+  std::vector<H264Nal> units;  // x264's NAL units after their 3- or 4-byte start codes
+  for (int i = 0; i < count; ++i) {
+    const size_t start = nals[i].p_payload[2] == 1 ? 3 : 4;
+    units.push_back({nals[i].p_payload + start, static_cast<size_t>(nals[i].i_payload) - start});
+  }
+  if (!H264CopyCoded(&e->repeats, units, &e->stream, &out->error) ||
       !MuxPicture(out->muxer.get(), e->stream, coded.i_pts, coded.b_keyframe != 0, &out->error))
     return false;
   const int64_t repeats = e->held.front();

@@ -24,6 +24,7 @@
 #include "capture/frame_writer.h"
 #include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
+#include "capture/direct_write.h"
 #include "capture/png_io.h"
 #include "capture/timeline.h"
 #include "capture/video_writer.h"
@@ -116,6 +117,35 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   ASSERT_TRUE(EncodePng(&encoder, second, 1, 1, 4, 4, true, 1, &error)) << error;
   EXPECT_EQ(fileBytes(TempDir() + "/second.png"), Bytes(encoder.file));
   PngEncoderRelease(&encoder);
+}
+
+// Whole files are written unbuffered from a 4 KiB-aligned buffer with room
+// for the padding, buffered from any other; either way the file holds
+// exactly the bytes given, also over a longer file, and a file that cannot
+// be created fails with a reason.
+TEST(WholeFile, EveryWayOfWritingLeavesExactlyTheBytes) {
+  auto fileBytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ByteBuffer buffer;  // 4 KiB-aligned, as the PNG encoder's file
+  buffer.resize(3 * 4096);
+  for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i * 7 + 1);
+  struct Way {
+    size_t offset, size, room;
+  };
+  const Way ways[] = {{0, 5000, 8192}, {0, 4096, 4096}, {0, 5000, 5000}, {1, 5000, 8000}, {0, 1, 4096}};
+  for (const Way& w : ways) {
+    const std::string path = TempDir() + "/whole.bin";
+    std::ofstream(path, std::ios::binary) << std::string(20000, 'x');
+    const std::string want(reinterpret_cast<const char*>(buffer.data() + w.offset), w.size);
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(path, buffer.data() + w.offset, w.size, w.room, &error)) << error;
+    EXPECT_EQ(fileBytes(path), want) << "offset " << w.offset << ", size " << w.size << ", room " << w.room;
+  }
+  std::string error;
+  EXPECT_FALSE(WriteWholeFile(TempDir() + "/no/such/dir/f.bin", buffer.data(), 10, 4096, &error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
 }
 
 // A repeat writes the file of the last picture the thread encoded, without
