@@ -24,13 +24,17 @@ void PngFilterRowsWith(const uint8_t* pixels, int32_t width, int32_t height, int
 
 bool EncodePngWithFilter(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
                          size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error) {
-  if (filter != PngFilterNone && filter != PngFilterSub && filter != PngFilterUp) {
+  if (filter == PngFilterUp) return EncodePng(e, pixels, width, height, channels, stride, bottomUp, level, error);
+  // EncodePng's own checks, then the rows filtered here and the writer's
+  // chunks and coders (so that the benchmark times one encoding).
+  if (width <= 0 || height <= 0 || (channels != 3 && channels != 4) || level < 0 || level > 9 ||
+      stride < static_cast<size_t>(width) * static_cast<size_t>(channels) ||
+      (1 + static_cast<size_t>(width) * 3) > 0x7F000000 / static_cast<size_t>(height) ||
+      (filter != PngFilterNone && filter != PngFilterSub)) {
     *error = "bad picture size or format";
     return false;
   }
-  // The writer's own checks and Up rows first, then the rows refiltered.
-  if (!EncodePng(e, pixels, width, height, channels, stride, bottomUp, level, error)) return false;
-  if (filter == PngFilterUp) return true;
+  e->filtered.resize((1 + static_cast<size_t>(width) * 3) * static_cast<size_t>(height));
   PngFilterRowsWith(pixels, width, height, channels, stride, bottomUp, filter, e->filtered.data());
   return EncodeFilteredPng(e, width, height, level, error);
 }
