@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <utility>
 
@@ -66,22 +67,6 @@ bool ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   return true;
 }
 
-bool ParseSeed(const std::string& text, uint32_t* seed) {
-  if (!Digits(text, 10)) return false;
-  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-  if (v > 0xFFFFFFFFull) return false;
-  *seed = static_cast<uint32_t>(v);
-  return true;
-}
-
-// "base" of a video path without its extension, for the logs beside it.
-std::string StripExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == 0) return path;
-  return path.substr(0, dot);
-}
-
 // The one-letter names and the long names they stand for.
 constexpr std::pair<const char*, const char*> ShortNames[] = {
     {"-h", "--help"}, {"-o", "--out"}, {"-s", "--size"}, {"-r", "--fps"}};
@@ -140,7 +125,9 @@ bool ApplyValue(const std::string& name, const std::string& v, CaptureOptions* o
     if (!ParseFrameRate(v, &o->fps))
       return Fail(error, "bad frame rate '" + v + "': give e.g. 60, 25, 60000/1001 or 29.97 (at most 1000)");
   } else if (name == "--seed") {
-    if (!ParseSeed(v, &o->seed)) return Fail(error, "bad seed '" + v + "': give 0 to 4294967295");
+    const unsigned long long seed = Digits(v, 10) ? std::strtoull(v.c_str(), nullptr, 10) : ~0ull;
+    if (seed > 0xFFFFFFFFull) return Fail(error, "bad seed '" + v + "': give 0 to 4294967295");
+    o->seed = static_cast<uint32_t>(seed);
   } else if (name == "--at") {
     for (size_t start = 0; start <= v.size();) {
       const size_t comma = std::min(v.find(',', start), v.size());
@@ -172,7 +159,8 @@ bool CheckAndComplete(CaptureOptions* o, std::string* error) {
   if (o->discard) return true;  // only the logs asked for by name are written
   if (!video && o->outDir.empty()) o->outDir = "capture";
   // Beside the video as NAME.timeline.txt, ...; in the output folder otherwise.
-  const std::string base = video ? StripExtension(o->videoPath) + "." : o->outDir + "/";
+  const std::string base =
+      video ? std::filesystem::path(o->videoPath).replace_extension().string() + "." : o->outDir + "/";
   if (o->timelinePath.empty()) o->timelinePath = base + "timeline.txt";
   if (o->contactSheetPath.empty()) o->contactSheetPath = base + (video ? "contact.png" : "contact-sheet.png");
   if (o->frameLogPath.empty()) o->frameLogPath = base + "frames.txt";

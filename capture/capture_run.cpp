@@ -23,7 +23,6 @@
 #include <GL/gl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -47,7 +46,6 @@
 #include "capture/frame_clock.h"
 #include "capture/frame_writer.h"
 #include "capture/png_io.h"
-#include "capture/progress.h"
 #include "capture/timeline.h"
 #include "capture/video_writer.h"
 #include "capture/wav_writer.h"
@@ -61,10 +59,9 @@ constexpr int32_t DecodeDevice = 0;
 constexpr uint32_t DecodeBlockFrames = 4096;  // largest block decoded at once
 // Expected length of a full run, for the progress line's estimate only.
 constexpr int64_t ExpectedDemoSamples = 75 * CaptureSampleRate;
-// Frames in flight between the renderer and the writer threads: about 64 MiB
-// of them, 6 to 32 frames, so that the writers can fall behind during a
-// costly scene and catch up in a cheap one. The video takes frames in order
-// from one writer.
+// Frames in flight between the renderer and the writer thread: about 64 MiB
+// of them, 6 to 32 frames, so that the writer can fall behind during a
+// costly scene and catch up in a cheap one.
 constexpr size_t WriterBufferBytes = size_t{64} << 20;
 constexpr size_t MinWriterBuffers = 6, MaxWriterBuffers = 32;
 // How far below the renderer the writers run. The renderer's GL
@@ -131,12 +128,22 @@ bool StartDemo(const CaptureOptions& o, OffscreenGL** gl, std::string* error) {
   return true;
 }
 
-struct MusicDecoder {
+// The music clock: the sound library's decode calls, samples decoded so
+// far, and the audio that is kept back until the event it belongs before
+// has been handled.
+struct MusicClock {
   DecodeProc decode = nullptr;
   PositionProc position = nullptr;
+  int64_t decoded = 0;            // samples decoded
+  int64_t heldStart = 0;          // first sample in `held`
+  std::vector<int16_t> held;      // decoded, not yet written (stereo pairs)
+  int64_t audioStart = 0;         // first sample that goes into the WAV
+  WavWriter* wav = nullptr;
+  VideoOutput* video = nullptr;   // the audio goes into the video instead of a WAV
+  std::string writeError;         // what to say when the audio cannot be written
 };
 
-bool StartMusic(const CaptureOptions& o, MusicDecoder* m, std::string* error) {
+bool StartMusic(const CaptureOptions& o, MusicClock* m, std::string* error) {
   const std::string path = o.libraryPath.empty() ? MusicLibraryPath : o.libraryPath;
   if (!MusicInit(MusicLibrarySlot, path.c_str(), DecodeDevice, static_cast<uint32_t>(CaptureSampleRate), 0)) {
     return Fail(error, "cannot initialise the sound library " + path + " for decoding (" +
@@ -162,19 +169,6 @@ void StopDemo(OffscreenGL* gl) {
   ReleaseRuntime();  // unloads the sound library too
 }
 
-// The music clock: samples decoded so far, and the audio that is kept back
-// until the event it belongs before has been handled.
-struct MusicClock {
-  MusicDecoder* decoder = nullptr;
-  int64_t decoded = 0;            // samples decoded
-  int64_t heldStart = 0;          // first sample in `held`
-  std::vector<int16_t> held;      // decoded, not yet written (stereo pairs)
-  int64_t audioStart = 0;         // first sample that goes into the WAV
-  WavWriter* wav = nullptr;
-  VideoOutput* video = nullptr;   // the audio goes into the video instead of a WAV
-  std::string writeError;         // what to say when the audio cannot be written
-};
-
 // Decodes until every sample before `target` is decoded, straight onto the
 // end of the held audio; syncs due on the way fire inside the decode calls.
 bool DecodeUntil(MusicClock* c, int64_t target, std::string* error) {
@@ -182,7 +176,7 @@ bool DecodeUntil(MusicClock* c, int64_t target, std::string* error) {
     const auto frames = static_cast<uint32_t>(std::min<int64_t>(DecodeBlockFrames, target - c->decoded));
     const size_t at = c->held.size();
     c->held.resize(at + static_cast<size_t>(frames) * 2);
-    const uint32_t got = c->decoder->decode(c->held.data() + at, frames);
+    const uint32_t got = c->decode(c->held.data() + at, frames);
     c->held.resize(at + static_cast<size_t>(got) * 2);
     if (got == 0) return Fail(error, "the sound library stopped decoding at sample " + std::to_string(c->decoded));
     c->decoded += got;
@@ -211,7 +205,7 @@ bool ReleaseAudio(MusicClock* c, int64_t until, std::string* error) {
 TimelineState CurrentState(const MusicClock& c, int64_t sample) {
   TimelineState s;
   s.sample = sample;
-  const uint32_t pos = c.decoder->position();
+  const uint32_t pos = c.position();
   s.order = pos & 0xFFFF;
   s.row = pos >> 16;
   s.sceneMode = DemoGlobals.SceneMode.load();
@@ -245,13 +239,11 @@ struct CaptureRun {
   const bool video;
   const bool discard;
   OffscreenGL* gl = nullptr;
-  MusicDecoder decoder;
   WavWriter wav;
   std::string wavPath;     // empty: no WAV
   FILE* timeline = nullptr;
   FILE* frameLog = nullptr;
   VideoOutput pipe;
-  std::atomic<int64_t> repeatedFrames{0};  // PNG frames equal to the writer's last one, not encoded again
   FrameWriter writer;
   MusicClock clock;
   ContactSheet sheet;
@@ -314,25 +306,25 @@ bool StartWriter(CaptureRun* r) {
     // The buffers still go through the writer, so the floor pays the same
     // hand-over as every output; the sink drops them.
     FrameWriterStart(&r->writer, buffers, frameBytes, [](const FrameBuffer&, std::string*) { return true; });
-  } else if (r->video) {
+    return true;
+  }
+  // One writer at every size: it sees the frames in order, so every frame
+  // that repeats the one before (six in ten at 60 fps) is written without
+  // encoding, and what remains keeps one thread well below the renderer's
+  // pace even at 1920 x 1080.
+  r->writer.findRepeats = true;
+  if (r->video) {
     if (!VideoOutputOpen(&r->pipe, o.videoPath, o.width, o.height, o.fps, static_cast<uint32_t>(CaptureSampleRate),
                          &r->error))
       return false;
     FrameWriterStart(&r->writer, buffers, frameBytes, [pipe = &r->pipe](const FrameBuffer& b, std::string* why) {
-      return VideoOutputWriteFrame(pipe, b.data.data()) ||
+      return VideoOutputWriteFrame(pipe, b.data.data(), b.repeat) ||
              Fail(why, pipe->error.empty() ? "the video could not be written" : pipe->error);
     }, 1, WriterNiceness);
   } else {
-    // One PNG writer at every size: it sees the frames in order, so every
-    // frame that repeats the one before is written without encoding (six in
-    // ten at 60 fps), and what remains keeps one thread well below the
-    // renderer's pace even at 1920 x 1080.
-    FrameWriterStart(&r->writer, buffers, frameBytes, [r, &o](FrameBuffer& b, std::string* why) {
-      bool repeated = false;
-      const bool ok =
-          WritePngFrame(FrameFileName(o.outDir, b.frame), &b.data, o.width, o.height, o.pngLevel, why, &repeated);
-      r->repeatedFrames += repeated ? 1 : 0;
-      return ok;
+    FrameWriterStart(&r->writer, buffers, frameBytes, [&o](const FrameBuffer& b, std::string* why) {
+      return WritePng(FrameFileName(o.outDir, b.frame), b.data.data(), o.width, o.height, 4,
+                      static_cast<size_t>(o.width) * 4, true, o.pngLevel, why, b.repeat);
     }, 1, WriterNiceness);
   }
   return true;
@@ -463,7 +455,7 @@ void PrintSummary(const CaptureRun& r, double total) {
                r.video ? "video finishing" : "close", r.finishSeconds);
   if (!r.discard)
     std::fprintf(stderr, "zephyra-capture: %lld of %lld frames repeated the frame before and were %s\n",
-                 static_cast<long long>(r.video ? r.pipe.repeatedFrames : r.repeatedFrames.load()), written,
+                 static_cast<long long>(r.video ? r.pipe.repeatedFrames : r.writer.repeatedFrames), written,
                  r.video ? "coded as repeats" : "not encoded again");
   // CPU (user + system, all threads) over wall time: how many of the cores
   // the run kept busy.
@@ -486,11 +478,10 @@ int RunCapture(const CaptureOptions& o) {
     Report("the time range holds no frame at this frame rate");
     return CaptureExitUsage;
   }
-  if (!StartDemo(o, &r.gl, &r.error) || !StartMusic(o, &r.decoder, &r.error)) return Abandon(&r);
+  if (!StartDemo(o, &r.gl, &r.error) || !StartMusic(o, &r.clock, &r.error)) return Abandon(&r);
   StartScenes();
   if (!OpenLogsAndWav(&r) || !StartWriter(&r)) return Abandon(&r);
 
-  r.clock.decoder = &r.decoder;
   r.clock.audioStart = FrameSample(frames.first, o.fps);
   r.clock.wav = r.wav.file ? &r.wav : nullptr;
   r.clock.video = r.video ? &r.pipe : nullptr;

@@ -5,12 +5,8 @@
 #include <numeric>
 
 Rational MakeRational(int64_t num, int64_t den) {
-  const int64_t g = std::gcd(num < 0 ? -num : num, den);
-  if (g > 1) {
-    num /= g;
-    den /= g;
-  }
-  return Rational{num, den};
+  const int64_t g = std::gcd(num < 0 ? -num : num, den);  // den > 0, so g > 0
+  return Rational{num / g, den / g};
 }
 
 bool RationalLess(Rational a, Rational b) {

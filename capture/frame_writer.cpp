@@ -27,9 +27,17 @@ void WriterLoop(FrameWriter* w) {
     std::string error;
     bool ok = true;
     const auto start = std::chrono::steady_clock::now();
-    if (!skip) ok = w->sink(*buffer, &error);
+    if (!skip) {
+      buffer->repeat = w->findRepeats && w->haveLast && buffer->data == w->last;
+      ok = w->sink(*buffer, &error);
+      if (ok && w->findRepeats && !buffer->repeat) {
+        buffer->data.swap(w->last);
+        w->haveLast = true;
+      }
+    }
     const auto stop = std::chrono::steady_clock::now();
     guard.lock();
+    w->repeatedFrames += !skip && ok && buffer->repeat ? 1 : 0;
     w->busySeconds += std::chrono::duration<double>(stop - start).count();
     if (!ok && !w->failed) {
       w->failed = true;
@@ -44,6 +52,9 @@ void WriterLoop(FrameWriter* w) {
 
 void FrameWriterStart(FrameWriter* w, size_t buffers, size_t bytes, FrameSink sink, int threads, int niceness) {
   w->niceness = niceness;
+  w->findRepeats = w->findRepeats && threads <= 1;
+  w->last.assign(w->findRepeats ? bytes : 0, 0);
+  w->haveLast = false;
   w->storage.resize(buffers);
   for (FrameBuffer& b : w->storage) {
     b.data.resize(bytes);

@@ -17,12 +17,11 @@
 struct FrameBuffer {
   int64_t frame = 0;          // frame number in the capture
   std::vector<uint8_t> data;  // width * height * 4 RGBA bytes, bottom row first
+  bool repeat = false;        // equal to the frame before (set with findRepeats)
 };
 
 // Writes one frame; returns false with a reason in *error to stop the capture.
-// It may trade the buffer's data for another vector of the same size (the
-// renderer overwrites all of it).
-using FrameSink = std::function<bool(FrameBuffer&, std::string* error)>;
+using FrameSink = std::function<bool(const FrameBuffer&, std::string* error)>;
 
 struct FrameWriter {
   std::mutex lock;
@@ -38,6 +37,13 @@ struct FrameWriter {
   double busySeconds = 0;  // time spent inside the sink (encode + write), all writers
   double cpuSeconds = 0;   // CPU time of the writer threads (user + system), added as each ends
   int niceness = 0;        // added by each writer thread to its own nice value
+  // Set before FrameWriterStart, for one writer: each frame is compared with
+  // the one before, kept by trading vectors with the buffer once written
+  // (the renderer overwrites all of a buffer, so no copy is needed).
+  bool findRepeats = false;
+  std::vector<uint8_t> last;  // the last frame given to the sink
+  bool haveLast = false;
+  int64_t repeatedFrames = 0;  // frames given to the sink as repeats
 };
 
 // Starts `threads` writers (1 or more) with `buffers` buffers of `bytes`

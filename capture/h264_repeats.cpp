@@ -5,6 +5,7 @@
 #include "capture/fail.h"
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <string>
 
@@ -41,16 +42,12 @@ struct BitReader {
     }
     return (zeros == 0 ? 0 : Bits(zeros)) + ((1u << zeros) - 1);
   }
-  int32_t Se() {
-    const uint32_t k = Ue();
-    return (k & 1) ? static_cast<int32_t>((k + 1) / 2) : -static_cast<int32_t>(k / 2);
-  }
 };
 
 struct BitWriter {
   std::vector<uint8_t> bytes;
   int used = 8;  // bits used in the last byte
-  void Bits(uint32_t v, int n) {
+  void Bits(uint64_t v, int n) {
     for (int i = n - 1; i >= 0; --i) {
       if (used == 8) {
         bytes.push_back(0);
@@ -60,13 +57,12 @@ struct BitWriter {
       ++used;
     }
   }
+  // Exp-Golomb, as ue(v): v + 1 in binary, after a zero for each bit past its first.
   void Ue(uint32_t v) {
     const uint64_t code = static_cast<uint64_t>(v) + 1;
-    int length = 0;
-    while ((code >> length) > 1) ++length;
+    const int length = std::bit_width(code) - 1;
     Bits(0, length);
-    Bits(static_cast<uint32_t>(code >> length), 1);
-    if (length > 0) Bits(static_cast<uint32_t>(code & ((1ull << length) - 1)), length);
+    Bits(code, length + 1);
   }
   // rbsp_trailing_bits: a one, then zeros to the byte's end.
   void Trailing() {
@@ -110,36 +106,6 @@ void AppendEscaped(const std::vector<uint8_t>& rbsp, std::vector<uint8_t>* out) 
   if (zeros >= 2) out->push_back(3);
 }
 
-// The NAL units of an Annex B byte stream, as [begin, end) of their
-// payloads (start codes and the zeros before them excluded).
-std::vector<std::pair<size_t, size_t>> SplitNals(const uint8_t* data, size_t size) {
-  std::vector<std::pair<size_t, size_t>> nals;
-  size_t begin = std::string::npos;
-  size_t i = 0;
-  while (i + 3 <= size) {
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-      if (begin != std::string::npos) {
-        size_t end = i;
-        while (end > begin && data[end - 1] == 0) --end;  // a 4-byte start code's zero
-        nals.emplace_back(begin, end);
-      }
-      begin = i + 3;
-      i += 3;
-    } else {
-      ++i;
-    }
-  }
-  if (begin != std::string::npos) nals.emplace_back(begin, size);
-  return nals;
-}
-
-// The profiles whose sequence parameter sets carry the chroma format, bit
-// depths and scaling matrices.
-bool HighProfile(uint32_t profile) {
-  static constexpr uint32_t High[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
-  return std::find(std::begin(High), std::end(High), profile) != std::end(High);
-}
-
 // The sequence's video usability information, up to what counts pictures:
 // HRD parameters (buffer times per picture) and picture structure timing
 // refer to pictures the repeats add, so a stream with them is refused.
@@ -160,11 +126,9 @@ bool ReadVui(BitReader* in, std::string* error) {
     in->Ue();
     in->Ue();
   }
-  if (in->Bits(1)) {  // timing info: a fixed rate is fine, it counts no picture
-    in->Bits(32);
-    in->Bits(32);
-    in->Bits(1);
-  }
+  // Timing info (tick, time scale, fixed rate flag): a fixed rate is fine,
+  // it counts no picture. Reading on past the end marks the overrun.
+  if (in->Bits(1)) in->bit += 32 + 32 + 1;
   const bool nalHrd = in->Bits(1) != 0;
   // The NAL HRD's parameters come before the VCL flag; refusing at the
   // first flag set needs no parsing of them.
@@ -182,7 +146,10 @@ bool ReadSps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   const uint32_t profile = in.Bits(8);
   in.Bits(16);  // constraint flags, level
   const uint32_t id = in.Ue();
-  if (HighProfile(profile)) {
+  // The profiles whose sequence parameter sets carry the chroma format, bit
+  // depths and scaling matrices.
+  static constexpr uint32_t HighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
+  if (std::find(std::begin(HighProfiles), std::end(HighProfiles), profile) != std::end(HighProfiles)) {
     if (in.Ue() == 3) in.Bits(1);  // chroma_format_idc, separate_colour_plane_flag
     in.Ue();                       // bit depths
     in.Ue();
@@ -227,9 +194,9 @@ bool ReadPps(H264Repeats* r, const std::vector<uint8_t>& rbsp, std::string* erro
   in.Ue();
   const bool weightedP = in.Bits(1) != 0;
   in.Bits(2);  // weighted_bipred_idc
-  in.Se();     // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset
-  in.Se();
-  in.Se();
+  in.Ue();     // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset:
+  in.Ue();     // se(v), skipped as the ue(v) code they are mapped to
+  in.Ue();
   const bool deblockingControl = in.Bits(1) != 0;
   in.Bits(1);  // constrained_intra_pred_flag
   const bool redundant = in.Bits(1) != 0;
@@ -290,16 +257,15 @@ bool CheckSei(const std::vector<uint8_t>& rbsp, std::string* error) {
 
 }  // namespace
 
-bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector<uint8_t>* out, std::string* error) {
+bool H264CopyCoded(H264Repeats* r, const std::vector<H264Nal>& nals, std::vector<uint8_t>* out, std::string* error) {
   const size_t keep = out->size();
   H264Repeats next = *r;
-  const std::vector<std::pair<size_t, size_t>> nals = SplitNals(data, size);
-  if (nals.empty()) return Fail(error, "the encoder's output is not an H.264 byte stream");
-  for (const auto& [begin, end] : nals) {
-    if (begin >= end) continue;
-    const int type = data[begin] & 31;
-    const int refIdc = (data[begin] >> 5) & 3;
-    std::vector<uint8_t> rbsp = Unescape(data + begin, end - begin);
+  if (nals.empty()) return Fail(error, "the encoder gave out no NAL units");
+  for (const H264Nal& nal : nals) {
+    if (nal.size == 0) continue;
+    const int type = nal.data[0] & 31;
+    const int refIdc = (nal.data[0] >> 5) & 3;
+    std::vector<uint8_t> rbsp = Unescape(nal.data, nal.size);
     bool ok = true;
     if (type == NalSei) {
       ok = CheckSei(rbsp, error);

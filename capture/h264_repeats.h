@@ -35,12 +35,19 @@ struct H264Repeats {
   uint32_t pictureFrameNum = 0;  // of the picture whose slices are being written
 };
 
-// Copies one output of the encoder (Annex B: parameter sets, SEI, slices)
-// to `out`, reading parameter sets and giving each slice the frame_num that
-// follows the repeats written so far. False with a reason in *error for a
-// stream this cannot extend (B-frames' picture order, fields, CABAC, slice
-// groups, weighted prediction) or a malformed one; `out` is then unchanged.
-bool H264CopyCoded(H264Repeats* r, const uint8_t* data, size_t size, std::vector<uint8_t>* out, std::string* error);
+// One NAL unit as the encoder gives it out: its bytes after the start code.
+struct H264Nal {
+  const uint8_t* data;
+  size_t size;
+};
+
+// Copies one output of the encoder (its NAL units: parameter sets, SEI,
+// slices) to `out` as Annex B, reading parameter sets and giving each slice
+// the frame_num that follows the repeats written so far. False with a reason
+// in *error for a stream this cannot extend (B-frames' picture order,
+// fields, CABAC, slice groups, weighted prediction) or a malformed one;
+// `out` is then unchanged.
+bool H264CopyCoded(H264Repeats* r, const std::vector<H264Nal>& nals, std::vector<uint8_t>* out, std::string* error);
 
 // Appends an access unit that repeats the last picture. False before the
 // parameter sets have been seen or when they are unsupported.

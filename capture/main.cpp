@@ -5,7 +5,6 @@
 
 #include "capture/capture_options.h"
 #include "capture/capture_run.h"
-#include "capture/frame_writer.h"
 #include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
 

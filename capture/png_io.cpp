@@ -9,10 +9,8 @@
 #include <libdeflate.h>
 #include <libyuv/convert_from_argb.h>
 
-#include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -22,10 +20,7 @@ constexpr uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'
 constexpr size_t MaxFilteredBytes = 0x7F000000;
 
 void PutBigEndian32(uint8_t* at, uint32_t v) {
-  at[0] = static_cast<uint8_t>(v >> 24);
-  at[1] = static_cast<uint8_t>(v >> 16);
-  at[2] = static_cast<uint8_t>(v >> 8);
-  at[3] = static_cast<uint8_t>(v);
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 
 // Fills in the length, and appends the CRC-32 of type and data, of a chunk
@@ -46,32 +41,17 @@ void RowToRgb(const uint8_t* src, int32_t width, int32_t channels, uint8_t* dst)
     std::memcpy(dst, src, static_cast<size_t>(width) * 3);
 }
 
-// Byte-wise differences, written as plain loops over independent bytes so
-// that the compiler vectorises them.
+// Byte-wise differences, written as a plain loop over independent bytes so
+// that the compiler vectorises it.
 void SubtractRows(const uint8_t* __restrict row, const uint8_t* __restrict above, size_t n, uint8_t* __restrict dst) {
   for (size_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(row[i] - above[i]);
 }
-void SubtractLeft(const uint8_t* __restrict row, size_t n, uint8_t* __restrict dst) {
-  for (size_t i = 0; i < 3 && i < n; ++i) dst[i] = row[i];
-  for (size_t i = 3; i < n; ++i) dst[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
-}
 
-// The encoder of the calling writer thread, released when the thread ends,
-// and a copy of the last picture it encoded with the settings used. At 60
-// frames a second over a 25 Hz animation most frames repeat the one before
-// byte for byte (2,734 of the demo's 4,514), and a repeat is written from
-// the file already in `encoder.file` for the price of one compare.
+// The encoder of the calling thread, released when the thread ends;
+// `holdsFile`: its file is that of the last picture this thread wrote.
 struct ThreadEncoder {
-  struct Settings {
-    int32_t width = 0, height = 0, channels = 0, level = -1;
-    size_t stride = 0;
-    bool bottomUp = false;
-    bool operator==(const Settings&) const = default;
-  };
   PngEncoder encoder;
-  std::vector<uint8_t> lastPixels;
-  bool holdsLast = false;  // lastPixels, last and encoder.file are of one good encoding
-  Settings last;
+  bool holdsFile = false;
   ~ThreadEncoder() { PngEncoderRelease(&encoder); }
 };
 
@@ -86,25 +66,19 @@ void PngEncoderRelease(PngEncoder* e) {
 }
 
 void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t channels, size_t stride,
-                   bool bottomUp, PngRowFilter filter, uint8_t* out) {
+                   bool bottomUp, uint8_t* out) {
   const size_t rgbBytes = static_cast<size_t>(width) * 3;
-  // The unfiltered RGB of this row and of the one above (Up needs it after
-  // the row above has been overwritten by its own filtered bytes).
+  // The unfiltered RGB of this row and of the one above (needed after the
+  // row above has been overwritten by its own filtered bytes).
   std::vector<uint8_t> rows(2 * rgbBytes);
   uint8_t* row = rows.data();
   uint8_t* above = rows.data() + rgbBytes;
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* src = pixels + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride;
     uint8_t* dst = out + static_cast<size_t>(y) * (1 + rgbBytes);
-    dst[0] = filter;
-    if (filter == PngFilterNone) {
-      RowToRgb(src, width, channels, dst + 1);
-      continue;
-    }
+    dst[0] = 2;  // the Up filter's type
     RowToRgb(src, width, channels, row);
-    if (filter == PngFilterSub)
-      SubtractLeft(row, rgbBytes, dst + 1);
-    else if (y == 0)  // Up: the row above the first counts as zeros
+    if (y == 0)  // the row above the first counts as zeros
       std::memcpy(dst + 1, row, rgbBytes);
     else
       SubtractRows(row, above, rgbBytes, dst + 1);
@@ -113,21 +87,25 @@ void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t
 }
 
 bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
-               size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error) {
+               size_t stride, bool bottomUp, int level, std::string* error) {
   if (width <= 0 || height <= 0 || (channels != 3 && channels != 4) || level < 0 || level > 9 ||
-      stride < static_cast<size_t>(width) * static_cast<size_t>(channels) ||
-      (filter != PngFilterNone && filter != PngFilterSub && filter != PngFilterUp)) {
+      stride < static_cast<size_t>(width) * static_cast<size_t>(channels)) {
     return Fail(error, "bad picture size or format");
   }
   const size_t rowBytes = 1 + static_cast<size_t>(width) * 3;
   if (rowBytes > MaxFilteredBytes / static_cast<size_t>(height)) {
     return Fail(error, "picture too large for one PNG data chunk");
   }
-  const size_t filteredBytes = rowBytes * static_cast<size_t>(height);
-  // Level 1, the frames' level, goes to the run-and-literal coder: 0.71 ms
-  // of deflate a frame against 1.40 ms for igzip's level 1, files 6 %
-  // smaller (libdeflate is slower still; docs/capture.md has the figures).
-  // The other levels trade time for size through libdeflate (0 stores).
+  e->filtered.resize(rowBytes * static_cast<size_t>(height));
+  PngFilterRows(pixels, width, height, channels, stride, bottomUp, e->filtered.data());
+  return EncodeFilteredPng(e, width, height, level, error);
+}
+
+bool EncodeFilteredPng(PngEncoder* e, int32_t width, int32_t height, int level, std::string* error) {
+  const size_t filteredBytes = e->filtered.size();
+  // Level 1, the frames' level, goes to the run-and-literal coder, about
+  // twice as fast as a match finder's level 1 (docs/capture.md has the
+  // figures); the other levels trade time for size through libdeflate.
   const bool runs = level == 1;
   if (!runs && e->level != level) {
     libdeflate_free_compressor(e->compressor);
@@ -135,8 +113,6 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
     e->level = e->compressor ? level : -1;
     if (!e->compressor) return Fail(error, "out of memory");
   }
-  e->filtered.resize(filteredBytes);
-  PngFilterRows(pixels, width, height, channels, stride, bottomUp, filter, e->filtered.data());
 
   // Signature, IHDR (13 bytes of data), IDAT (the zlib stream), IEND.
   const size_t bound =
@@ -163,41 +139,22 @@ bool EncodePng(PngEncoder* e, const uint8_t* pixels, int32_t width, int32_t heig
 }
 
 bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
-              size_t stride, bool bottomUp, int level, std::string* error, bool* repeated,
-              std::vector<uint8_t>* owner) {
+              size_t stride, bool bottomUp, int level, std::string* error, bool repeat) {
   thread_local ThreadEncoder local;
-  if (repeated) *repeated = false;
-  // The bytes the picture spans (the last row without its padding); EncodePng
-  // rejects the sizes for which this would be meaningless.
-  const size_t bytes = width > 0 && height > 0 && channels > 0
-                           ? stride * static_cast<size_t>(height - 1) + static_cast<size_t>(width) * channels
-                           : 0;
-  const ThreadEncoder::Settings now{width, height, channels, level, stride, bottomUp};
-  const bool again =
-      local.holdsLast && now == local.last && std::memcmp(pixels, local.lastPixels.data(), bytes) == 0;
-  if (again) {
-    if (repeated) *repeated = true;
-  } else {
-    local.holdsLast = false;
-    if (!EncodePng(&local.encoder, pixels, width, height, channels, stride, bottomUp, level, PngFrameFilter, error))
+  const bool again = repeat && local.holdsFile;
+  if (!again) {
+    local.holdsFile = false;
+    if (!EncodePng(&local.encoder, pixels, width, height, channels, stride, bottomUp, level, error))
       return false;
-    // Trading vectors keeps the picture without copying it (1.2 MB a
-    // 640 x 480 frame); the caller gets back storage of the same size.
-    if (owner && owner->size() == bytes && local.lastPixels.size() == bytes) {
-      owner->swap(local.lastPixels);
-    } else {
-      local.lastPixels.assign(pixels, pixels + bytes);
-    }
-    local.last = now;
-    local.holdsLast = true;
+    local.holdsFile = true;
   }
-  return WriteWholeFile(path, local.encoder.file.data(), local.encoder.file.size(), again, error);
-}
-
-bool WritePngFrame(const std::string& path, std::vector<uint8_t>* frame, int32_t width, int32_t height, int level,
-                   std::string* error, bool* repeated) {
-  return WritePng(path, frame->data(), width, height, 4, static_cast<size_t>(width) * 4, true, level, error,
-                  repeated, frame);
+  // Padded to whole 4 KiB blocks for an unbuffered write (no bytes move).
+  ByteBuffer& file = local.encoder.file;
+  const size_t size = file.size();
+  file.resize((size + 4095) / 4096 * 4096);
+  const bool ok = WriteWholeFile(path, file.data(), size, file.size(), error);
+  file.resize(size);
+  return ok;
 }
 
 std::string FrameFileName(const std::string& folder, int64_t frame) {

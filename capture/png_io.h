@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,17 +18,12 @@ struct RgbImage {
   std::vector<uint8_t> pixels;
 };
 
-// The PNG row filters the writer can apply (the PNG filter type numbers).
-// Every row of a file gets the same one.
-enum PngRowFilter : uint8_t { PngFilterNone = 0, PngFilterSub = 1, PngFilterUp = 2 };
-// The filter frames are written with: on the captured frames it gives the
-// smallest files of the three for the least time at the fast levels.
-constexpr PngRowFilter PngFrameFilter = PngFilterUp;
 
 // An allocator whose resize leaves new bytes as they are instead of zeroing
 // them: the encoder sizes its file for the worst case before every frame and
 // writes only a quarter of that (zeroing the rest cost 0.7 MB of memory
-// writes a 640 x 480 frame).
+// writes a 640 x 480 frame). Its blocks start on a 4 KiB boundary, so that
+// a file is written unbuffered from where it was encoded (direct_write.h).
 template <class T>
 struct UninitialisedAllocator : std::allocator<T> {
   template <class U>
@@ -42,6 +38,8 @@ struct UninitialisedAllocator : std::allocator<T> {
   void construct(U* p, Args&&... args) {
     ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
   }
+  T* allocate(size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t{4096})); }
+  void deallocate(T* p, size_t) noexcept { ::operator delete(p, std::align_val_t{4096}); }
 };
 using ByteBuffer = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
 
@@ -57,36 +55,33 @@ struct PngEncoder {
 void PngEncoderRelease(PngEncoder* encoder);
 
 // The scanlines of a PNG image as the deflate stream holds them: for each
-// row, top first, the filter byte and the filtered RGB bytes. The input is
-// width x height pixels of `channels` bytes (3 = RGB, 4 = RGBA whose alpha is
-// dropped), rows `stride` bytes apart, the first row in memory the picture's
-// bottom row when `bottomUp` (as glReadPixels returns it). `out` must hold
-// height * (1 + width * 3) bytes.
+// row, top first, the filter byte and the filtered RGB bytes. Every row is
+// filtered with Up (each byte minus the one above): on the captured frames
+// it gives the smallest files of the PNG filters for the least time at the
+// fast levels. The input is width x height pixels of `channels` bytes
+// (3 = RGB, 4 = RGBA whose alpha is dropped), rows `stride` bytes apart, the
+// first row in memory the picture's bottom row when `bottomUp` (as
+// glReadPixels returns it). `out` must hold height * (1 + width * 3) bytes.
 void PngFilterRows(const uint8_t* pixels, int32_t width, int32_t height, int32_t channels, size_t stride,
-                   bool bottomUp, PngRowFilter filter, uint8_t* out);
+                   bool bottomUp, uint8_t* out);
 
 // Encodes the picture as an 8-bit RGB PNG file into encoder->file. `level`
 // is the deflate level, 0 (stored) to 9; 1 is the fastest that compresses. False with a reason in *error on a
 // bad size or format, or when memory runs out.
 bool EncodePng(PngEncoder* encoder, const uint8_t* pixels, int32_t width, int32_t height, int32_t channels,
-               size_t stride, bool bottomUp, int level, PngRowFilter filter, std::string* error);
+               size_t stride, bool bottomUp, int level, std::string* error);
+// The file's part of EncodePng: the scanlines already in encoder->filtered
+// (the size PngFilterRows fills, of a picture EncodePng took), compressed
+// at `level` and laid out in chunks into encoder->file.
+bool EncodeFilteredPng(PngEncoder* encoder, int32_t width, int32_t height, int level, std::string* error);
 
-// EncodePng with the frame filter, on a per-thread encoder, then the file
-// written at `path`. A picture whose bytes and settings equal those of the
-// last one the calling thread encoded is not encoded again: it gets that
-// file's bytes, and *repeated (when given) says so. False with a reason in
-// *error on any failure (a file that could not be written whole is removed).
-// `owner`, when given, holds exactly the picture's bytes and may be traded
-// as WritePngFrame says.
+// EncodePng on the calling thread's encoder, then the
+// file written at `path`. `repeat`: the caller found the picture equal to
+// the last one this thread wrote, whose file is then written again without
+// encoding. False with a reason in *error on any failure (a file that could
+// not be written whole is removed).
 bool WritePng(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
-              int32_t channels, size_t stride, bool bottomUp, int level, std::string* error,
-              bool* repeated = nullptr, std::vector<uint8_t>* owner = nullptr);
-// WritePng of a captured frame (RGBA, bottom row first, rows packed) that
-// the caller gives up: when the picture is encoded, the thread keeps the
-// vector itself for the next frame's comparison and gives back, in its
-// place, storage of the same size whose contents are unspecified.
-bool WritePngFrame(const std::string& path, std::vector<uint8_t>* frame, int32_t width, int32_t height, int level,
-                   std::string* error, bool* repeated = nullptr);
+              int32_t channels, size_t stride, bool bottomUp, int level, std::string* error, bool repeat = false);
 bool WriteRgbPng(const std::string& path, const RgbImage& image, std::string* error);
 // The file of captured frame `frame` in `folder`: folder/frame_000123.png.
 std::string FrameFileName(const std::string& folder, int64_t frame);

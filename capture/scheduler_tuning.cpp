@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -26,18 +25,12 @@ struct SchedAttr {
   uint64_t sched_period;
 };
 
-// The calling thread's scheduling attributes as the kernel reports them.
-bool ReadOwnAttr(SchedAttr* a) {
-  std::memset(a, 0, sizeof *a);
-  return syscall(SYS_sched_getattr, 0, a, sizeof *a, 0) == 0;
-}
-
 // Sets the calling thread's slice, keeping its policy and nice value
 // (sched_setattr sets all of them, so they are read first). 0 asks for the
 // kernel's default slice.
 bool SetOwnSlice(uint64_t nanoseconds) {
-  SchedAttr a;
-  if (!ReadOwnAttr(&a)) return false;
+  SchedAttr a{};
+  if (syscall(SYS_sched_getattr, 0, &a, sizeof a, 0) != 0) return false;
   if (a.sched_policy != SCHED_OTHER && a.sched_policy != SCHED_BATCH) return false;
   a.size = sizeof a;
   a.sched_flags = 0;
@@ -60,9 +53,4 @@ void LowerThreadPriority(int niceness) {
 }
 
 bool RequestShortSlice() { return SetOwnSlice(RendererSliceNs); }
-
-uint64_t OwnSliceNs() {
-  SchedAttr a;
-  return ReadOwnAttr(&a) ? a.sched_runtime : 0;
-}
 

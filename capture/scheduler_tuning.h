@@ -22,7 +22,4 @@ inline constexpr uint64_t RendererSliceNs = 100'000;
 // Call it before the GL context is made. False when the kernel refused;
 // kernels before 6.12 accept the slice and ignore it.
 bool RequestShortSlice();
-// The calling thread's scheduler slice in nanoseconds as the kernel reports
-// it (its default when none was asked for), or 0 when it reports none.
-uint64_t OwnSliceNs();
 

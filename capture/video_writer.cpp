@@ -11,39 +11,36 @@ extern "C" {
 #include <libyuv/convert.h>
 #include <x264.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "capture/h264_repeats.h"
 
-// The container: written by the frame writer's thread (pictures) and the
-// audio thread (AAC) in turn; libavformat interleaves the two by time.
+// The container, written by the frame writer's thread (pictures and AAC);
+// libavformat interleaves the two by time.
 struct VideoMuxer {
   AVFormatContext* format = nullptr;
   AVStream* video = nullptr;
   AVStream* audio = nullptr;
   AVRational frameTime{1, 1};  // one frame, the video packets' time unit
-  std::mutex lock;
+  AVPacket* picture = av_packet_alloc();  // each picture's, reused
   ~VideoMuxer() {
+    av_packet_free(&picture);
     if (!format) return;
     if (format->pb && !(format->oformat->flags & AVFMT_NOFILE)) avio_closep(&format->pb);
     avformat_free_context(format);
   }
 };
 
-// The H.264 encoder, the two pictures it is fed from in turn (so that a
-// frame can be compared with the one before without a copy), and the
-// repeats written between its pictures.
+// The H.264 encoder, the picture it is fed from, and the repeats written
+// between its pictures.
 struct VideoEncoder {
   x264_t* x264 = nullptr;
   int64_t frames = 0;        // frames given, repeats included
   int64_t lastKeyframe = 0;  // the frame the last keyframe was asked for at
-  std::vector<uint8_t> yuv[2];
-  int current = 0;  // which of yuv holds the last frame given
+  std::vector<uint8_t> yuv;  // the last frame converted (a repeat is not)
   H264Repeats repeats;
   // For each picture x264 still holds, oldest first: the repeats that
   // follow it, written once x264 gives the picture out.
@@ -54,8 +51,9 @@ struct VideoEncoder {
   }
 };
 
-// The music's side: PCM queued by the renderer's thread, coded as AAC by a
-// thread of its own so that the renderer never waits for the encoder.
+// The music's side: PCM queued by the renderer's thread, coded as AAC by
+// the frame writer's thread after each frame, so that the renderer never
+// waits for the encoder and the coding runs at the writer's lower priority.
 struct AudioEncoder {
   AVCodecContext* codec = nullptr;
   AVFrame* frame = nullptr;
@@ -64,26 +62,10 @@ struct AudioEncoder {
   std::vector<int16_t> pending;  // stereo samples short of a whole AAC frame
   int64_t samples = 0;           // samples handed to the encoder
   std::mutex lock;
-  std::condition_variable changed;
-  std::vector<int16_t> queued;  // stereo samples not yet taken by the thread
-  bool ending = false;          // no more audio comes; code the rest and stop
+  std::vector<int16_t> queued;  // stereo samples not yet taken by the writer
   bool failed = false;
   std::string error;
-  std::thread worker;
-  // Lets the thread code what is queued and stop. True when all went well.
-  bool Finish() {
-    if (worker.joinable()) {
-      {
-        std::lock_guard<std::mutex> guard(lock);
-        ending = true;
-        changed.notify_one();
-      }
-      worker.join();
-    }
-    return !failed;
-  }
   ~AudioEncoder() {
-    Finish();
     av_packet_free(&packet);
     av_frame_free(&frame);
     avcodec_free_context(&codec);
@@ -121,7 +103,6 @@ std::string AvError(int code) {
 bool MuxPacket(VideoMuxer* m, AVStream* stream, AVRational from, AVPacket* packet, std::string* error) {
   packet->stream_index = stream->index;
   av_packet_rescale_ts(packet, from, stream->time_base);
-  std::lock_guard<std::mutex> guard(m->lock);
   const int rc = av_interleaved_write_frame(m->format, packet);
   if (rc >= 0) return true;
   return Fail(error, "cannot write the video file: " + AvError(rc));
@@ -129,27 +110,13 @@ bool MuxPacket(VideoMuxer* m, AVStream* stream, AVRational from, AVPacket* packe
 
 // One H.264 access unit (Annex B) as the video's picture `pts`.
 bool MuxPicture(VideoMuxer* m, const std::vector<uint8_t>& unit, int64_t pts, bool keyframe, std::string* error) {
-  AVPacket* packet = av_packet_alloc();
-  if (!packet || av_new_packet(packet, static_cast<int>(unit.size())) < 0) {
-    av_packet_free(&packet);
-    return Fail(error, "out of memory");
-  }
+  AVPacket* packet = m->picture;  // blank: the muxer took the last one's data
+  if (!packet || av_new_packet(packet, static_cast<int>(unit.size())) < 0) return Fail(error, "out of memory");
   std::memcpy(packet->data, unit.data(), unit.size());
   packet->pts = packet->dts = pts;
   packet->duration = 1;
   if (keyframe) packet->flags |= AV_PKT_FLAG_KEY;
-  const bool ok = MuxPacket(m, m->video, m->frameTime, packet, error);
-  av_packet_free(&packet);
-  return ok;
-}
-
-// x264's threads for frames of this size: one up to 1280 x 720, where one
-// thread keeps up with the renderer in the time it leaves and a second only
-// gets in its way; two above, where encoding a frame costs about as much CPU
-// as rendering it (15 ms a frame at 1920 x 1080 against the renderer's
-// 13.7 ms).
-int EncoderThreads(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
+  return MuxPacket(m, m->video, m->frameTime, packet, error);
 }
 
 }  // namespace
@@ -160,7 +127,11 @@ bool VideoEncoderSettings(x264_param_t* settings, int32_t width, int32_t height,
     return Fail(error, "x264 does not know the preset " + std::string(VideoPreset));
   }
   p.i_log_level = X264_LOG_ERROR;
-  p.i_threads = EncoderThreads(width, height);
+  // One thread up to 1280 x 720, where one keeps up with the renderer in the
+  // time it leaves and a second only gets in its way; two above, where
+  // encoding a frame costs about as much CPU as rendering it (15 ms a frame
+  // at 1920 x 1080 against the renderer's 13.7 ms).
+  p.i_threads = static_cast<int64_t>(width) * height > 1280 * 720 ? 2 : 1;
   p.i_width = width;
   p.i_height = height;
   p.i_csp = X264_CSP_I420;
@@ -193,7 +164,7 @@ bool VideoEncoderSettings(x264_param_t* settings, int32_t width, int32_t height,
 
 namespace {
 
-// x264 with the settings above, and the two pictures it is fed from.
+// x264 with the settings above, and the picture it is fed from.
 bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, std::string* error) {
   x264_param_t p;
   if (!VideoEncoderSettings(&p, width, height, fps, error)) return false;
@@ -205,10 +176,8 @@ bool OpenEncoder(VideoEncoder* e, int32_t width, int32_t height, Rational fps, s
   const size_t lumaBytes = static_cast<size_t>(width) * height;
   // Black in limited range: Y 16, U and V 128. The padding keeps it; the
   // picture overwrites the rest every frame.
-  for (std::vector<uint8_t>& yuv : e->yuv) {
-    yuv.assign(lumaBytes + lumaBytes / 2, 128);
-    std::memset(yuv.data(), 16, lumaBytes);
-  }
+  e->yuv.assign(lumaBytes + lumaBytes / 2, 128);
+  std::memset(e->yuv.data(), 16, lumaBytes);
   return true;
 }
 
@@ -242,8 +211,12 @@ bool EncodeAndWrite(VideoOutput* out, x264_picture_t* picture) {
   // Without B-frames x264 gives pictures out in the order they went in.
   if (e->held.empty()) return Fail(&out->error, "x264 gave out more pictures than it was given");
   e->stream.clear();
-  // x264 keeps the NAL units of one call next to each other in memory.
-  if (!H264CopyCoded(&e->repeats, nals[0].p_payload, static_cast<size_t>(bytes), &e->stream, &out->error) ||
+  std::vector<H264Nal> units;  // x264's NAL units after their 3- or 4-byte start codes
+  for (int i = 0; i < count; ++i) {
+    const size_t start = nals[i].p_payload[2] == 1 ? 3 : 4;
+    units.push_back({nals[i].p_payload + start, static_cast<size_t>(nals[i].i_payload) - start});
+  }
+  if (!H264CopyCoded(&e->repeats, units, &e->stream, &out->error) ||
       !MuxPicture(out->muxer.get(), e->stream, coded.i_pts, coded.b_keyframe != 0, &out->error))
     return false;
   const int64_t repeats = e->held.front();
@@ -336,32 +309,28 @@ bool CodeAudio(AudioEncoder* a, const int16_t* samples, int frames) {
   return Fail(&a->error, "the AAC encoder failed: " + AvError(rc));
 }
 
-// The audio thread: whole AAC frames as the queue fills, the rest and the
-// encoder's flush at the end.
-void AudioLoop(AudioEncoder* a) {
-  const size_t frameSize = static_cast<size_t>(a->codec->frame_size);
-  std::vector<int16_t> chunk;
-  std::unique_lock<std::mutex> guard(a->lock);
-  for (;;) {
-    a->changed.wait(guard, [a] { return !a->queued.empty() || a->ending; });
-    const bool ending = a->ending && a->queued.empty();
-    chunk.swap(a->queued);
-    guard.unlock();
-    a->pending.insert(a->pending.end(), chunk.begin(), chunk.end());
-    chunk.clear();
-    size_t at = 0;
-    bool ok = true;
-    for (; ok && a->pending.size() - at >= frameSize * 2; at += frameSize * 2)
-      ok = CodeAudio(a, a->pending.data() + at, static_cast<int>(frameSize));
-    a->pending.erase(a->pending.begin(), a->pending.begin() + static_cast<std::ptrdiff_t>(at));
-    if (ok && ending) {
-      if (!a->pending.empty()) ok = CodeAudio(a, a->pending.data(), static_cast<int>(a->pending.size() / 2));
-      ok = ok && CodeAudio(a, nullptr, 0);
-    }
-    guard.lock();
-    if (!ok) a->failed = true;
-    if (!ok || ending) return;
+// Codes the whole AAC frames queued so far; at the end (`ending`) the rest
+// too, and the encoder's flush. False (a->failed set) when that failed.
+bool CodeQueuedAudio(AudioEncoder* a, bool ending) {
+  if (a->failed) return false;
+  {
+    std::lock_guard<std::mutex> guard(a->lock);
+    a->pending.insert(a->pending.end(), a->queued.begin(), a->queued.end());
+    a->queued.clear();
   }
+  const size_t frameSize = static_cast<size_t>(a->codec->frame_size);
+  size_t at = 0;
+  bool ok = true;
+  for (; ok && a->pending.size() - at >= frameSize * 2; at += frameSize * 2)
+    ok = CodeAudio(a, a->pending.data() + at, static_cast<int>(frameSize));
+  a->pending.erase(a->pending.begin(), a->pending.begin() + static_cast<std::ptrdiff_t>(at));
+  if (ok && ending) {
+    if (!a->pending.empty()) ok = CodeAudio(a, a->pending.data(), static_cast<int>(a->pending.size() / 2));
+    ok = ok && CodeAudio(a, nullptr, 0);
+  }
+  std::lock_guard<std::mutex> guard(a->lock);
+  a->failed = !ok;
+  return ok;
 }
 
 }  // namespace
@@ -390,43 +359,35 @@ bool VideoOutputOpen(VideoOutput* out, const std::string& outPath, int32_t width
     av_dict_set(&options, "movflags", "+faststart", 0);
     if (rc >= 0) rc = avformat_write_header(m->format, &options);
     av_dict_free(&options);
-    if (rc >= 0) {
-      if (out->audio) out->audio->worker = std::thread(AudioLoop, out->audio.get());
-      return true;
-    }
+    if (rc >= 0) return true;
     *error = "cannot write " + outPath + ": " + AvError(rc);
   }
-  out->audio.reset();
-  out->encoder.reset();
-  out->muxer.reset();
+  *out = VideoOutput{};
   return false;
 }
 
-bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba) {
+namespace {
+
+// One frame into the stream: a spliced repeat, or a picture for x264.
+bool WritePicture(VideoOutput* out, const uint8_t* rgba, bool repeat) {
   VideoEncoder* e = out->encoder.get();
-  if (out->failed || !e || !out->muxer) return false;
   const int32_t w = out->width, h = out->height, pw = out->paddedWidth;
-  const int next = 1 - e->current;
-  uint8_t* y = e->yuv[next].data();
+  uint8_t* y = e->yuv.data();
   uint8_t* u = y + static_cast<size_t>(pw) * out->paddedHeight;
   uint8_t* v = u + static_cast<size_t>(pw / 2) * (out->paddedHeight / 2);
-  // Bytes R, G, B, A are libyuv's "ABGR" (it names 32-bit words, low byte
-  // last). Starting at the last row with a negative stride flips the picture
-  // to top row first.
-  libyuv::ABGRToI420(rgba + static_cast<size_t>(h - 1) * w * 4, -w * 4, y, pw, u, pw / 2, v, pw / 2, w, h);
-  const bool repeat =
-      e->frames > 0 && std::memcmp(e->yuv[next].data(), e->yuv[e->current].data(), e->yuv[next].size()) == 0;
+  repeat = repeat && e->frames > 0;
   const bool keyframe = e->frames - e->lastKeyframe >= KeyframeInterval;
   ++e->frames;
   if (repeat && !keyframe) {
     ++out->repeatedFrames;
-    if (!e->held.empty()) {
-      ++e->held.back();  // goes out after the picture x264 still holds
-      return true;
-    }
-    out->failed = !WriteRepeats(out, e->frames - 1, 1);
-    return !out->failed;
+    if (e->held.empty()) return WriteRepeats(out, e->frames - 1, 1);
+    ++e->held.back();  // goes out after the picture x264 still holds
+    return true;
   }
+  // Bytes R, G, B, A are libyuv's "ABGR" (it names 32-bit words, low byte
+  // last). Starting at the last row with a negative stride flips the picture
+  // to top row first. A repeat due as a keyframe is already there.
+  if (!repeat) libyuv::ABGRToI420(rgba + static_cast<size_t>(h - 1) * w * 4, -w * 4, y, pw, u, pw / 2, v, pw / 2, w, h);
   x264_picture_t picture;
   x264_picture_init(&picture);
   picture.img = x264_image_t{X264_CSP_I420, 3, {pw, pw / 2, pw / 2, 0}, {y, u, v, nullptr}};
@@ -435,9 +396,19 @@ bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba) {
     picture.i_type = X264_TYPE_IDR;
     e->lastKeyframe = e->frames - 1;
   }
-  e->current = next;
-  // x264 copies the picture in, so the buffer may be overwritten two frames on.
-  out->failed = !EncodeAndWrite(out, &picture);
+  // x264 copies the picture in, so the buffer may be overwritten next frame.
+  return EncodeAndWrite(out, &picture);
+}
+
+}  // namespace
+
+bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba, bool repeat) {
+  if (out->failed || !out->encoder || !out->muxer) return false;
+  out->failed = !WritePicture(out, rgba, repeat);
+  if (!out->failed && out->audio && !CodeQueuedAudio(out->audio.get(), false)) {
+    out->failed = true;
+    out->error = out->audio->error;
+  }
   return !out->failed;
 }
 
@@ -446,9 +417,8 @@ bool VideoOutputWriteAudio(VideoOutput* out, const void* frames, uint32_t count)
   if (!a) return false;
   const auto* samples = static_cast<const int16_t*>(frames);
   std::lock_guard<std::mutex> guard(a->lock);
-  if (a->failed || a->ending) return false;
+  if (a->failed) return false;
   a->queued.insert(a->queued.end(), samples, samples + static_cast<size_t>(count) * 2);
-  a->changed.notify_one();
   return true;
 }
 
@@ -457,17 +427,19 @@ bool VideoOutputClose(VideoOutput* out, std::string* error) {
   // The frames x264 still holds, then the audio still queued.
   while (out->encoder && !out->failed && x264_encoder_delayed_frames(out->encoder->x264) > 0)
     out->failed = !EncodeAndWrite(out, nullptr);
-  if (out->audio && !out->audio->Finish() && out->error.empty()) out->error = out->audio->error;
-  const bool audioFailed = out->audio && out->audio->failed;
+  if (!out->failed && out->audio && !CodeQueuedAudio(out->audio.get(), true)) {
+    out->failed = true;
+    out->error = out->audio->error;
+  }
   int rc = 0;
-  if (!out->failed && !audioFailed) {
+  if (!out->failed) {
     rc = av_write_trailer(out->muxer->format);
     if (rc < 0) out->error = "cannot finish the video file: " + AvError(rc);
   }
   out->audio.reset();
   out->encoder.reset();
   out->muxer.reset();  // closes the file
-  if (out->failed || audioFailed || rc < 0) {
+  if (out->failed || rc < 0) {
     return Fail(error, out->error.empty() ? "the video could not be written" : out->error);
   }
   return true;

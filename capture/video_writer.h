@@ -1,6 +1,6 @@
 // Video output in-process: frames converted here to YUV 4:2:0, coded as
 // H.264 by x264 (with repeated frames spliced in as skipped pictures), the
-// music coded as AAC by libavcodec on a thread of its own, and both put into
+// music coded as AAC by libavcodec between the frames, and both put into
 // the container (MP4, or whatever the file name's extension picks) by
 // libavformat as they come, so the file is finished when the last frame is.
 #pragma once
@@ -11,7 +11,7 @@
 #include "capture/frame_clock.h"
 
 struct VideoEncoder;  // x264 and the pictures it is fed from
-struct AudioEncoder;  // the AAC encoder, its queue and its thread
+struct AudioEncoder;  // the AAC encoder and its queue
 struct VideoMuxer;    // the container being written
 
 struct VideoOutput {
@@ -46,13 +46,14 @@ bool VideoOutputOpen(VideoOutput* out, const std::string& outPath, int32_t width
 // Converts one frame of width x height RGBA pixels, bottom row first (as
 // glReadPixels gives them), to YUV 4:2:0 (BT.601 matrix, limited range, as
 // the stream is tagged), encodes it and writes what x264 gives out. A frame
-// equal to the one before is written as a picture that skips every
-// macroblock, without x264, except where a keyframe is due. False with a
-// reason in out->error when the encoder or the file failed.
-bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba);
+// the caller found equal to the one before (`repeat`) is written as a
+// picture that skips every macroblock, without x264 or conversion, except
+// where a keyframe is due. False with a reason in out->error when the
+// encoder or the file failed.
+bool VideoOutputWriteFrame(VideoOutput* out, const uint8_t* rgba, bool repeat = false);
 // Queues `count` stereo frames of audio (4 bytes each, little-endian S16).
-// Never waits for the AAC encoder: a thread of the output's own codes the
-// queue. False once that failed.
+// Never waits for the AAC encoder: VideoOutputWriteFrame (on the writer's
+// thread) codes the queue after each frame. False once that failed.
 bool VideoOutputWriteAudio(VideoOutput* out, const void* frames, uint32_t count);
 // Codes the frames x264 still holds and the audio still queued, and
 // finishes the file; false (with the reason) when anything failed.

@@ -1,13 +1,16 @@
-// Streaming writer of 16-bit stereo PCM WAV files.
+// Streaming writer of 16-bit stereo PCM WAV files: libavformat's WAV muxer,
+// which writes the canonical 44-byte header and patches its sizes at the end.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+struct AVFormatContext;
+struct AVPacket;
+
 struct WavWriter {
-  FILE* file = nullptr;
+  AVFormatContext* file = nullptr;  // null when not open
+  AVPacket* packet = nullptr;
   uint64_t dataBytes = 0;  // PCM bytes written so far
-  uint32_t sampleRate = 0;
   bool failed = false;     // a write failed; Close reports it
 };
 

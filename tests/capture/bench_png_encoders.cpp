@@ -25,6 +25,7 @@
 
 #include "capture/png_io.h"
 #include "capture/run_deflate.h"
+#include "tests/capture/support/png_filters.h"
 #include "tests/capture/support/png_read.h"
 
 namespace {
@@ -199,8 +200,7 @@ int main(int argc, char** argv) {
     for (const Frame& f : frames) {
       const size_t n = (1 + static_cast<size_t>(f.width) * 3) * f.height;
       scratch.resize(n);
-      PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, PngFilterUp,
-                    scratch.data());
+      PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, scratch.data());
       out.resize(compressBound(n));
       const double t0 = CpuMs();
       z_stream z = {};
@@ -230,8 +230,7 @@ int main(int argc, char** argv) {
     for (const Frame& f : frames) {
       const size_t n = (1 + static_cast<size_t>(f.width) * 3) * f.height;
       scratch.resize(n);
-      PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, PngFilterUp,
-                    scratch.data());
+      PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, scratch.data());
       out.resize(libdeflate_zlib_compress_bound(c, n));
       const double t0 = CpuMs();
       r.bytes += static_cast<double>(libdeflate_zlib_compress(c, scratch.data(), n, out.data(), out.size()));
@@ -253,8 +252,8 @@ int main(int argc, char** argv) {
       std::string error;
       measure(
           [&](const Frame& f) {
-            const bool ok = EncodePng(&encoder, f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4,
-                                      true, level, filter, &error);
+            const bool ok = EncodePngWithFilter(&encoder, f.rgba.data(), f.width, f.height, 4,
+                                                static_cast<size_t>(f.width) * 4, true, level, filter, &error);
             out.assign(encoder.file.begin(), encoder.file.end());
             return ok;
           },
@@ -265,8 +264,8 @@ int main(int argc, char** argv) {
         scratch.resize(n);
         std::vector<uint8_t> z(std::max(libdeflate_zlib_compress_bound(c, n), RunDeflateBound(n)));
         const double t0 = CpuMs();
-        PngFilterRows(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, filter,
-                      scratch.data());
+        PngFilterRowsWith(f.rgba.data(), f.width, f.height, 4, static_cast<size_t>(f.width) * 4, true, filter,
+                          scratch.data());
         const double t1 = CpuMs();
         const size_t zn = level == 1 ? RunDeflateZlib(scratch.data(), n, z.data(), z.size())
                                      : libdeflate_zlib_compress(c, scratch.data(), n, z.data(), z.size());

@@ -11,6 +11,10 @@
 #include "capture/frame_writer.h"
 #include "capture/png_io.h"
 
+// The calling thread's scheduler slice in nanoseconds as the kernel reports
+// it (its default when none was asked for), or 0 when it reports none.
+uint64_t OwnSliceNs();
+
 // This test program's scratch folder (removed when the tests end).
 std::string TempDir();
 

@@ -25,9 +25,7 @@
 #include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
 #include "capture/png_io.h"
-#include "capture/progress.h"
 #include "capture/timeline.h"
-#include "capture/tiny_font.h"
 #include "capture/video_writer.h"
 #include "tests/capture/support/programs.h"
 #include "capture/wav_writer.h"
@@ -74,5 +72,12 @@ TEST(TinyFont, HasEveryCharacterOfTheLabels) {
   for (char a = '0'; a <= '9'; ++a)
     for (char b = static_cast<char>(a + 1); b <= '9'; ++b)
       EXPECT_NE(0, std::memcmp(TinyFontGlyph(a), TinyFontGlyph(b), 7)) << a << b;
-  EXPECT_EQ(TinyFontTextWidth("12"), 11);
+  // Two glyphs drawn side by side span 2 * 6 - 1 columns: one blank between.
+  std::vector<uint8_t> rgb(20 * 7 * 3, 0);
+  TinyFontDraw(rgb.data(), 20, 7, 0, 0, "12", 1, 255, 255, 255);
+  int right = -1;
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 20; ++x)
+      if (rgb[static_cast<size_t>(y * 20 + x) * 3]) right = std::max(right, x);
+  EXPECT_EQ(right, TinyFontAdvance + TinyFontWidth - 1);
 }

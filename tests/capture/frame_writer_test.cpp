@@ -25,9 +25,7 @@
 #include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
 #include "capture/png_io.h"
-#include "capture/progress.h"
 #include "capture/timeline.h"
-#include "capture/tiny_font.h"
 #include "capture/video_writer.h"
 #include "tests/capture/support/programs.h"
 #include "capture/wav_writer.h"
@@ -144,4 +142,66 @@ TEST(FrameWriter, FailureStopsTheRendererAndKeepsTheFirstReason) {
   EXPECT_FALSE(FrameWriterFinish(&w, &error));
   EXPECT_EQ(error, "disk full at 3");
   EXPECT_EQ(calls.load(), 4);  // frames after the failure are not written
+}
+
+// With findRepeats, the one writer flags each frame whose every byte equals
+// the frame before's (a change of the first or the last byte is no repeat),
+// and keeps that frame by trading storage with the buffer: the renderer may
+// overwrite a buffer it gets back (here with 0xEE) and the writer still
+// compares with the frame as it was written.
+TEST(FrameWriter, FlagsRepeatsAndKeepsTheLastFrameByTradingStorage) {
+  constexpr size_t Bytes = 64;
+  auto picture = [](uint8_t seed) {
+    std::vector<uint8_t> p(Bytes);
+    for (size_t i = 0; i < Bytes; ++i) p[i] = static_cast<uint8_t>(seed + i * 13);
+    return p;
+  };
+  std::vector<uint8_t> a = picture(1), b = a, c = a;
+  b.front() ^= 1;
+  c.back() ^= 1;
+  const std::vector<std::vector<uint8_t>> frames = {a, a, b, b, b, c, a, a};
+  const std::vector<bool> expected = {false, true, false, true, true, false, false, true};
+  std::vector<bool> flagged;  // touched by the writer thread only until Finish
+  std::vector<bool> intact;
+  FrameWriter w;
+  w.findRepeats = true;
+  FrameWriterStart(&w, 2, Bytes, [&](const FrameBuffer& f, std::string*) {
+    flagged.push_back(f.repeat);
+    intact.push_back(f.data == frames[static_cast<size_t>(f.frame)]);
+    return true;
+  });
+  for (size_t k = 0; k < frames.size(); ++k) {
+    FrameBuffer* f = FrameWriterAcquire(&w);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->data.size(), Bytes);  // traded storage is of the same size
+    std::fill(f->data.begin(), f->data.end(), 0xEE);
+    f->data = frames[k];
+    f->frame = static_cast<int64_t>(k);
+    FrameWriterSubmit(&w, f);
+  }
+  std::string error;
+  ASSERT_TRUE(FrameWriterFinish(&w, &error)) << error;
+  EXPECT_EQ(flagged, expected);
+  EXPECT_EQ(intact, std::vector<bool>(frames.size(), true));
+  EXPECT_EQ(w.repeatedFrames, 4);
+
+  // Without findRepeats (the floor), or with writers that see the frames out
+  // of order, nothing is compared or flagged.
+  for (int threads : {1, 2}) {
+    std::atomic<int> repeats{0};
+    FrameWriter plain;
+    plain.findRepeats = threads > 1;
+    FrameWriterStart(&plain, 2, Bytes, [&](const FrameBuffer& f, std::string*) {
+      repeats += f.repeat ? 1 : 0;
+      return true;
+    }, threads);
+    for (int k = 0; k < 6; ++k) {
+      FrameBuffer* f = FrameWriterAcquire(&plain);
+      f->data = a;
+      FrameWriterSubmit(&plain, f);
+    }
+    ASSERT_TRUE(FrameWriterFinish(&plain, &error)) << error;
+    EXPECT_EQ(repeats.load(), 0) << threads << " writer(s)";
+    EXPECT_EQ(plain.repeatedFrames, 0);
+  }
 }

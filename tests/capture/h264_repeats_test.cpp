@@ -142,6 +142,15 @@ std::vector<std::string> NalPayloads(const std::string& stream) {
   return nals;
 }
 
+// H264CopyCoded of an Annex B stream, split at its start codes as x264
+// gives its NAL units out.
+bool CopyCoded(H264Repeats* r, const std::string& stream, std::vector<uint8_t>* out, std::string* error) {
+  const std::vector<std::string> payloads = NalPayloads(stream);
+  std::vector<H264Nal> nals;
+  for (const std::string& p : payloads) nals.push_back({reinterpret_cast<const uint8_t*>(p.data()), p.size()});
+  return H264CopyCoded(r, nals, out, error);
+}
+
 // Editing a slice header bit by bit, for streams x264 would not write: the
 // NAL unit's RBSP as '0'/'1' characters and back (emulation prevention
 // undone and redone, the stop bit kept last).
@@ -247,11 +256,11 @@ TEST(H264Repeats, RefusesWhatCountsPictures) {
     std::vector<uint8_t> out;
     std::string error;
     if (!c.first.empty()) {
-      ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(c.first.data()), c.first.size(), &out, &error))
+      ASSERT_TRUE(CopyCoded(&r, c.first, &out, &error))
           << error;
     }
     const size_t before = out.size();
-    EXPECT_FALSE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(c.second.data()), c.second.size(), &out, &error))
+    EXPECT_FALSE(CopyCoded(&r, c.second, &out, &error))
         << c.reason;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     EXPECT_EQ(out.size(), before) << c.reason;
@@ -262,8 +271,8 @@ TEST(H264Repeats, RefusesWhatCountsPictures) {
   H264Repeats r;
   std::vector<uint8_t> out;
   std::string error;
-  ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[0].data()), coded[0].size(), &out, &error));
-  EXPECT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(unchanged.data()), unchanged.size(), &out, &error))
+  ASSERT_TRUE(CopyCoded(&r, coded[0], &out, &error));
+  EXPECT_TRUE(CopyCoded(&r, unchanged, &out, &error))
       << error;
 }
 
@@ -288,7 +297,7 @@ TEST(H264Repeats, SplicedRepeatsDecodeAsThePictureBeforeAndChangeNoOtherPicture)
   for (int k = 0; k < count; ++k) {
     std::string error;
     unit.clear();
-    ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[k].data()), coded[k].size(), &unit, &error))
+    ASSERT_TRUE(CopyCoded(&r, coded[k], &unit, &error))
         << k << ": " << error;
     spliced.push_back(Bytes(unit));
     const std::string picture = plainPictures.substr(k * PictureBytes, PictureBytes);
@@ -338,7 +347,7 @@ TEST(H264Repeats, CopiesEveryNalUnitUnchangedWhenNoRepeatCame) {
   H264Repeats r;
   std::vector<uint8_t> out;
   std::string error;
-  ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(input.data()), input.size(), &out, &error)) << error;
+  ASSERT_TRUE(CopyCoded(&r, input, &out, &error)) << error;
   const std::vector<std::string> want = NalPayloads(input), got = NalPayloads(Bytes(out));
   EXPECT_GT(want.size(), 12u + 3);  // parameter sets, SEI, slices
   ASSERT_EQ(got.size(), want.size());
@@ -352,7 +361,7 @@ TEST(H264Repeats, ARepeatIsAFewBytes) {
   H264Repeats r;
   std::vector<uint8_t> out;
   std::string error;
-  ASSERT_TRUE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[0].data()), coded[0].size(), &out, &error))
+  ASSERT_TRUE(CopyCoded(&r, coded[0], &out, &error))
       << error;
   EXPECT_EQ(r.macroblocks, static_cast<uint32_t>(W / 16 * H / 16));
   const size_t before = out.size();
@@ -388,21 +397,20 @@ TEST(H264Repeats, RefusesStreamsItCannotExtend) {
     H264Repeats r;
     std::vector<uint8_t> out(3, 7);
     std::string error;
-    EXPECT_FALSE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(c.coded[0].data()), c.coded[0].size(), &out,
-                               &error))
+    EXPECT_FALSE(CopyCoded(&r, c.coded[0], &out, &error))
         << c.reason;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     EXPECT_EQ(out, std::vector<uint8_t>(3, 7));
     EXPECT_FALSE(H264AppendRepeat(&r, &out));
   }
-  // Bytes without a start code are no byte stream at all.
+  // Bytes without a start code hold no NAL unit: nothing to copy, refused.
   {
     H264Repeats r;
     std::vector<uint8_t> out;
     std::string error;
-    const uint8_t raw[4] = {0x67, 0x42, 0xc0, 0x0a};
-    EXPECT_FALSE(H264CopyCoded(&r, raw, sizeof raw, &out, &error));
-    EXPECT_NE(error.find("not an H.264 byte stream"), std::string::npos) << error;
+    const std::string raw("\x67\x42\xc0\x0a", 4);
+    EXPECT_FALSE(CopyCoded(&r, raw, &out, &error));
+    EXPECT_NE(error.find("no NAL units"), std::string::npos) << error;
     EXPECT_TRUE(out.empty());
   }
   // The second picture alone: a P slice without its parameter sets.
@@ -411,7 +419,7 @@ TEST(H264Repeats, RefusesStreamsItCannotExtend) {
   H264Repeats r;
   std::vector<uint8_t> out;
   std::string error;
-  EXPECT_FALSE(H264CopyCoded(&r, reinterpret_cast<const uint8_t*>(coded[1].data()), coded[1].size(), &out, &error));
+  EXPECT_FALSE(CopyCoded(&r, coded[1], &out, &error));
   EXPECT_NE(error.find("before its parameter sets"), std::string::npos) << error;
   EXPECT_TRUE(out.empty());
 }

@@ -24,13 +24,13 @@
 #include "capture/frame_writer.h"
 #include "capture/scheduler_tuning.h"
 #include "capture/freed_memory.h"
+#include "capture/direct_write.h"
 #include "capture/png_io.h"
-#include "capture/progress.h"
 #include "capture/timeline.h"
-#include "capture/tiny_font.h"
 #include "capture/video_writer.h"
 #include "tests/capture/support/programs.h"
 #include "capture/wav_writer.h"
+#include "tests/capture/support/png_filters.h"
 #include "tests/capture/support/png_read.h"
 #include "tests/capture/support/wav_read.h"
 #include "tests/capture/capture_io_util.h"
@@ -81,17 +81,15 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
     PngEncoder encoder;
     std::string error;
     ASSERT_TRUE(EncodePng(&encoder, pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1,
-                          PngFrameFilter, &error))
+                          &error))
         << error;
     const std::string path = TempDir() + "/size" + std::to_string(width) + ".png";
     ASSERT_TRUE(WritePng(path, pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1, &error))
         << error;
     EXPECT_EQ(fileBytes(path), Bytes(encoder.file)) << "width " << width;
-    bool repeated = false;
     ASSERT_TRUE(WritePng(path + ".again", pixels.data(), width, height, 4, static_cast<size_t>(width) * 4, true, 1,
-                         &error, &repeated))
+                         &error, true))
         << error;
-    EXPECT_TRUE(repeated);
     EXPECT_EQ(fileBytes(path + ".again"), Bytes(encoder.file)) << "width " << width;
     sizesSeen.push_back(encoder.file.size());
     PngEncoderRelease(&encoder);
@@ -105,7 +103,7 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   const uint8_t tiny[4] = {1, 2, 3, 4};
   PngEncoder encoder;
   std::string error;
-  ASSERT_TRUE(EncodePng(&encoder, tiny, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
+  ASSERT_TRUE(EncodePng(&encoder, tiny, 1, 1, 4, 4, true, 1, &error)) << error;
   ASSERT_TRUE(WritePng(longer, tiny, 1, 1, 4, 4, true, 1, &error)) << error;
   EXPECT_EQ(fileBytes(longer), Bytes(encoder.file));
   PngEncoderRelease(&encoder);
@@ -115,71 +113,55 @@ TEST(PngFile, WrittenFilesHoldExactlyTheEncodedBytes) {
   const uint8_t first[4] = {10, 20, 30, 40}, second[4] = {50, 60, 70, 80};
   ASSERT_TRUE(WritePng(TempDir() + "/first.png", first, 1, 1, 4, 4, true, 1, &error)) << error;
   EXPECT_FALSE(WritePng(TempDir() + "/no-such-folder/second.png", second, 1, 1, 4, 4, true, 1, &error));
-  bool repeated = false;
-  ASSERT_TRUE(WritePng(TempDir() + "/second.png", second, 1, 1, 4, 4, true, 1, &error, &repeated)) << error;
-  EXPECT_TRUE(repeated);
-  ASSERT_TRUE(EncodePng(&encoder, second, 1, 1, 4, 4, true, 1, PngFrameFilter, &error)) << error;
+  ASSERT_TRUE(WritePng(TempDir() + "/second.png", second, 1, 1, 4, 4, true, 1, &error, true)) << error;
+  ASSERT_TRUE(EncodePng(&encoder, second, 1, 1, 4, 4, true, 1, &error)) << error;
   EXPECT_EQ(fileBytes(TempDir() + "/second.png"), Bytes(encoder.file));
   PngEncoderRelease(&encoder);
 }
 
-// A captured frame given up to the writer is kept by trading vectors: the
-// caller gets storage of the same size back, may overwrite it, and the
-// thread still knows the frame it encoded (on a thread of its own, so that
-// no earlier picture of this thread's encoder is involved).
-TEST(PngFile, AFrameGivenUpIsKeptByTradingItsStorage) {
-  constexpr int32_t W = 8, H = 4;
-  auto frame = [](uint8_t seed) {
-    std::vector<uint8_t> f(W * H * 4);
-    for (size_t i = 0; i < f.size(); ++i) f[i] = static_cast<uint8_t>(seed + i * 13);
-    return f;
-  };
+// Whole files are written unbuffered from a 4 KiB-aligned buffer with room
+// for the padding, buffered from any other; either way the file holds
+// exactly the bytes given, also over a longer file, and a file that cannot
+// be created fails with a reason.
+TEST(WholeFile, EveryWayOfWritingLeavesExactlyTheBytes) {
   auto fileBytes = [](const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    return std::string(std::istreambuf_iterator<char>(in), {});
   };
-  std::thread([&] {
+  ByteBuffer buffer;  // 4 KiB-aligned, as the PNG encoder's file
+  buffer.resize(3 * 4096);
+  for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i * 7 + 1);
+  struct Way {
+    size_t offset, size, room;
+  };
+  const Way ways[] = {{0, 5000, 8192}, {0, 4096, 4096}, {0, 5000, 5000}, {1, 5000, 8000}, {0, 1, 4096}};
+  for (const Way& w : ways) {
+    const std::string path = TempDir() + "/whole.bin";
+    std::ofstream(path, std::ios::binary) << std::string(20000, 'x');
+    const std::string want(reinterpret_cast<const char*>(buffer.data() + w.offset), w.size);
     std::string error;
-    bool repeated = true;
-    std::vector<uint8_t> a = frame(1), b = frame(2);
-    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-a.png", &a, W, H, 1, &error, &repeated)) << error;
-    EXPECT_FALSE(repeated);
-    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-b.png", &b, W, H, 1, &error, &repeated)) << error;
-    EXPECT_FALSE(repeated);
-    EXPECT_EQ(a.size(), W * H * 4u);
-    EXPECT_EQ(b.size(), W * H * 4u);
-    std::fill(a.begin(), a.end(), 0xEE);  // what the renderer would read back into
-    std::fill(b.begin(), b.end(), 0xEE);
-    std::vector<uint8_t> again = frame(2);
-    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-b2.png", &again, W, H, 1, &error, &repeated)) << error;
-    EXPECT_TRUE(repeated);
-    EXPECT_EQ(fileBytes(TempDir() + "/trade-b2.png"), fileBytes(TempDir() + "/trade-b.png"));
-    std::vector<uint8_t> first = frame(1);
-    ASSERT_TRUE(WritePngFrame(TempDir() + "/trade-a2.png", &first, W, H, 1, &error, &repeated)) << error;
-    EXPECT_FALSE(repeated);
-    EXPECT_EQ(fileBytes(TempDir() + "/trade-a2.png"), fileBytes(TempDir() + "/trade-a.png"));
-    RgbImage image;
-    ASSERT_TRUE(ReadPng(TempDir() + "/trade-b.png", &image, &error)) << error;
-    const std::vector<uint8_t> pixels = frame(2);
-    EXPECT_EQ(image.pixels[0], pixels[static_cast<size_t>(H - 1) * W * 4]);  // top row first, red of its first pixel
-  }).join();
+    ASSERT_TRUE(WriteWholeFile(path, buffer.data() + w.offset, w.size, w.room, &error)) << error;
+    EXPECT_EQ(fileBytes(path), want) << "offset " << w.offset << ", size " << w.size << ", room " << w.room;
+  }
+  std::string error;
+  EXPECT_FALSE(WriteWholeFile(TempDir() + "/no/such/dir/f.bin", buffer.data(), 10, 4096, &error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
 }
 
-// A frame equal to the last one the thread wrote reuses that file; any change
-// of a pixel (first or last byte of the picture) or of a setting encodes
-// afresh, so a repeat can never carry a stale picture.
-TEST(PngFile, RepeatedFrameReusesTheFileOnlyWhileNothingChanged) {
+// A repeat writes the file of the last picture the thread encoded, without
+// looking at the pixels (the frame writer compared them); with no such file
+// on the thread, or after a failed encoding, the picture is encoded afresh,
+// so a repeat never writes a missing or stale file (on a thread of its own,
+// so that no earlier picture of this thread's encoder is involved).
+TEST(PngFile, ARepeatWritesTheLastEncodedFileOnlyWhileThereIsOne) {
   constexpr int32_t W = 5, H = 4;
   constexpr size_t Stride = W * 4 + 8;  // padded rows, as a caller's buffer may have
   std::vector<uint8_t> pixels(Stride * H);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37 + 11);
-  const size_t lastByte = Stride * (H - 1) + W * 4 - 1;
   std::string error;
-  auto write = [&](const std::string& name, int level, bool* repeated) {
-    const std::string path = TempDir() + "/" + name + ".png";
-    EXPECT_TRUE(WritePng(path, pixels.data(), W, H, 4, Stride, true, level, &error, repeated)) << error;
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  auto write = [&](const std::string& name, int level, bool repeat) {
+    EXPECT_TRUE(WritePng(TempDir() + "/" + name + ".png", pixels.data(), W, H, 4, Stride, true, level, &error, repeat))
+        << error;
   };
   auto decoded = [&](const std::string& name) {
     RgbImage image;
@@ -193,32 +175,21 @@ TEST(PngFile, RepeatedFrameReusesTheFileOnlyWhileNothingChanged) {
         for (int c = 0; c < 3; ++c) rgb.push_back(pixels[static_cast<size_t>(y) * Stride + x * 4 + c]);
     return rgb;
   };
-
-  bool repeated = true;
-  const std::vector<uint8_t> first = write("r0", 1, &repeated);
-  EXPECT_FALSE(repeated);
-  EXPECT_EQ(write("r1", 1, &repeated), first);
-  EXPECT_TRUE(repeated);
-
-  pixels[lastByte] ^= 1;  // the top row's last pixel: the end of the compared span
-  write("r2", 1, &repeated);
-  EXPECT_FALSE(repeated);
-  EXPECT_EQ(decoded("r2"), expected());
-
-  pixels[0] ^= 1;  // the bottom row's first pixel
-  write("r3", 1, &repeated);
-  EXPECT_FALSE(repeated);
-  EXPECT_EQ(decoded("r3"), expected());
-
-  write("r4", 6, &repeated);  // same pixels, another level: a new encoding
-  EXPECT_FALSE(repeated);
-  EXPECT_EQ(decoded("r4"), expected());
-
-  // A failed encoding forgets the last picture: the next call encodes again.
-  EXPECT_FALSE(WritePng(TempDir() + "/r5.png", pixels.data(), W, H, 4, Stride, true, 10, &error, &repeated));
-  write("r6", 6, &repeated);
-  EXPECT_FALSE(repeated);
-  EXPECT_EQ(decoded("r6"), expected());
+  std::thread([&] {
+    write("r0", 1, true);  // nothing encoded on this thread yet
+    EXPECT_EQ(decoded("r0"), expected());
+    const std::vector<uint8_t> first = expected();
+    pixels[0] ^= 1;
+    write("r1", 1, true);  // the caller's word is taken: the last file again
+    EXPECT_EQ(decoded("r1"), first);
+    write("r2", 1, false);
+    EXPECT_EQ(decoded("r2"), expected());
+    // A failed encoding leaves no file to repeat: the next repeat encodes.
+    EXPECT_FALSE(WritePng(TempDir() + "/r3.png", pixels.data(), W, H, 4, Stride, true, 10, &error, false));
+    pixels[Stride * (H - 1) + W * 4 - 1] ^= 1;  // the top row's last pixel
+    write("r4", 6, true);
+    EXPECT_EQ(decoded("r4"), expected());
+  }).join();
 }
 
 namespace {
@@ -293,8 +264,8 @@ TEST(PngFile, WriterPixelsAreExactlyWhatLibpngReads) {
     const size_t stride = static_cast<size_t>(c.width) * c.channels + c.pad;
     const std::vector<uint8_t> expected = TestPicture(c.width, c.height, c.channels, stride, c.bottomUp, c.noise, &memory);
     std::string error;
-    ASSERT_TRUE(EncodePng(&encoder, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp, c.level, c.filter,
-                          &error))
+    ASSERT_TRUE(EncodePngWithFilter(&encoder, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp,
+                                    c.level, c.filter, &error))
         << CaseName(c) << ": " << error;
     const std::string path = TempDir() + "/case.png";
     std::ofstream(path, std::ios::binary)
@@ -314,7 +285,7 @@ TEST(PngFile, DamagedDataIsRefusedByLibpng) {
   TestPicture(40, 30, 4, 160, true, true, &memory);
   PngEncoder encoder;
   std::string error;
-  ASSERT_TRUE(EncodePng(&encoder, memory.data(), 40, 30, 4, 160, true, 1, PngFrameFilter, &error)) << error;
+  ASSERT_TRUE(EncodePng(&encoder, memory.data(), 40, 30, 4, 160, true, 1, &error)) << error;
   std::vector<uint8_t> bytes = Bytes(encoder.file);
   PngEncoderRelease(&encoder);
   bytes[bytes.size() / 2] ^= 0x40;  // inside the IDAT data
@@ -329,15 +300,15 @@ TEST(PngFile, RefusesBadPictures) {
   const uint8_t pixels[16 * 4] = {};
   PngEncoder encoder;
   std::string error;
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 0, 4, 4, 16, true, 1, PngFilterUp, &error));
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, -1, 4, 16, true, 1, PngFilterUp, &error));
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 2, 16, true, 1, PngFilterUp, &error));
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 15, true, 1, PngFilterUp, &error));  // rows overlap
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 16, true, 10, PngFilterUp, &error));
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 16, true, 1, static_cast<PngRowFilter>(4), &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 0, 4, 4, 16, true, 1, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, -1, 4, 16, true, 1, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 2, 16, true, 1, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 15, true, 1, &error));  // rows overlap
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 4, 4, 4, 16, true, 10, &error));
+  EXPECT_FALSE(EncodePngWithFilter(&encoder, pixels, 4, 4, 4, 16, true, 1, static_cast<PngRowFilter>(4), &error));
   EXPECT_EQ(error, "bad picture size or format");
   // Larger than one data chunk can hold: refused before any allocation.
-  EXPECT_FALSE(EncodePng(&encoder, pixels, 1 << 30, 1 << 20, 4, size_t{1} << 32, true, 1, PngFilterUp, &error));
+  EXPECT_FALSE(EncodePng(&encoder, pixels, 1 << 30, 1 << 20, 4, size_t{1} << 32, true, 1, &error));
   EXPECT_NE(error.find("too large"), std::string::npos) << error;
   EXPECT_TRUE(encoder.file.empty());
   PngEncoderRelease(&encoder);
@@ -362,8 +333,8 @@ TEST(PngFile, PillowReadsTheSamePixels) {
     std::string error;
     ASSERT_TRUE(WritePng(path, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp, c.level, &error))
         << error;
-    ASSERT_TRUE(EncodePng(&encoder, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp, c.level,
-                          c.filter, &error));
+    ASSERT_TRUE(EncodePngWithFilter(&encoder, memory.data(), c.width, c.height, c.channels, stride, c.bottomUp,
+                                    c.level, c.filter, &error));
     const std::string filtered = TempDir() + "/pil_" + std::to_string(i) + "_f.png";
     std::ofstream(filtered, std::ios::binary)
         .write(reinterpret_cast<const char*>(encoder.file.data()), static_cast<std::streamsize>(encoder.file.size()));
